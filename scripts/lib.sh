@@ -1,0 +1,71 @@
+# Shared by scripts/run and scripts/test: installing what is missing, the virtual
+# display, and the builds. Sourced, not run.
+
+ORU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+ORU_PACKAGES="cmake make g++ python3 libgtest-dev libbenchmark-dev clang
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation"
+
+oru_say() { printf '== %s\n' "$*"; }
+
+# Installs the Debian packages that are not there yet; quiet, and does nothing
+# when everything is installed.
+oru_install_packages() {
+  local missing=""
+  for p in $ORU_PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+  done
+  [ -z "$missing" ] && return 0
+  oru_say "installing:$missing"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+# Starts Xvfb on a free display when there is no display; sets DISPLAY and
+# ORU_XVFB_PID. The caller ends it with oru_stop_xvfb.
+ORU_XVFB_PID=""
+oru_start_xvfb_if_needed() {
+  [ -n "${DISPLAY:-}" ] && return 0
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  ORU_XVFB_PID=$!
+  local waited=0
+  while [ ! -s "$fdfile" ] && [ $waited -lt 300 ]; do sleep 0.1; waited=$((waited + 1)); done
+  if [ ! -s "$fdfile" ]; then
+    echo "could not start a virtual display" >&2
+    rm -f "$fdfile"
+    return 1
+  fi
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+  oru_say "no display: started a virtual one on $DISPLAY"
+}
+
+oru_stop_xvfb() {
+  if [ -n "$ORU_XVFB_PID" ]; then
+    kill "$ORU_XVFB_PID" 2>/dev/null
+    wait "$ORU_XVFB_PID" 2>/dev/null
+    ORU_XVFB_PID=""
+  fi
+}
+
+oru_wine_environment() {
+  export WINEPREFIX="${WINEPREFIX:-$ORU_ROOT/build/wineprefix}"
+  export WINEDEBUG="${WINEDEBUG:--all}"
+  export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+}
+
+oru_build_windows() {
+  cmake -S "$ORU_ROOT" -B "$ORU_ROOT/build/mingw" \
+    -DCMAKE_TOOLCHAIN_FILE="$ORU_ROOT/cmake/mingw-w64.cmake" >/dev/null
+  cmake --build "$ORU_ROOT/build/mingw" -j "$(nproc)"
+}
+
+oru_build_native() {
+  cmake -S "$ORU_ROOT" -B "$ORU_ROOT/build/native" >/dev/null
+  cmake --build "$ORU_ROOT/build/native" -j "$(nproc)"
+}

@@ -1,0 +1,187 @@
+#include "app/app_win32.h"
+
+#include <commctrl.h>
+#include <winsock2.h>
+
+#include "capture/recorder.h"
+#include "net/link.h"
+#include "platform.h"
+#include "session/session.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
+#include "ui/properties.h"
+#include "ui/resource.h"
+
+HINSTANCE appInstance = nullptr;
+HWND mainWindow = nullptr;
+HWND statusBar = nullptr;
+HMENU mainMenu = nullptr;
+void (*shutdownTrace)(const char* step) = nullptr;
+
+namespace {
+
+HWND windowInCreation = nullptr;
+
+void traceShutdown(const char* step) {
+    if (shutdownTrace != nullptr) shutdownTrace(step);
+}
+
+void onCreate(HWND window) {
+    windowInCreation = window;
+    measureTerminalFont(window);
+    RECT client;
+    GetClientRect(window, &client);
+    layoutTextArea(client.bottom);
+    createScreenGrid();
+}
+
+void onCommand(int command) {
+    switch (command) {
+    case IDM_QUIT: PostMessageA(mainWindow, WM_CLOSE, 0, 0); break;
+    case IDM_LISTEN: onListenCommand(); break;
+    case IDM_DISCONNECT: onDisconnectCommand(); break;
+    case IDM_CAPTURE: startCapture(); break;
+    case IDM_CAPTURE_STOP: stopCapture(); break;
+    case IDM_CAPTURE_PAUSE: pauseCapture(); break;
+    case IDM_CAPTURE_RESUME: resumeCapture(); break;
+    case IDM_PROPERTIES: onPropertiesCommand(); break;
+    case IDM_ABOUT: onAboutCommand(); break;
+    default: break;
+    }
+}
+
+void onClose(HWND window) {
+    saveSession();
+    DestroyWindow(window);
+}
+
+void onDestroy() {
+    traceShutdown("sessionPath");
+    releaseSessionPath();
+    traceShutdown("grid");
+    releaseScreenGrid();
+    traceShutdown("caret");
+    destroyTerminalCaret();
+    traceShutdown("captureFile");
+    closeCaptureFile();
+    traceShutdown("link");
+    disconnectServer();
+    traceShutdown("sockets");
+    WSACleanup();
+    traceShutdown("quit");
+    PostQuitMessage(0);
+}
+
+}  // namespace
+
+HWND ownerWindow() {
+    return mainWindow != nullptr ? mainWindow : windowInCreation;
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: onCreate(window); return 0;
+    case WM_SIZE: onTerminalSize(window, LOWORD(lParam), HIWORD(lParam)); return 0;
+    case WM_SETFOCUS: onTerminalFocus(window, true); return 0;
+    case WM_KILLFOCUS: onTerminalFocus(window, false); return 0;
+    case WM_PAINT: paintTerminal(window); return 0;
+    case WM_GETMINMAXINFO: {
+        Point size = minimumTrackSize();
+        MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = size.x;
+        info->ptMinTrackSize.y = size.y;
+        return 0;
+    }
+    case WM_CHAR: sendTypedChar(static_cast<int>(wParam)); return 0;
+    case WM_KEYDOWN: return 0;
+    case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
+    case WM_CLOSE: onClose(window); return 0;
+    case WM_DESTROY: onDestroy(); return 0;
+    case WM_SOCKET_NOTIFY:
+        onSocketNotify(static_cast<SocketHandle>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_TERM_CHAR: putTerminalChar(static_cast<int>(wParam)); return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+bool startApplication(HINSTANCE instance, const char* commandLine, int showCommand) {
+    serverState = SERVER_IDLE;
+    appInstance = instance;
+    mainMenu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MENU));
+
+    WNDCLASSEXA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_SCROLLBAR + 1));
+    windowClass.lpszMenuName = "IDD_MENU";
+    windowClass.lpszClassName = MAIN_WINDOW_CLASS;
+    if (RegisterClassExA(&windowClass) == 0) return false;
+
+    mainWindow = CreateWindowExA(0, MAIN_WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, MAIN_WINDOW_WIDTH,
+                                 MAIN_WINDOW_HEIGHT, nullptr, mainMenu, instance, nullptr);
+    windowInCreation = nullptr;
+
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_BAR_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    Placement bar = statusBarPlacement(client.right, client.bottom);
+    statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
+                                bar.x, bar.y, bar.width, bar.height, mainWindow, nullptr,
+                                instance, nullptr);
+
+    applyCommandLine(commandLine);
+    ShowWindow(mainWindow, showCommand);
+
+    WSADATA sockets;
+    WSAStartup(MAKEWORD(2, 2), &sockets);
+    return true;
+}
+
+int runMessageLoop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+// ---- shell operations of the seam ----------------------------------------------
+
+void showErrorBox(const char* text, const char* caption) {
+    MessageBoxA(ownerWindow(), text, caption, MB_OK);
+}
+
+bool askYesNo(const char* text, const char* caption) {
+    return MessageBoxA(ownerWindow(), text, caption, MB_YESNO) == IDYES;
+}
+
+void setStatusText(const char* text) {
+    if (statusBar != nullptr) SendMessageA(statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void enableMenuPair(int enableId, int grayId) {
+    EnableMenuItem(mainMenu, static_cast<UINT>(enableId), MF_BYCOMMAND | MF_ENABLED);
+    EnableMenuItem(mainMenu, static_cast<UINT>(grayId), MF_BYCOMMAND | MF_GRAYED);
+}
+
+void setWindowTitle(const char* title) {
+    SetWindowTextA(ownerWindow(), title);
+}
+
+void getExecutablePath(char* buffer, std::size_t capacity) {
+    ZeroMemory(buffer, capacity);
+    GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(capacity));
+}

@@ -1,0 +1,42 @@
+// The Win32 shell: the main window, its status bar and menu, and the message loop.
+#ifndef ORU_APP_WIN32_H
+#define ORU_APP_WIN32_H
+
+#include <windows.h>
+
+const UINT WM_SOCKET_NOTIFY = WM_USER;     // socket events of the listening or connected socket
+const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
+const char MAIN_WINDOW_CLASS[] = "App";
+const int MAIN_WINDOW_WIDTH = 845;
+const int MAIN_WINDOW_HEIGHT = 570;
+
+extern HINSTANCE appInstance;
+extern HWND mainWindow;
+extern HWND statusBar;
+extern HMENU mainMenu;
+
+// Called with the name of each release step of the window's destruction, in order,
+// when set (the Win32 tests set it to record the order).
+extern void (*shutdownTrace)(const char* step);
+
+// The window the program draws in and owns its boxes with: the main window, or
+// during its creation the window being created.
+HWND ownerWindow();
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Start-up up to the message loop: the menu, the window class, the window, the
+// status bar, the command line, showing the window, Windows Sockets. False when the
+// window class cannot be registered.
+bool startApplication(HINSTANCE instance, const char* commandLine, int showCommand);
+// Runs the message loop until the quit message; returns its code.
+int runMessageLoop();
+
+// The terminal's window side (view_win32.cpp).
+void measureTerminalFont(HWND window);
+void onTerminalSize(HWND window, int clientWidth, int clientHeight);
+void onTerminalFocus(HWND window, bool gained);
+void paintTerminal(HWND window);
+void destroyTerminalCaret();
+
+#endif

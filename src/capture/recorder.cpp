@@ -1,0 +1,49 @@
+#include "capture/recorder.h"
+
+#include "session/settings.h"
+#include "ui/resource.h"
+
+int captureMode = CAPTURE_OFF;
+FileHandle captureFile = NO_FILE;
+
+void captureWriteByte(int value) {
+    if (captureFile == NO_FILE || captureMode != CAPTURE_RECORDING) return;
+    unsigned char byte = static_cast<unsigned char>(value & 0xFF);
+    writeFileBytes(captureFile, &byte, 1);
+}
+
+void startCapture() {
+    if (runDialog(IDD_CAPTURE) != 0) return;
+    FileHandle file = openFileForWriting(capturePath);
+    if (file == NO_FILE) {
+        showErrorBox(FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
+        return;
+    }
+    captureFile = file;
+    moveFileToEnd(captureFile);
+    captureMode = CAPTURE_RECORDING;
+    attachCaptureMenu();
+}
+
+void stopCapture() {
+    closeCaptureFile();
+    detachCaptureMenu();
+}
+
+void pauseCapture() {
+    enableMenuPair(IDM_CAPTURE_RESUME, IDM_CAPTURE_PAUSE);
+    captureMode = CAPTURE_PAUSED;
+}
+
+void resumeCapture() {
+    enableMenuPair(IDM_CAPTURE_PAUSE, IDM_CAPTURE_RESUME);
+    captureMode = CAPTURE_RECORDING;
+}
+
+void closeCaptureFile() {
+    if (captureFile != NO_FILE) {
+        closeFile(captureFile);
+        captureFile = NO_FILE;
+    }
+    captureMode = CAPTURE_OFF;
+}

@@ -1,0 +1,27 @@
+// The capture recorder: received bytes appended, raw, to the capture file.
+#ifndef ORU_RECORDER_H
+#define ORU_RECORDER_H
+
+#include "platform.h"
+
+const int CAPTURE_OFF = 0;
+const int CAPTURE_RECORDING = 1;
+const int CAPTURE_PAUSED = 2;
+
+const char FILE_PROBLEM_TEXT[] = "Probleme avec le fichier !! ";
+const char FILE_PROBLEM_CAPTION[] = "erreur";
+
+extern int captureMode;
+extern FileHandle captureFile;  // open exactly while captureMode is not CAPTURE_OFF
+
+// One received byte (its low 8 bits) written to the file while recording.
+void captureWriteByte(int value);
+// The capture commands of the menu.
+void startCapture();
+void stopCapture();
+void pauseCapture();
+void resumeCapture();
+// Closes the capture file if it is open; used when the window goes.
+void closeCaptureFile();
+
+#endif

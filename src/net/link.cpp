@@ -1,0 +1,157 @@
+#include "net/link.h"
+
+#include <cstdio>
+
+#include "capture/recorder.h"
+#include "net/address.h"
+#include "session/settings.h"
+#include "ui/resource.h"
+
+int serverState = SERVER_IDLE;
+bool settingsChecked = false;
+SocketHandle serverSocket = NO_SOCKET;
+SocketHandle clientSocket = NO_SOCKET;
+std::uint32_t peerAddress = 0;
+std::uint16_t peerPort = 0;
+
+namespace {
+
+unsigned char receiveBuffer[RECEIVE_BUFFER_SIZE];
+
+unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
+unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
+
+void takeClosePath() {
+    disconnectServer();
+    enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
+}
+
+// What the peer sent before closing is still pending: read it all through the
+// normal receive path before the connection is closed.
+void drainPendingData() {
+    if (serverState != SERVER_CONNECTED) return;
+    while (receivePeerData() > 0) {
+    }
+}
+
+void onAcceptReady() {
+    if (acceptPeer() == 0) {
+        serverState = SERVER_CONNECTED;
+        showServerStatus(SERVER_CONNECTED);
+        return;
+    }
+    enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
+    showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
+    disconnectServer();
+}
+
+}  // namespace
+
+void onListenCommand() {
+    if (!settingsChecked) {
+        if (validateServerSettings() != 0) return;
+        settingsChecked = true;
+    }
+    if (startListening(serverPort) == 0) {
+        enableMenuPair(IDM_DISCONNECT, IDM_LISTEN);
+        showServerStatus(serverState);
+        return;
+    }
+    showServerStatus(serverState);
+    showErrorBox(LISTEN_FAILED_TEXT, LINK_ERROR_CAPTION);
+    disconnectServer();
+}
+
+void onDisconnectCommand() {
+    enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
+    disconnectServer();
+}
+
+int startListening(std::uint32_t port) {
+    serverSocket = createTcpSocket();
+    selectSocketEvents(serverSocket);
+    bool listening = bindSocket(serverSocket, listenAddress,
+                                static_cast<std::uint16_t>(port & 0xFFFFu)) == 0 &&
+                     listenOnSocket(serverSocket) == 0;
+    serverState = listening ? SERVER_LISTENING : SERVER_IDLE;
+    return listening ? 0 : -1;
+}
+
+int acceptPeer() {
+    SocketHandle accepted = acceptConnection(serverSocket, &peerAddress, &peerPort);
+    if (accepted == NO_SOCKET) return -1;
+    clientSocket = accepted;
+    closeSocket(serverSocket);
+    serverSocket = clientSocket;
+    return 0;
+}
+
+void disconnectServer() {
+    if (serverSocket != NO_SOCKET) {
+        shutdownSocket(serverSocket);
+        closeSocket(serverSocket);
+        serverSocket = NO_SOCKET;
+        clientSocket = NO_SOCKET;
+    }
+    settingsChecked = false;
+    serverState = SERVER_IDLE;
+    showServerStatus(SERVER_IDLE);
+}
+
+void onSocketNotify(SocketHandle socket, std::uint32_t event) {
+    // Notifications are queued: one may still be waiting for a socket that has been
+    // closed since (the listening socket after the accept, an old connection).
+    if (serverSocket == NO_SOCKET || socket != serverSocket) return;
+    if (notificationError(event) != 0) {
+        takeClosePath();
+        return;
+    }
+    switch (notificationEvent(event)) {
+    case SOCKET_EVENT_ACCEPT:
+        onAcceptReady();
+        break;
+    case SOCKET_EVENT_CLOSE:
+        drainPendingData();
+        takeClosePath();
+        break;
+    case SOCKET_EVENT_READ:
+        receivePeerData();
+        break;
+    default:
+        break;
+    }
+}
+
+int receivePeerData() {
+    int received = receiveFromSocket(clientSocket, receiveBuffer, RECEIVE_BUFFER_SIZE);
+    for (int i = 0; i < received; ++i) {
+        int value = static_cast<signed char>(receiveBuffer[i]);
+        captureWriteByte(value);
+        deliverTerminalChar(value);
+    }
+    return received;
+}
+
+void sendTypedChar(int ch) {
+    if (serverState != SERVER_CONNECTED) return;
+    sendByteOnSocket(serverSocket, static_cast<unsigned char>(ch & 0xFF));
+}
+
+void formatServerStatus(int state, char* text, std::size_t capacity) {
+    unsigned port = static_cast<unsigned>(serverPort);
+    if (state == SERVER_LISTENING) {
+        std::snprintf(text, capacity, " Serveur en ecoute sur < %u >", port);
+    } else if (state == SERVER_CONNECTED) {
+        char address[16] = "";
+        formatIpv4Address(peerAddress, address, sizeof address);
+        std::snprintf(text, capacity, "Serveur Connecte avec <%s : %u> ...", address, port);
+    } else {
+        std::snprintf(text, capacity, " ");
+    }
+}
+
+void showServerStatus(int state) {
+    char text[STATUS_TEXT_SIZE];
+    formatServerStatus(state, text, sizeof text);
+    setStatusText(text);
+}

@@ -1,0 +1,58 @@
+// The server's one TCP connection: listening, accepting one peer, receiving,
+// sending, disconnecting, and the status line that tells its state.
+#ifndef ORU_LINK_H
+#define ORU_LINK_H
+
+#include <cstddef>
+#include <cstdint>
+#include "platform.h"
+
+const int SERVER_IDLE = 0;
+const int SERVER_LISTENING = 1;
+const int SERVER_CONNECTED = 2;
+
+// Socket notification events (low 16 bits of the notification's second parameter).
+const unsigned SOCKET_EVENT_READ = 1;
+const unsigned SOCKET_EVENT_WRITE = 2;
+const unsigned SOCKET_EVENT_ACCEPT = 8;
+const unsigned SOCKET_EVENT_CLOSE = 32;
+
+const int RECEIVE_BUFFER_SIZE = 512;
+const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
+
+const char LISTEN_FAILED_TEXT[] = "mise en ecoute impossible ";
+const char CONNECTION_REJECTED_TEXT[] = "Connexion rejetee... ";
+const char LINK_ERROR_CAPTION[] = "erreur";
+
+extern int serverState;
+extern bool settingsChecked;
+extern SocketHandle serverSocket;
+extern SocketHandle clientSocket;
+extern std::uint32_t peerAddress;  // network order
+extern std::uint16_t peerPort;     // host order
+
+// The "&Mise en ecoute" command: validate if needed, then listen.
+void onListenCommand();
+// The "&Deconnexion" command.
+void onDisconnectCommand();
+// One socket notification: `socket` is the socket it concerns, `event` the
+// notification's second parameter (event in the low 16 bits, error in the high).
+void onSocketNotify(SocketHandle socket, std::uint32_t event);
+
+// 0 when the socket listens, -1 otherwise (the link is then idle).
+int startListening(std::uint32_t port);
+// 0 when a peer was accepted (the listening socket is then closed), -1 otherwise.
+int acceptPeer();
+// Closes whatever socket is open and returns the link to idle. Harmless in every state.
+void disconnectServer();
+
+// One receive of up to 512 bytes, each byte handed to the capture and then to the
+// screen, in order. Returns what the receive returned.
+int receivePeerData();
+// A character typed in the window goes to the peer as one byte, only while connected.
+void sendTypedChar(int ch);
+// The status-bar text for a server state.
+void formatServerStatus(int state, char* text, std::size_t capacity);
+void showServerStatus(int state);
+
+#endif

@@ -1,0 +1,88 @@
+// Winsock operations of the link.
+#include <winsock2.h>
+
+#include <vector>
+
+#include "app/app_win32.h"
+#include "platform.h"
+
+namespace {
+
+SOCKET asSocket(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+// Notifications already queued for a socket that is now closed must not reach the
+// link: a later socket can be given the same handle value.
+void dropQueuedNotifications(SOCKET closed) {
+    std::vector<MSG> others;
+    MSG message;
+    while (PeekMessageA(&message, mainWindow, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE)) {
+        if (static_cast<SOCKET>(message.wParam) != closed) others.push_back(message);
+    }
+    for (const MSG& m : others) PostMessageA(m.hwnd, m.message, m.wParam, m.lParam);
+}
+
+}  // namespace
+
+SocketHandle createTcpSocket() {
+    return static_cast<SocketHandle>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+}
+
+void selectSocketEvents(SocketHandle socket) {
+    WSAAsyncSelect(asSocket(socket), mainWindow, WM_SOCKET_NOTIFY,
+                   FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
+}
+
+int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in bindAddress;
+    ZeroMemory(&bindAddress, sizeof bindAddress);
+    bindAddress.sin_family = AF_INET;
+    bindAddress.sin_port = htons(port);
+    bindAddress.sin_addr.s_addr = address;
+    int result = bind(asSocket(socket), reinterpret_cast<const sockaddr*>(&bindAddress),
+                      sizeof bindAddress);
+    return result == 0 ? 0 : -1;
+}
+
+int listenOnSocket(SocketHandle socket) {
+    return listen(asSocket(socket), 0) == 0 ? 0 : -1;
+}
+
+SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
+                              std::uint16_t* peerPort) {
+    sockaddr_in peer;
+    ZeroMemory(&peer, sizeof peer);
+    int length = sizeof peer;
+    SOCKET accepted = accept(asSocket(socket), reinterpret_cast<sockaddr*>(&peer), &length);
+    if (accepted == INVALID_SOCKET) return NO_SOCKET;
+    *peerAddress = peer.sin_addr.s_addr;
+    *peerPort = ntohs(peer.sin_port);
+    return static_cast<SocketHandle>(accepted);
+}
+
+int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {
+    return recv(asSocket(socket), reinterpret_cast<char*>(buffer), capacity, 0);
+}
+
+void sendByteOnSocket(SocketHandle socket, unsigned char byte) {
+    char data = static_cast<char>(byte);
+    send(asSocket(socket), &data, 1, 0);
+}
+
+void shutdownSocket(SocketHandle socket) {
+    shutdown(asSocket(socket), SD_BOTH);
+}
+
+void closeSocket(SocketHandle socket) {
+    closesocket(asSocket(socket));
+    dropQueuedNotifications(asSocket(socket));
+}
+
+void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity) {
+    in_addr a;
+    a.s_addr = address;
+    lstrcpynA(text, inet_ntoa(a), static_cast<int>(capacity));
+}
+
+std::uint32_t convertIpv4Address(const char* text) {
+    return inet_addr(text);
+}

@@ -1,0 +1,92 @@
+// The one seam between the portable program and the window system.
+//
+// Everything the portable code needs from the platform is declared here as a free
+// function named for what the program needs, not for the call behind it. The Win32
+// build implements these in the *_win32.cpp files; the native test build links a
+// recording fake instead.
+#ifndef ORU_PLATFORM_H
+#define ORU_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Opaque handles. A file handle is the platform's file handle value; NO_FILE is
+// the value of a file that is not open. A socket handle is the platform's socket
+// value; NO_SOCKET is the value of a socket that is not open.
+typedef std::intptr_t FileHandle;
+const FileHandle NO_FILE = -1;
+typedef std::uintptr_t SocketHandle;
+const SocketHandle NO_SOCKET = ~static_cast<SocketHandle>(0);
+
+// ---- terminal ----------------------------------------------------------------
+// Hides the caret, then draws one cell's byte with the top-left corner of its
+// character cell at (x, y), in the terminal font, clipped to the text area. The
+// caret stays hidden until showTerminalCaret.
+void drawTerminalCell(int x, int y, unsigned char byte);
+// Marks the text area for repainting with its background erased; draws nothing.
+void requestTextRepaint();
+void showTerminalCaret();
+void placeTerminalCaret(int x, int y);
+// Hands one character to the main window synchronously (the terminal-character
+// message); returns once the terminal has finished with it.
+void deliverTerminalChar(int value);
+
+// ---- shell -------------------------------------------------------------------
+// A modal box with one OK button, owned by the main window.
+void showErrorBox(const char* text, const char* caption);
+// A modal Yes/No question owned by the main window; true when the answer is Yes.
+bool askYesNo(const char* text, const char* caption);
+void setStatusText(const char* text);
+// Makes the item enableId selectable and grays grayId, both by command identifier,
+// drop-downs included.
+void enableMenuPair(int enableId, int grayId);
+// Builds the capture drop-down ("&Stop", "pa&use", "&Reprendre" grayed) and hangs it
+// under the "C&apture" item, then updates the window.
+void attachCaptureMenu();
+// Turns the "C&apture" item back into a plain command and releases the drop-down.
+void detachCaptureMenu();
+void setWindowTitle(const char* title);
+// Runs one of the dialogs of ui/resource.h modally, owned by the main window.
+// Returns 0 when the dialog was accepted, anything else otherwise (also when the
+// dialog could not be shown).
+int runDialog(int dialogId);
+// The Save As chooser for the session file. `path` (capacity bytes) holds the
+// proposed name and receives the chosen path. True when a file was chosen.
+bool chooseSessionFile(char* path, std::size_t capacity);
+// The full path of the running executable, file name included; the buffer is
+// zero-filled first and stays empty when the path cannot be had.
+void getExecutablePath(char* buffer, std::size_t capacity);
+
+// ---- files (both opened with no sharing) -------------------------------------
+FileHandle openFileForReading(const char* path);  // existing files only
+FileHandle openFileForWriting(const char* path);  // opens or creates, never truncates
+void moveFileToEnd(FileHandle file);
+void writeFileBytes(FileHandle file, const void* data, std::size_t count);
+// One read of up to `count` bytes; returns the number of bytes read (0 on failure).
+std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count);
+void closeFile(FileHandle file);
+
+// ---- sockets (IPv4 TCP; addresses in network byte order) ---------------------
+SocketHandle createTcpSocket();
+// Asks for the accept, read, write and close notifications on the main window.
+void selectSocketEvents(SocketHandle socket);
+// 0 on success, -1 on failure.
+int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port);
+// Listens with a backlog of 0. 0 on success, -1 on failure.
+int listenOnSocket(SocketHandle socket);
+// Accepts one pending connection; NO_SOCKET on failure. The peer's address and
+// port (host order) are stored on success.
+SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
+                              std::uint16_t* peerPort);
+// One receive of up to `capacity` bytes: the count read, 0 when the peer has
+// closed, -1 on an error (nothing pending included).
+int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity);
+void sendByteOnSocket(SocketHandle socket, unsigned char byte);
+void shutdownSocket(SocketHandle socket);  // both directions
+void closeSocket(SocketHandle socket);
+// Dotted-decimal text of an address.
+void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity);
+// The platform's dotted-text conversion; 0xFFFFFFFF for text it cannot convert.
+std::uint32_t convertIpv4Address(const char* text);
+
+#endif

@@ -1,0 +1,28 @@
+// Identifiers of the menu, the dialogs and their controls.
+#ifndef ORU_RESOURCE_H
+#define ORU_RESOURCE_H
+
+#define IDR_MENU 500
+#define IDM_QUIT 501
+#define IDM_LISTEN 505
+#define IDM_DISCONNECT 506
+#define IDM_CAPTURE 510
+#define IDM_CAPTURE_STOP 511
+#define IDM_CAPTURE_PAUSE 512
+#define IDM_CAPTURE_RESUME 513
+#define IDM_PROPERTIES 515
+#define IDM_ABOUT 520
+
+#define IDD_PROPERTIES 100
+#define IDC_ADDRESS 101
+#define IDC_PORT 102
+#define IDC_AUTOWRAP 103
+
+#define IDD_CAPTURE 200
+#define IDC_CAPTURE_PATH 201
+#define IDC_BROWSE 202
+
+#define IDD_ABOUT 300
+#define IDI_ABOUT_ICON 2
+
+#endif
