@@ -4,7 +4,7 @@
 ORU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ORU_PACKAGES="cmake make g++ python3 libgtest-dev libbenchmark-dev clang
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation"
+  wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation netcat-openbsd"
 
 oru_say() { printf '== %s\n' "$*"; }
 

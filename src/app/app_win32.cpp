@@ -149,9 +149,20 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
     return true;
 }
 
+namespace {
+// Posted messages are taken before keyboard and mouse input, and while a peer sends
+// without pause a read notification is always waiting: input would wait until the
+// peer stops. Pending input is therefore taken first.
+bool takePendingInput(MSG* message) {
+    return PeekMessageA(message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
+           PeekMessageA(message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE);
+}
+}  // namespace
+
 int runMessageLoop() {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    for (;;) {
+        if (!takePendingInput(&message) && GetMessageA(&message, nullptr, 0, 0) <= 0) break;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

@@ -1,0 +1,243 @@
+#!/usr/bin/env python3
+"""Throughput of the real program under Wine, beside nc on the same machine.
+
+Prints, for each stream size, the bytes per second from a local peer through the
+program's receive path (capture file first, then the screen) and through
+`nc -l > file`, and their ratio; then the delay from a typed key to the byte
+reaching the peer while a flood is arriving. Figures only: nothing here passes or
+fails. Talks only to 127.0.0.1, and ends every process it starts.
+
+    bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--sizes 1000000,10000000]
+"""
+import argparse
+import os
+import random
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+DEADLINE = 30.0
+
+
+def wait_for(condition, deadline, what):
+    end = time.monotonic() + deadline
+    while time.monotonic() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise RuntimeError("timed out waiting for " + what)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def session_record(address, port, capture_path, wrap=False):
+    return (address.encode() + b"\0" + bytes([port & 0xFF, (port >> 8) & 0xFF, 0]) +
+            capture_path.encode() + b"\0" + (b"\x01" if wrap else b"\xff"))
+
+
+def file_size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+class Display:
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            self.name = ":" + f.readline().strip()
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+class Program:
+    def __init__(self, exe, prefix, display, session):
+        self.env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.process = subprocess.Popen(["wine", exe, windows_path(session)], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.window = wait_for(self.find_window, 120, "the main window")
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True).stdout
+
+    def find_window(self):
+        ids = self.xdotool("search", "--name", "^Dazirar OrU").split()
+        return ids[0] if ids else None
+
+    def keys(self, *keys):
+        self.xdotool("windowfocus", "--sync", self.window)
+        for k in keys:
+            self.xdotool("key", k)
+
+    def start_capture(self, path):
+        self.keys("alt+a")
+        wait_for(lambda: self.xdotool("search", "--name", "parametres du fichier").split(), DEADLINE,
+                 "the capture dialog")
+        self.xdotool("key", "Return")
+        wait_for(lambda: os.path.exists(path), DEADLINE, "the capture file")
+
+    def listen(self, port):
+        # The menu command is taken only once the previous peer's close has returned
+        # the program to idle, so it is chosen again until a connection goes through.
+        end = time.monotonic() + DEADLINE
+        while time.monotonic() < end:
+            self.keys("alt+c", "m")
+            try:
+                return wait_for(lambda: try_connect(port), 3, "the program to listen")
+            except RuntimeError:
+                continue
+        raise RuntimeError("the program never listened")
+
+    def stop(self):
+        self.process.kill()
+        subprocess.run(["wineserver", "-k"], env=self.env)
+        self.process.wait()
+
+
+def try_connect(port):
+    try:
+        return socket.create_connection(("127.0.0.1", port), timeout=2)
+    except OSError:
+        return None
+
+
+def stream_through(peer, data, grows, base):
+    start = time.monotonic()
+    sender = threading.Thread(target=peer.sendall, args=(data,))
+    sender.start()
+    wait_for(lambda: grows() - base >= len(data), 4 * 3600, "the stream")
+    elapsed = time.monotonic() - start
+    sender.join()
+    return elapsed
+
+
+def measure_nc(data, workdir):
+    port = free_port()
+    out = os.path.join(workdir, "nc.out")
+    with open(out, "wb") as sink:
+        nc = subprocess.Popen(["nc", "-l", "127.0.0.1", str(port)], stdout=sink)
+        try:
+            peer = wait_for(lambda: try_connect(port), DEADLINE, "nc to listen")
+            elapsed = stream_through(peer, data, lambda: file_size(out), 0)
+            peer.close()
+        finally:
+            nc.kill()
+            nc.wait()
+    return elapsed
+
+
+def measure_key_delay(program, port, rounds):
+    peer = program.listen(port)
+    stop = threading.Event()
+    received = []
+    chunk = bytes(random.getrandbits(8) | 0x20 for _ in range(4096))
+
+    def flood():
+        while not stop.is_set():
+            try:
+                peer.sendall(chunk)
+            except OSError:
+                return
+
+    def read():
+        peer.settimeout(0.2)
+        while not stop.is_set():
+            try:
+                got = peer.recv(64)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if not got:
+                return
+            received.extend((time.monotonic(), b) for b in got)
+
+    threads = [threading.Thread(target=flood), threading.Thread(target=read)]
+    for t in threads:
+        t.start()
+    delays = []
+    try:
+        time.sleep(1.0)  # let the flood build up before the first key (not a synchronisation)
+        for i in range(rounds):
+            before = len(received)
+            sent_at = time.monotonic()
+            program.keys("x")
+            try:
+                wait_for(lambda: len(received) > before, 120, "the typed key")
+                delays.append(received[before][0] - sent_at)
+            except RuntimeError:
+                delays.append(None)
+    finally:
+        stop.set()
+        peer.close()
+        for t in threads:
+            t.join()
+    return delays
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--sizes", default="1000000,10000000")
+    parser.add_argument("--keys", type=int, default=3)
+    args = parser.parse_args()
+    for tool in ("wine", "Xvfb", "xdotool", "nc"):
+        if shutil.which(tool) is None:
+            sys.exit(tool + " is missing (scripts/test installs it)")
+
+    workdir = tempfile.mkdtemp(prefix="oru-bench-")
+    prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "bench-wineprefix")
+    capture = os.path.join(workdir, "capture.bin")
+    session = os.path.join(workdir, "bench.sip")
+    port = free_port()
+    with open(session, "wb") as f:
+        f.write(session_record("127.0.0.1", port, windows_path(capture)))
+
+    display = Display()
+    program = None
+    try:
+        program = Program(os.path.abspath(args.exe), prefix, display.name, session)
+        program.start_capture(capture)
+        print("%12s %14s %14s %8s" % ("bytes", "program B/s", "nc B/s", "ratio"))
+        for size in (int(s) for s in args.sizes.split(",")):
+            data = random.randbytes(size)
+            peer = program.listen(port)
+            base = file_size(capture)
+            wine_time = stream_through(peer, data, lambda: file_size(capture), base)
+            peer.close()
+            nc_time = measure_nc(data, workdir)
+            print("%12d %14.0f %14.0f %8.1f" % (size, size / wine_time, size / nc_time,
+                                                 (size / nc_time) / (size / wine_time)), flush=True)
+        delays = measure_key_delay(program, port, args.keys)
+        shown = ", ".join("%.3f s" % d if d is not None else "> 120 s" for d in delays)
+        print("typed key to peer while flooded: " + shown)
+    finally:
+        if program is not None:
+            program.stop()
+        display.stop()
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
