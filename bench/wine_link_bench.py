@@ -117,9 +117,11 @@ class Program:
 
 def try_connect(port):
     try:
-        return socket.create_connection(("127.0.0.1", port), timeout=2)
+        peer = socket.create_connection(("127.0.0.1", port), timeout=2)
     except OSError:
         return None
+    peer.settimeout(None)  # a long stream waits for the program as long as it takes
+    return peer
 
 
 def stream_through(peer, data, grows, base):

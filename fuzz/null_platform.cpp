@@ -1,0 +1,64 @@
+// A platform that does nothing, for the fuzzers and the benchmarks.
+//
+// Drawing, caret, menus and dialogs are dropped; files and sockets never open. The
+// one exception is deliverTerminalChar, which hands the character straight back to
+// the interpreter as the window's synchronous message does, so a tab expands.
+#include "platform.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "terminal/screen.h"
+
+// ---- terminal ----------------------------------------------------------------
+void drawTerminalCell(int, int, unsigned char) {}
+void requestTextRepaint() {}
+void showTerminalCaret() {}
+void placeTerminalCaret(int, int) {}
+void deliverTerminalChar(int value) { putTerminalChar(value); }
+
+// ---- shell -------------------------------------------------------------------
+void showErrorBox(const char*, const char*) {}
+bool askYesNo(const char*, const char*) { return false; }
+void setStatusText(const char*) {}
+void enableMenuPair(int, int) {}
+void attachCaptureMenu() {}
+void detachCaptureMenu() {}
+void setWindowTitle(const char*) {}
+int runDialog(int) { return -1; }
+bool chooseSessionFile(char*, std::size_t) { return false; }
+void getExecutablePath(char* buffer, std::size_t capacity) {
+    if (capacity > 0) std::memset(buffer, 0, capacity);
+}
+
+// ---- files -------------------------------------------------------------------
+FileHandle openFileForReading(const char*) { return NO_FILE; }
+FileHandle openFileForWriting(const char*) { return NO_FILE; }
+void moveFileToEnd(FileHandle) {}
+void writeFileBytes(FileHandle, const void*, std::size_t) {}
+std::size_t readFileBytes(FileHandle, void*, std::size_t) { return 0; }
+void closeFile(FileHandle) {}
+
+// ---- sockets -----------------------------------------------------------------
+SocketHandle createTcpSocket() { return NO_SOCKET; }
+void selectSocketEvents(SocketHandle) {}
+int bindSocket(SocketHandle, std::uint32_t, std::uint16_t) { return -1; }
+int listenOnSocket(SocketHandle) { return -1; }
+SocketHandle acceptConnection(SocketHandle, std::uint32_t*, std::uint16_t*) {
+    return NO_SOCKET;
+}
+int receiveFromSocket(SocketHandle, unsigned char*, int) { return -1; }
+void sendByteOnSocket(SocketHandle, unsigned char) {}
+void shutdownSocket(SocketHandle) {}
+void closeSocket(SocketHandle) {}
+void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity) {
+    if (capacity == 0) return;
+    unsigned char b[4];
+    std::memcpy(b, &address, sizeof b);  // network order: first byte first
+    std::snprintf(text, capacity, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+std::uint32_t convertIpv4Address(const char* text) {
+    return static_cast<std::uint32_t>(inet_addr(text));
+}

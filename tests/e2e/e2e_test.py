@@ -1,0 +1,392 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real dazirar-oru.exe under Wine on a virtual display,
+driven from outside as a user would (menu commands, dialog buttons, typed keys,
+a TCP peer on 127.0.0.1), read back through the inspector program.
+
+    e2e_test.py --exe build/mingw/dazirar-oru.exe --inspector .../oru-inspector.exe --work DIR
+"""
+import argparse
+import os
+import random
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+ENV = None
+DISPLAY = None
+DEADLINE = 60.0
+
+IDOK, IDYES, IDNO = 1, 6, 7
+IDM_QUIT, IDM_LISTEN, IDM_DISCONNECT = 501, 505, 506
+IDM_CAPTURE, IDM_STOP, IDM_PAUSE, IDM_RESUME = 510, 511, 512, 513
+IDM_PROPERTIES, IDM_ABOUT = 515, 520
+IDC_ADDRESS, IDC_PORT = 101, 102
+
+
+def wait_for(condition, what, deadline=DEADLINE):
+    end = time.monotonic() + deadline
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def session_record(address, port, capture, wrap):
+    return (address.encode() + b"\0" + bytes([port & 0xFF, (port >> 8) & 0xFF, 0]) +
+            capture.encode() + b"\0" + (b"\x01" if wrap else b"\xff"))
+
+
+def inspector(*args):
+    out = subprocess.run(["wine", ARGS.inspector, *map(str, args)], env=ENV,
+                         capture_output=True, text=True, timeout=60).stdout
+    return out
+
+
+def state():
+    """The program's windows as the inspector reads them."""
+    s = {"title": None, "status": None, "size": None, "dialogs": {}}
+    dialog = None
+    for line in inspector("state").splitlines():
+        fields = line.rstrip("\r").split("\t")
+        kind = fields[0]
+        if kind == "title":
+            s["title"] = fields[1]
+        elif kind == "status":
+            s["status"] = fields[1] if len(fields) > 1 else ""
+        elif kind == "size":
+            s["size"] = (int(fields[1]), int(fields[2]))
+        elif kind == "dialog":
+            dialog = {"controls": {}, "texts": []}
+            s["dialogs"][fields[1] if len(fields) > 1 else ""] = dialog
+        elif kind == "control" and dialog is not None:
+            control = {"id": int(fields[1]), "class": fields[2], "readonly": fields[3] == "readonly",
+                       "checked": fields[4] == "checked", "text": fields[5] if len(fields) > 5 else ""}
+            dialog["controls"].setdefault(control["id"], control)
+            dialog["texts"].append(control["text"])
+    return s
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *map(str, args)], env=ENV, capture_output=True,
+                          text=True).stdout
+
+
+def tcp_queues(local_port, remote_port):
+    """(tx, rx) queue sizes of the loopback socket local_port -> remote_port."""
+    want_local = "0100007F:%04X" % local_port
+    want_remote = "0100007F:%04X" % remote_port
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            parts = line.split()
+            if parts[1] == want_local and parts[2] == want_remote:
+                tx, rx = parts[4].split(":")
+                return int(tx, 16), int(rx, 16)
+    return None
+
+
+class Program:
+    """One run of the terminal; always ended by stop()."""
+
+    def __init__(self, *args):
+        self.process = subprocess.Popen(["wine", ARGS.exe, *args], env=ENV,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: state()["title"] is not None, "the main window", 120)
+
+    def dialog(self, caption):
+        return wait_for(lambda: state()["dialogs"].get(caption), "dialog " + repr(caption))
+
+    def no_dialog(self, caption):
+        wait_for(lambda: caption not in state()["dialogs"], "dialog %r to close" % caption)
+
+    def press(self, caption, button):
+        self.dialog(caption)
+        inspector("press", caption, button)
+        self.no_dialog(caption)
+
+    def status(self, text):
+        wait_for(lambda: state()["status"] == text, "status %r" % text)
+
+    def command(self, ident):
+        inspector("command", ident)
+
+    def window(self):
+        return wait_for(lambda: (xdotool("search", "--class", "dazirar-oru.exe").split() or
+                                 xdotool("search", "--name", "^Dazirar OrU").split()),
+                        "the X window")[0]
+
+    def type_keys(self, *keys):
+        window = self.window()
+        xdotool("windowactivate", "--sync", window)
+        xdotool("windowfocus", "--sync", window)
+        for k in keys:
+            xdotool("key", k)
+
+    def wait_exit(self):
+        return self.process.wait(timeout=DEADLINE)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        subprocess.run(["wineserver", "-k"], env=ENV)
+        self.process.wait()
+
+
+class E2E(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="oru-e2e-")
+        self.program = None
+
+    def tearDown(self):
+        if self.program is not None:
+            self.program.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def start(self, *args):
+        self.program = Program(*args)
+        return self.program
+
+    def session(self, name, port, capture="", wrap=False, tail=b""):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(session_record("127.0.0.1", port, capture, wrap) + tail)
+        return path
+
+    def connect(self, port):
+        peer = wait_for(lambda: try_connect(port), "the program to accept on %d" % port)
+        return peer
+
+
+def try_connect(port):
+    try:
+        peer = socket.create_connection(("127.0.0.1", port), timeout=2)
+    except OSError:
+        return None
+    peer.settimeout(DEADLINE)
+    return peer
+
+
+class WindowTest(E2E):
+    def test_start_shows_the_window_and_quit_asks_then_ends_with_zero(self):
+        p = self.start()
+        s = state()
+        self.assertEqual(s["title"], "Dazirar OrU")
+        self.assertEqual(s["status"], "")
+        self.assertEqual(s["size"], (845, 570))
+        shot = os.path.join(ARGS.work, "e2e-window.png")
+        subprocess.run(["import", "-window", "root", shot], env=ENV)
+        self.assertTrue(os.path.getsize(shot) > 0)
+        before = set(os.listdir(self.dir))
+        p.command(IDM_QUIT)
+        box = p.dialog("Fin de session")
+        self.assertIn("Voulez-vous enregistrer la session?", box["texts"])
+        inspector("press", "Fin de session", IDNO)
+        self.assertEqual(p.wait_exit(), 0)
+        self.assertEqual(set(os.listdir(self.dir)), before)
+
+    def test_about_box_shows_its_text_and_closes_with_escape(self):
+        p = self.start()
+        p.command(IDM_ABOUT)
+        about = p.dialog("A propos")
+        self.assertIn("Zidevi VAD eve 0", about["texts"])
+        window = wait_for(lambda: xdotool("search", "--name", "^A propos$").split(), "About window")[0]
+        xdotool("windowactivate", "--sync", window)
+        xdotool("key", "Escape")
+        p.no_dialog("A propos")
+
+
+class LinkTest(E2E):
+    def test_listen_connect_type_capture_and_disconnect(self):
+        port = free_port()
+        capture = os.path.join(self.dir, "capture.txt")
+        old = b"old content\n"
+        with open(capture, "wb") as f:
+            f.write(old)
+        p = self.start(windows_path(self.session("link.sip", port, windows_path(capture))))
+
+        p.command(IDM_LISTEN)
+        p.status(" Serveur en ecoute sur < %d >" % port)
+        peer = self.connect(port)
+        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        peer_port = peer.getsockname()[1]
+
+        # Typed keys go to the peer as single bytes, Enter as 13.
+        p.type_keys("a", "z", "Return")
+        got = b""
+        while len(got) < 3:
+            chunk = peer.recv(16)
+            self.assertTrue(chunk, "connection closed while waiting for typed keys")
+            got += chunk
+        self.assertEqual(got, b"az\r")
+
+        # Capture: start, record, pause, resume, stop.
+        p.command(IDM_CAPTURE)
+        dialog = p.dialog("parametres du fichier de capture")
+        self.assertEqual(dialog["controls"][201]["text"], windows_path(capture))
+        p.press("parametres du fichier de capture", IDOK)
+        first = bytes(range(256)) + random.randbytes(3000)
+        peer.sendall(first)
+        wait_for(lambda: os.path.getsize(capture) >= len(old) + len(first), "the first bytes")
+        p.command(IDM_PAUSE)
+        paused = random.randbytes(700)
+        peer.sendall(paused)
+        # The program has taken every byte once nothing waits in either queue; the
+        # resume command is queued behind their handling.
+        wait_for(lambda: tcp_queues(peer_port, port) == (0, 0) and
+                 tcp_queues(port, peer_port) == (0, 0), "the paused bytes to be read")
+        p.command(IDM_RESUME)
+        last = random.randbytes(900)
+        peer.sendall(last)
+        expected = old + first + last
+        wait_for(lambda: os.path.getsize(capture) >= len(expected), "the last bytes")
+        p.command(IDM_STOP)
+        with open(capture, "rb") as f:
+            self.assertEqual(f.read(), expected)
+
+        # The peer's close returns the link to idle.
+        peer.close()
+        p.status(" ")
+
+        # Listening again; "Deconnexion" closes the peer's connection.
+        p.command(IDM_LISTEN)
+        p.status(" Serveur en ecoute sur < %d >" % port)
+        peer = self.connect(port)
+        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        p.command(IDM_DISCONNECT)
+        self.assertEqual(peer.recv(16), b"")
+        p.status(" ")
+        peer.close()
+
+    def test_port_in_use_cannot_listen(self):
+        holder = socket.socket()
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        try:
+            p = self.start(windows_path(self.session("busy.sip", port)))
+            p.command(IDM_LISTEN)
+            box = p.dialog("erreur")
+            self.assertIn("mise en ecoute impossible ", box["texts"])
+            p.press("erreur", IDOK)
+            p.status(" ")
+        finally:
+            holder.close()
+
+
+class SessionTest(E2E):
+    def test_loaded_session_titles_the_window_and_is_saved_silently(self):
+        port = free_port()
+        tail = b"0123456789" * 4
+        path = self.session("lab.test.sip", port, "C:\\cap.txt", wrap=True, tail=tail)
+        p = self.start(windows_path(path))
+        self.assertEqual(state()["title"], "Dazirar OrU :  lab")
+        # A new port through the Properties dialog, then listening on it.
+        new_port = free_port()
+        p.command(IDM_PROPERTIES)
+        props = p.dialog("Proprietes")
+        self.assertEqual(props["controls"][IDC_ADDRESS]["text"], "127.0.0.1")
+        self.assertEqual(props["controls"][IDC_PORT]["text"], str(port))
+        self.assertTrue(props["controls"][103]["checked"])
+        inspector("settext", "Proprietes", IDC_PORT, new_port)
+        p.press("Proprietes", IDOK)
+        p.command(IDM_LISTEN)
+        p.status(" Serveur en ecoute sur < %d >" % new_port)
+        p.command(IDM_QUIT)
+        self.assertEqual(p.wait_exit(), 0)
+        with open(path, "rb") as f:
+            data = f.read()
+        # The record is rewritten in place; the longer file keeps its tail.
+        record = session_record("127.0.0.1", new_port, "C:\\cap.txt", True)
+        self.assertEqual(data, record + tail)
+
+    def test_missing_session_reports_then_save_as_writes_a_loadable_file(self):
+        missing = os.path.join(self.dir, "absent.sip")
+        p = self.start(windows_path(missing))
+        box = p.dialog("erreur")
+        self.assertIn("Probleme avec le fichier d'initialisation!! ", box["texts"])
+        p.press("erreur", IDOK)
+        self.assertEqual(state()["title"], "Dazirar OrU")
+        p.command(IDM_PROPERTIES)
+        props = p.dialog("Proprietes")
+        self.assertEqual(props["controls"][IDC_ADDRESS]["text"], "0.0.0.0")
+        self.assertEqual(props["controls"][IDC_PORT]["text"], "9000")
+        inspector("settext", "Proprietes", IDC_ADDRESS, "1.2.3")
+        p.press("Proprietes", IDOK)
+        box = p.dialog("Erreur")
+        self.assertIn("Erreur de format de l'adresse IP", box["texts"])
+        p.press("Erreur", IDOK)
+
+        p.command(IDM_QUIT)
+        p.press("Fin de session", IDYES)
+        p.dialog("Enregistrement de la session")
+        saved = os.path.join(self.dir, "saved")
+        window = wait_for(lambda: xdotool("search", "--name", "^Enregistrement de la session$").split(),
+                          "the Save As window")[0]
+        xdotool("windowactivate", "--sync", window)
+        xdotool("key", "ctrl+a")
+        xdotool("type", "--delay", "20", windows_path(saved))
+        xdotool("key", "Return")
+        self.assertEqual(p.wait_exit(), 0)
+        with open(saved + ".sip", "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:6], b"1.2.3\0")
+        self.assertEqual(data[6:8], bytes([9000 & 0xFF, 9000 >> 8]))
+        self.program.stop()
+
+        self.program = None
+        p = self.start(windows_path(saved + ".sip"))
+        self.assertEqual(state()["title"], "Dazirar OrU :  saved")
+
+
+def main():
+    global ARGS, ENV
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--inspector", required=True)
+    parser.add_argument("--work", required=True)
+    ARGS, rest = parser.parse_known_args()
+    ARGS.exe = os.path.abspath(ARGS.exe)
+    ARGS.inspector = os.path.abspath(ARGS.inspector)
+    ARGS.work = os.path.abspath(ARGS.work)
+    os.makedirs(ARGS.work, exist_ok=True)
+    for f in (ARGS.exe, ARGS.inspector):
+        if not os.path.exists(f):
+            sys.exit("missing " + f + " (build the Windows tree first)")
+
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        display = ":" + f.readline().strip()
+    ENV = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(ARGS.work, "wineprefix"),
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    try:
+        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
+    finally:
+        subprocess.run(["wineserver", "-k"], env=ENV)
+        xvfb.kill()
+        xvfb.wait()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

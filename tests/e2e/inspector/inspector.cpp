@@ -1,0 +1,163 @@
+// Reads the running terminal's windows from outside, the way the e2e tests need:
+//
+//   oru-inspector state                  title, status line, window size, menu, dialogs
+//   oru-inspector command ID             chooses a menu command
+//   oru-inspector press CAPTION ID       presses button ID of the dialog or box CAPTION
+//   oru-inspector settext CAPTION ID T   sets the text of control ID of dialog CAPTION
+//
+// Output is one record a line, fields separated by tabs.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+HWND findMainWindow() {
+    return FindWindowA("App", nullptr);
+}
+
+std::string windowText(HWND window) {
+    char text[1024] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Control characters would break the line format; show them escaped.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+void printMenu(HMENU menu, int depth) {
+    int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = "";
+        MENUITEMINFOA item;
+        ZeroMemory(&item, sizeof item);
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_ID | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING;
+        item.dwTypeData = text;
+        item.cch = sizeof text;
+        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &item)) continue;
+        bool grayed = (item.fState & MFS_GRAYED) != 0;
+        std::printf("menu\t%d\t%d\t%s\t%s\t%s\n", depth, item.hSubMenu ? -1 : static_cast<int>(item.wID),
+                    grayed ? "grayed" : "enabled", item.hSubMenu ? "popup" : "command", text);
+        if (item.hSubMenu) printMenu(item.hSubMenu, depth + 1);
+    }
+}
+
+BOOL CALLBACK printControl(HWND control, LPARAM) {
+    char className[64] = "";
+    GetClassNameA(control, className, sizeof className);
+    int id = GetDlgCtrlID(control);
+    const char* checked = "";
+    if (std::strcmp(className, "Button") == 0 &&
+        SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        checked = "checked";
+    }
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    std::printf("control\t%d\t%s\t%s\t%s\t%s\n", id, className,
+                (style & ES_READONLY) && std::strcmp(className, "Edit") == 0 ? "readonly" : "",
+                checked, printable(windowText(control)).c_str());
+    return TRUE;
+}
+
+BOOL CALLBACK printDialog(HWND window, LPARAM) {
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    std::printf("dialog\t%s\n", printable(windowText(window)).c_str());
+    EnumChildWindows(window, printControl, 0);
+    return TRUE;
+}
+
+int printState() {
+    HWND main = findMainWindow();
+    if (main == nullptr) {
+        std::printf("nowindow\n");
+        return 0;
+    }
+    std::printf("title\t%s\n", printable(windowText(main)).c_str());
+    HWND bar = FindWindowExA(main, nullptr, STATUSCLASSNAMEA, nullptr);
+    if (bar != nullptr) {
+        char status[256] = "";
+        SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(status));
+        std::printf("status\t%s\n", printable(status).c_str());
+    }
+    RECT r;
+    GetWindowRect(main, &r);
+    std::printf("size\t%ld\t%ld\n", r.right - r.left, r.bottom - r.top);
+    printMenu(GetMenu(main), 0);
+    EnumWindows(printDialog, 0);
+    return 0;
+}
+
+struct DialogSearch {
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK matchDialog(HWND window, LPARAM data) {
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(data);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
+        windowText(window) == search->caption) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND findDialog(const char* caption) {
+    DialogSearch search = {caption, nullptr};
+    EnumWindows(matchDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int fail(const char* what) {
+    std::printf("error\t%s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "state") == 0) return printState();
+    if (argc == 3 && std::strcmp(argv[1], "command") == 0) {
+        HWND main = findMainWindow();
+        if (main == nullptr) return fail("no main window");
+        PostMessageA(main, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[2])), 0);
+        std::printf("ok\n");
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "press") == 0) {
+        HWND dialog = findDialog(argv[2]);
+        if (dialog == nullptr) return fail("no such dialog");
+        int id = std::atoi(argv[3]);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+        std::printf("ok\n");
+        return 0;
+    }
+    if (argc == 5 && std::strcmp(argv[1], "settext") == 0) {
+        HWND dialog = findDialog(argv[2]);
+        if (dialog == nullptr) return fail("no such dialog");
+        HWND control = GetDlgItem(dialog, std::atoi(argv[3]));
+        if (control == nullptr) return fail("no such control");
+        SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]));
+        std::printf("ok\n");
+        return 0;
+    }
+    return fail("usage: state | command ID | press CAPTION ID | settext CAPTION ID TEXT");
+}

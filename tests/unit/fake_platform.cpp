@@ -1,0 +1,294 @@
+#include "fake_platform.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/recorder.h"
+#include "net/address.h"
+#include "net/link.h"
+#include "session/session.h"
+#include "session/settings.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
+
+FakePlatform fake;
+
+namespace {
+
+void record(const std::string& line) { fake.trace.push_back(line); }
+
+std::string num(long long value) { return std::to_string(value); }
+
+std::string dotted(std::uint32_t address) {
+    char text[16];
+    formatIpv4Address(address, text, sizeof text);
+    return text;
+}
+
+FileHandle openFile(const char* path, bool forWriting) {
+    std::string name = path;
+    std::string line = std::string(forWriting ? "openWrite " : "openRead ") + name + " -> ";
+    bool heldOpen = false;
+    for (const auto& entry : fake.openFiles) heldOpen = heldOpen || entry.second.path == name;
+    bool refused = heldOpen || (forWriting ? fake.unwritable.count(name) != 0
+                                           : fake.unreadable.count(name) != 0 ||
+                                                 fake.files.count(name) == 0);
+    if (refused) {
+        record(line + "fail");
+        return NO_FILE;
+    }
+    if (forWriting) fake.files[name];  // opens or creates, never truncates
+    FileHandle handle = fake.nextFile++;
+    fake.openFiles[handle] = FakeOpenFile{name, 0};
+    record(line + num(handle));
+    return handle;
+}
+
+}  // namespace
+
+// ---- terminal ------------------------------------------------------------------
+void drawTerminalCell(int x, int y, unsigned char byte) {
+    record("draw " + num(x) + " " + num(y) + " " + num(byte));
+}
+void requestTextRepaint() { record("repaint"); }
+void showTerminalCaret() { record("showCaret"); }
+void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
+void deliverTerminalChar(int value) {
+    record("deliver " + num(value));
+    fake.delivered.push_back(value);
+    putTerminalChar(value);
+}
+
+// ---- shell ---------------------------------------------------------------------
+void showErrorBox(const char* text, const char* caption) {
+    record(std::string("errorBox ") + text + "|" + caption);
+}
+bool askYesNo(const char* text, const char* caption) {
+    record(std::string("askYesNo ") + text + "|" + caption);
+    return fake.yesNoAnswer;
+}
+void setStatusText(const char* text) {
+    record(std::string("status ") + text);
+    fake.statusText = text;
+}
+void enableMenuPair(int enableId, int grayId) {
+    record("menu " + num(enableId) + " " + num(grayId));
+}
+void attachCaptureMenu() { record("attachCaptureMenu"); }
+void detachCaptureMenu() { record("detachCaptureMenu"); }
+void setWindowTitle(const char* title) {
+    record(std::string("title ") + title);
+    fake.windowTitle = title;
+}
+int runDialog(int dialogId) {
+    record("dialog " + num(dialogId));
+    if (fake.dialogHandler) return fake.dialogHandler(dialogId);
+    if (fake.dialogResults.empty()) return -1;
+    int result = fake.dialogResults.front();
+    fake.dialogResults.pop_front();
+    return result;
+}
+bool chooseSessionFile(char* path, std::size_t capacity) {
+    record(std::string("chooseSessionFile ") + path + "|" + num(static_cast<long long>(capacity)));
+    if (!fake.chooserAccepts) return false;
+    std::size_t length = std::min(fake.chosenPath.size(), capacity - 1);
+    std::memcpy(path, fake.chosenPath.data(), length);
+    path[length] = '\0';
+    return true;
+}
+void getExecutablePath(char* buffer, std::size_t capacity) {
+    record("getExecutablePath " + num(static_cast<long long>(capacity)));
+    std::memset(buffer, 0, capacity);
+    std::size_t length = std::min(fake.executablePath.size(), capacity - 1);
+    std::memcpy(buffer, fake.executablePath.data(), length);
+}
+
+// ---- files ---------------------------------------------------------------------
+FileHandle openFileForReading(const char* path) { return openFile(path, false); }
+FileHandle openFileForWriting(const char* path) { return openFile(path, true); }
+
+void moveFileToEnd(FileHandle file) {
+    record("moveToEnd " + num(file));
+    auto it = fake.openFiles.find(file);
+    if (it != fake.openFiles.end()) it->second.position = fake.files[it->second.path].size();
+}
+
+void writeFileBytes(FileHandle file, const void* data, std::size_t count) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    if (count == 1) {
+        record("write " + num(file) + " byte " + num(bytes[0]));
+    } else {
+        record("write " + num(file) + " " + num(static_cast<long long>(count)) + " bytes");
+    }
+    auto it = fake.openFiles.find(file);
+    if (it == fake.openFiles.end()) {
+        record("write on a file that is not open");
+        return;
+    }
+    Bytes& content = fake.files[it->second.path];
+    std::size_t end = it->second.position + count;
+    if (content.size() < end) content.resize(end);
+    std::copy(bytes, bytes + count, content.begin() + static_cast<long>(it->second.position));
+    it->second.position = end;
+}
+
+std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count) {
+    auto it = fake.openFiles.find(file);
+    std::size_t got = 0;
+    if (it != fake.openFiles.end()) {
+        const Bytes& content = fake.files[it->second.path];
+        std::size_t position = std::min(it->second.position, content.size());
+        got = std::min(count, content.size() - position);
+        std::memcpy(buffer, content.data() + position, got);
+        it->second.position = position + got;
+    }
+    record("read " + num(file) + " " + num(static_cast<long long>(count)) + " -> " +
+           num(static_cast<long long>(got)));
+    return got;
+}
+
+void closeFile(FileHandle file) {
+    record("close file " + num(file));
+    if (fake.openFiles.erase(file) == 0) fake.badFileCloses++;
+}
+
+// ---- sockets -------------------------------------------------------------------
+SocketHandle createTcpSocket() {
+    SocketHandle s = fake.nextSocket++;
+    fake.openSockets.insert(s);
+    record("createSocket " + num(static_cast<long long>(s)));
+    return s;
+}
+void selectSocketEvents(SocketHandle socket) {
+    record("select " + num(static_cast<long long>(socket)));
+}
+int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+    record("bind " + num(static_cast<long long>(socket)) + " " + dotted(address) + " " + num(port));
+    return fake.bindResult;
+}
+int listenOnSocket(SocketHandle socket) {
+    record("listen " + num(static_cast<long long>(socket)));
+    return fake.listenResult;
+}
+SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut,
+                              std::uint16_t* peerPortOut) {
+    FakeAccept next = {fake.nextSocket, ipv4("127.0.0.1"), 50000};
+    if (!fake.accepts.empty()) {
+        next = fake.accepts.front();
+        fake.accepts.pop_front();
+    }
+    std::string line = "accept " + num(static_cast<long long>(socket)) + " -> ";
+    if (next.socket == NO_SOCKET) {
+        record(line + "fail");
+        return NO_SOCKET;
+    }
+    if (next.socket >= fake.nextSocket) fake.nextSocket = next.socket + 1;
+    fake.openSockets.insert(next.socket);
+    *peerAddressOut = next.address;
+    *peerPortOut = next.port;
+    record(line + num(static_cast<long long>(next.socket)));
+    return next.socket;
+}
+int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {
+    int result = -1;
+    if (!fake.receives.empty()) {
+        FakeReceive& front = fake.receives.front();
+        if (front.data.empty()) {
+            result = front.result;
+            fake.receives.pop_front();
+        } else {
+            std::size_t n = std::min(front.data.size(), static_cast<std::size_t>(capacity));
+            std::memcpy(buffer, front.data.data(), n);
+            front.data.erase(front.data.begin(), front.data.begin() + static_cast<long>(n));
+            if (front.data.empty()) fake.receives.pop_front();
+            result = static_cast<int>(n);
+        }
+    }
+    record("receive " + num(static_cast<long long>(socket)) + " " + num(capacity) + " -> " +
+           num(result));
+    return result;
+}
+void sendByteOnSocket(SocketHandle socket, unsigned char byte) {
+    record("send " + num(static_cast<long long>(socket)) + " " + num(byte));
+    fake.sent.push_back(byte);
+}
+void shutdownSocket(SocketHandle socket) {
+    record("shutdown " + num(static_cast<long long>(socket)));
+}
+void closeSocket(SocketHandle socket) {
+    record("close socket " + num(static_cast<long long>(socket)));
+    if (fake.openSockets.erase(socket) == 0) fake.badSocketCloses++;
+}
+void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity) {
+    unsigned char b[4];
+    std::memcpy(b, &address, sizeof b);  // network order: first byte first
+    std::snprintf(text, capacity, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+std::uint32_t convertIpv4Address(const char* text) {
+    record(std::string("convert ") + text);
+    return static_cast<std::uint32_t>(inet_addr(text));
+}
+
+// ---- test helpers --------------------------------------------------------------
+void resetAll() {
+    fake = FakePlatform();
+
+    releaseScreenGrid();
+    allocateGridBuffer = std::malloc;
+    gridColumns = 0;
+    gridRows = 0;
+    cursorRow = 0;
+    cursorCol = 0;
+
+    cellWidth = 0;
+    cellHeight = 0;
+    textRect = TextRect{0, 0, 0, 0};
+    textOriginX = 0;
+    textOriginY = 0;
+
+    listenAddress = NO_ADDRESS;
+
+    serverState = SERVER_IDLE;
+    settingsChecked = false;
+    serverSocket = NO_SOCKET;
+    clientSocket = NO_SOCKET;
+    peerAddress = 0;
+    peerPort = 0;
+
+    captureMode = CAPTURE_OFF;
+    captureFile = NO_FILE;
+
+    copyTextField(serverAddress, sizeof serverAddress, "0.0.0.0");
+    serverPort = 9000;
+    capturePath[0] = '\0';
+    autoWrap = false;
+
+    releaseSessionPath();
+    sessionUnnamed = false;
+    titleBuffer[0] = '\0';
+}
+
+std::string traceText() {
+    std::string text;
+    for (const std::string& line : fake.trace) text += "  " + line + "\n";
+    return text;
+}
+
+std::size_t traceCount(const std::string& line) {
+    return static_cast<std::size_t>(std::count(fake.trace.begin(), fake.trace.end(), line));
+}
+
+std::size_t traceFind(const std::string& line, std::size_t from) {
+    for (std::size_t i = from; i < fake.trace.size(); ++i) {
+        if (fake.trace[i] == line) return i;
+    }
+    return fake.trace.size();
+}
+
+std::uint32_t ipv4(const char* dotted) { return static_cast<std::uint32_t>(inet_addr(dotted)); }
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }

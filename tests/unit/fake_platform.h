@@ -1,0 +1,86 @@
+// A recording, scriptable stand-in for platform.h, for the native unit tests.
+//
+// Every platform call appends one line to fake.trace, in call order, so a test can
+// assert both what happened and in which order. Results are scripted through the
+// fields below; resetAll() puts the fake and the program's module-level state back
+// to their start-up values.
+#ifndef ORU_TESTS_FAKE_PLATFORM_H
+#define ORU_TESTS_FAKE_PLATFORM_H
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+typedef std::vector<unsigned char> Bytes;
+
+struct FakeOpenFile {
+    std::string path;
+    std::size_t position;
+};
+
+struct FakeAccept {
+    SocketHandle socket;  // NO_SOCKET for a failed accept
+    std::uint32_t address;  // network order
+    std::uint16_t port;
+};
+
+struct FakeReceive {
+    int result;  // used when data is empty: 0 (peer closed) or -1 (error)
+    Bytes data;  // served at most `capacity` bytes at a time; the rest stays queued
+};
+
+struct FakePlatform {
+    std::vector<std::string> trace;
+
+    // shell
+    std::deque<int> dialogResults;           // runDialog results; -1 once empty
+    std::function<int(int)> dialogHandler;   // when set, runs instead of the queue
+    bool yesNoAnswer = false;
+    bool chooserAccepts = false;
+    std::string chosenPath;
+    std::string executablePath;
+    std::string statusText;
+    std::string windowTitle;
+
+    // files: the in-memory file system and its open handles
+    std::map<std::string, Bytes> files;
+    std::set<std::string> unreadable;  // openFileForReading fails
+    std::set<std::string> unwritable;  // openFileForWriting fails
+    std::map<FileHandle, FakeOpenFile> openFiles;
+    FileHandle nextFile = 3;
+    int badFileCloses = 0;
+
+    // sockets
+    SocketHandle nextSocket = 7;
+    std::set<SocketHandle> openSockets;
+    int bindResult = 0;
+    int listenResult = 0;
+    std::deque<FakeAccept> accepts;  // an empty queue accepts a new socket from 127.0.0.1
+    std::deque<FakeReceive> receives;  // an empty queue receives -1
+    Bytes sent;
+    int badSocketCloses = 0;
+
+    // terminal: every value handed to deliverTerminalChar, nested ones included
+    std::vector<int> delivered;
+};
+
+extern FakePlatform fake;
+
+// The fake and every module's state back to start-up values.
+void resetAll();
+
+// Helpers for tests.
+std::string traceText();  // the trace, one line each, for failure messages
+std::size_t traceCount(const std::string& line);
+// Position of the first line equal to `line` at or after `from`; trace.size() if none.
+std::size_t traceFind(const std::string& line, std::size_t from = 0);
+std::uint32_t ipv4(const char* dotted);  // network order, via the C library
+Bytes bytesOf(const std::string& text);
+
+#endif

@@ -1,0 +1,321 @@
+// The link's state machine, its receive and send paths and the status line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/recorder.h"
+#include "fake_platform.h"
+#include "net/address.h"
+#include "net/link.h"
+#include "session/settings.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+const std::uint32_t EVENT_READ = 1;
+const std::uint32_t EVENT_WRITE = 2;
+const std::uint32_t EVENT_ACCEPT = 8;
+const std::uint32_t EVENT_CLOSE = 32;
+std::uint32_t withError(std::uint32_t event, std::uint32_t error) { return error << 16 | event; }
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
+
+    // Listening on socket 7 with the default settings.
+    static void listen() {
+        onListenCommand();
+        ASSERT_EQ(SERVER_LISTENING, serverState) << traceText();
+        ASSERT_EQ(7u, serverSocket);
+    }
+    // Connected on socket 8 to 192.168.1.20, peer port 50123.
+    static void connect() {
+        listen();
+        fake.accepts.push_back(FakeAccept{8, ipv4("192.168.1.20"), 50123});
+        onSocketNotify(7, EVENT_ACCEPT);
+        ASSERT_EQ(SERVER_CONNECTED, serverState) << traceText();
+        fake.trace.clear();
+    }
+    static void recordTo(const char* path) {
+        copyTextField(capturePath, sizeof capturePath, path);
+        fake.dialogResults.push_back(0);
+        startCapture();
+        ASSERT_EQ(CAPTURE_RECORDING, captureMode) << traceText();
+    }
+};
+
+TEST_F(LinkTest, ListenValidatesBindsListensThenSwapsTheMenuAndTellsThePort) {
+    onListenCommand();
+    EXPECT_EQ(Lines({"convert 0.0.0.0", "createSocket 7", "select 7", "bind 7 0.0.0.0 9000",
+                     "listen 7", "menu 506 505", "status  Serveur en ecoute sur < 9000 >"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+    EXPECT_TRUE(settingsChecked);
+    EXPECT_EQ(7u, serverSocket);
+}
+
+TEST_F(LinkTest, ListenWithCheckedSettingsUsesTheLastConversion) {
+    copyTextField(serverAddress, sizeof serverAddress, "not an address");
+    listenAddress = ipv4("10.1.2.3");
+    settingsChecked = true;
+    serverPort = 65536 + 80;  // only the low 16 bits reach the socket
+    onListenCommand();
+    EXPECT_EQ(0u, traceCount("convert not an address"));
+    EXPECT_EQ(1u, traceCount("bind 7 10.1.2.3 80")) << traceText();
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+}
+
+TEST_F(LinkTest, RefusedSettingsOpenNothing) {
+    copyTextField(serverAddress, sizeof serverAddress, "1.2.3");
+    onListenCommand();
+    EXPECT_EQ(Lines({"errorBox Erreur de format de l'adresse IP|Erreur"}), fake.trace);
+    serverPort = 0;
+    copyTextField(serverAddress, sizeof serverAddress, "0.0.0.0");
+    fake.trace.clear();
+    onListenCommand();
+    EXPECT_EQ(Lines({"convert 0.0.0.0", "errorBox Erreur sur numero de port|Erreur"}), fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_FALSE(settingsChecked);
+    EXPECT_EQ(NO_SOCKET, serverSocket);
+}
+
+TEST_F(LinkTest, FailedListenOrBindTellsTheUserAndClosesTheSocket) {
+    for (int failBind = 0; failBind < 2; ++failBind) {
+        resetAll();
+        if (failBind) fake.bindResult = -1;
+        else fake.listenResult = -1;
+        onListenCommand();
+        std::size_t made = traceFind("createSocket 7");
+        ASSERT_LT(made, fake.trace.size()) << traceText();
+        Lines tail(fake.trace.end() - 5, fake.trace.end());
+        EXPECT_EQ(Lines({"status  ", "errorBox mise en ecoute impossible |erreur", "shutdown 7",
+                         "close socket 7", "status  "}),
+                  tail)
+            << traceText();
+        EXPECT_EQ(0u, traceCount("menu 506 505"));
+        EXPECT_EQ(SERVER_IDLE, serverState);
+        EXPECT_FALSE(settingsChecked);
+        EXPECT_EQ(NO_SOCKET, serverSocket);
+        EXPECT_TRUE(fake.openSockets.empty());
+    }
+}
+
+TEST_F(LinkTest, AcceptClosesTheListeningSocketAndShowsThePeer) {
+    listen();
+    fake.trace.clear();
+    fake.accepts.push_back(FakeAccept{8, ipv4("192.168.1.20"), 50123});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(Lines({"accept 7 -> 8", "close socket 7",
+                     "status Serveur Connecte avec <192.168.1.20 : 9000> ..."}),
+              fake.trace);
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(8u, serverSocket);
+    EXPECT_EQ(8u, clientSocket);
+    EXPECT_EQ(std::set<SocketHandle>({8}), fake.openSockets);
+}
+
+TEST_F(LinkTest, RejectedConnectionReturnsToIdleWithAMessage) {
+    listen();
+    fake.trace.clear();
+    fake.accepts.push_back(FakeAccept{NO_SOCKET, 0, 0});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(Lines({"accept 7 -> fail", "menu 505 506", "errorBox Connexion rejetee... |erreur",
+                     "shutdown 7", "close socket 7", "status  "}),
+              fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_FALSE(settingsChecked);
+}
+
+TEST_F(LinkTest, DisconnectCommandWhileListeningOrConnected) {
+    listen();
+    fake.trace.clear();
+    onDisconnectCommand();
+    EXPECT_EQ(Lines({"menu 505 506", "shutdown 7", "close socket 7", "status  "}), fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_FALSE(settingsChecked);
+
+    resetAll();
+    connect();
+    onDisconnectCommand();
+    EXPECT_EQ(Lines({"menu 505 506", "shutdown 8", "close socket 8", "status  "}), fake.trace);
+    EXPECT_TRUE(fake.openSockets.empty());
+    EXPECT_EQ(0, fake.badSocketCloses);
+}
+
+TEST_F(LinkTest, DisconnectWithNothingOpenOnlyResetsTheState) {
+    settingsChecked = true;
+    disconnectServer();
+    disconnectServer();
+    EXPECT_EQ(Lines({"status  ", "status  "}), fake.trace);
+    EXPECT_FALSE(settingsChecked);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+}
+
+TEST_F(LinkTest, CloseOrAnyErrorTakesTheClosePathWithoutAMessage) {
+    connect();
+    onSocketNotify(8, EVENT_CLOSE);
+    EXPECT_EQ(Lines({"receive 8 512 -> -1", "shutdown 8", "close socket 8", "status  ",
+                     "menu 505 506"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+
+    // An error code wins over the event, whatever it is; nothing is read or accepted.
+    const std::uint32_t events[] = {EVENT_READ, EVENT_WRITE, EVENT_ACCEPT, EVENT_CLOSE};
+    for (std::uint32_t event : events) {
+        resetAll();
+        connect();
+        fake.receives.push_back(FakeReceive{0, Bytes(10, 'a')});
+        onSocketNotify(8, withError(event, 10054));
+        EXPECT_EQ(Lines({"shutdown 8", "close socket 8", "status  ", "menu 505 506"}), fake.trace)
+            << "event " << event;
+        EXPECT_TRUE(fake.delivered.empty());
+    }
+    resetAll();
+    listen();
+    fake.trace.clear();
+    onSocketNotify(7, withError(EVENT_ACCEPT, 10050));
+    EXPECT_EQ(Lines({"shutdown 7", "close socket 7", "status  ", "menu 505 506"}), fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+}
+
+TEST_F(LinkTest, WriteAndUnknownEventsChangeNothing) {
+    connect();
+    onSocketNotify(8, EVENT_WRITE);
+    onSocketNotify(8, 16);
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+}
+
+TEST_F(LinkTest, CloseReadsThePendingDataBeforeClosing) {
+    setCellSize(10, 18);
+    layoutTextArea(511);
+    createScreenGrid();
+    connect();
+    recordTo("cap.txt");
+    Bytes all;
+    for (int i = 0; i < 1300; ++i) all.push_back(static_cast<unsigned char>(i % 256 == 9 ? 'x' : i));
+    fake.receives.push_back(FakeReceive{0, Bytes(all.begin(), all.begin() + 512)});
+    fake.receives.push_back(FakeReceive{0, Bytes(all.begin() + 512, all.begin() + 1024)});
+    fake.receives.push_back(FakeReceive{0, Bytes(all.begin() + 1024, all.end())});
+    fake.receives.push_back(FakeReceive{-1, Bytes()});
+    fake.trace.clear();
+
+    onSocketNotify(8, EVENT_CLOSE);
+
+    EXPECT_EQ(all, fake.files["cap.txt"]);
+    std::vector<int> expected;
+    for (unsigned char b : all) expected.push_back(static_cast<signed char>(b));
+    EXPECT_EQ(expected, fake.delivered);
+    EXPECT_EQ(2u, traceCount("receive 8 512 -> 512"));
+    EXPECT_EQ(1u, traceCount("receive 8 512 -> 276"));
+    // Each byte is written to the capture file before the screen gets it, and all
+    // of it before the socket goes.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        std::size_t written = traceFind("write 3 byte " + std::to_string(all[i]), at);
+        std::size_t shown = traceFind("deliver " + std::to_string(expected[i]), written);
+        ASSERT_LT(shown, fake.trace.size()) << "byte " << i;
+        at = shown;
+    }
+    EXPECT_LT(at, traceFind("shutdown 8"));
+    EXPECT_EQ("menu 505 506", fake.trace.back());
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_EQ(CAPTURE_RECORDING, captureMode);  // the link never touches the capture
+}
+
+TEST_F(LinkTest, StaleNotificationsForOldSocketsAreIgnored) {
+    connect();  // listening socket 7 closed, connected on 8
+    onSocketNotify(7, EVENT_ACCEPT);
+    onSocketNotify(7, EVENT_CLOSE);
+    onSocketNotify(7, withError(EVENT_READ, 10054));
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(8u, serverSocket);
+
+    onDisconnectCommand();
+    fake.trace.clear();
+    onSocketNotify(8, EVENT_CLOSE);  // idle, nothing open
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+    onListenCommand();               // a new listening socket, 9
+    ASSERT_EQ(9u, serverSocket);
+    fake.trace.clear();
+    onSocketNotify(8, EVENT_CLOSE);
+    onSocketNotify(8, EVENT_READ);
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+    EXPECT_EQ(9u, serverSocket);
+}
+
+TEST_F(LinkTest, ReceivedBytesGoToTheCaptureThenTheScreenSignExtended) {
+    connect();
+    recordTo("cap.txt");
+    fake.trace.clear();
+    fake.receives.push_back(FakeReceive{0, Bytes({0xE9, 0x00, 0x09, 'A'})});
+    onSocketNotify(8, EVENT_READ);
+    // The tab is recorded as itself; its blanks reach only the screen.
+    EXPECT_EQ(Bytes({0xE9, 0x00, 0x09, 'A'}), fake.files["cap.txt"]);
+    ASSERT_GE(fake.delivered.size(), 4u);
+    EXPECT_EQ(-23, fake.delivered[0]);
+    EXPECT_EQ(0, fake.delivered[1]);
+    EXPECT_EQ(9, fake.delivered[2]);
+    EXPECT_EQ('A', fake.delivered.back());
+    EXPECT_EQ("receive 8 512 -> 4", fake.trace[0]);
+    EXPECT_EQ("write 3 byte 233", fake.trace[1]);
+    EXPECT_EQ("deliver -23", fake.trace[2]);
+
+    // Nothing to read, or the peer's zero-length read: nothing changes.
+    fake.trace.clear();
+    fake.delivered.clear();
+    fake.receives.push_back(FakeReceive{0, Bytes()});
+    onSocketNotify(8, EVENT_READ);
+    onSocketNotify(8, EVENT_READ);
+    EXPECT_EQ(Lines({"receive 8 512 -> 0", "receive 8 512 -> -1"}), fake.trace);
+    EXPECT_TRUE(fake.delivered.empty());
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+}
+
+TEST_F(LinkTest, TypedCharactersGoOutOnlyWhileConnectedAsOneByte) {
+    sendTypedChar('a');
+    listen();
+    sendTypedChar('b');
+    fake.accepts.push_back(FakeAccept{8, ipv4("127.0.0.1"), 4000});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_TRUE(fake.sent.empty());  // nothing typed before is sent later
+    fake.trace.clear();
+    sendTypedChar('c');
+    sendTypedChar(0x141);
+    sendTypedChar(-23);
+    sendTypedChar(13);
+    EXPECT_EQ(Bytes({'c', 0x41, 0xE9, 13}), fake.sent);
+    EXPECT_EQ(Lines({"send 8 99", "send 8 65", "send 8 233", "send 8 13"}), fake.trace);
+    onDisconnectCommand();
+    sendTypedChar('d');
+    EXPECT_EQ(4u, fake.sent.size());
+}
+
+TEST_F(LinkTest, StatusTextsFollowTheState) {
+    char text[STATUS_TEXT_SIZE];
+    formatServerStatus(SERVER_IDLE, text, sizeof text);
+    EXPECT_STREQ(" ", text);
+    serverPort = 8080;
+    formatServerStatus(SERVER_LISTENING, text, sizeof text);
+    EXPECT_STREQ(" Serveur en ecoute sur < 8080 >", text);
+    peerAddress = ipv4("10.0.0.2");
+    peerPort = 50000;
+    formatServerStatus(SERVER_CONNECTED, text, sizeof text);
+    EXPECT_STREQ("Serveur Connecte avec <10.0.0.2 : 8080> ...", text);
+
+    // The longest one, 51 characters, fits whole.
+    peerAddress = ipv4("255.255.255.254");
+    serverPort = 65535;
+    showServerStatus(SERVER_CONNECTED);
+    EXPECT_EQ("Serveur Connecte avec <255.255.255.254 : 65535> ...", fake.statusText);
+    EXPECT_EQ(51u, fake.statusText.size());
+}
+
+}  // namespace

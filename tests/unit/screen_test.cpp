@@ -1,0 +1,305 @@
+// The character grid and its interpreter.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "session/settings.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+class ScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetAll();
+        // Cell 10 x 18 in a client 511 pixels high: 79 columns, 25 rows, origin (10, 31).
+        setCellSize(10, 18);
+        layoutTextArea(511);
+        createScreenGrid();
+        fake.trace.clear();
+    }
+    void TearDown() override { resetAll(); }
+
+    static unsigned char cell(int row, int col) {
+        return screenBuffer[static_cast<std::size_t>(row) * gridColumns + col];
+    }
+    static void moveTo(int row, int col) {
+        cursorRow = row;
+        cursorCol = col;
+    }
+    static std::string rowText(int row) {
+        return std::string(reinterpret_cast<const char*>(screenBuffer) +
+                               static_cast<std::size_t>(row) * gridColumns,
+                           static_cast<std::size_t>(gridColumns));
+    }
+    static void putText(const std::string& text) {
+        for (char c : text) putTerminalChar(static_cast<unsigned char>(c));
+    }
+};
+
+TEST_F(ScreenTest, CreationBlanksTheGridHomesTheCursorAndPlacesTheCaret) {
+    resetAll();
+    setCellSize(10, 18);
+    layoutTextArea(511);
+    cursorRow = 4;
+    cursorCol = 9;
+    createScreenGrid();
+    ASSERT_TRUE(screenGridReady());
+    EXPECT_EQ(79, gridColumns);
+    EXPECT_EQ(25, gridRows);
+    for (int i = 0; i < gridColumns * gridRows; ++i) ASSERT_EQ(32, screenBuffer[i]) << i;
+    EXPECT_EQ(0, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    EXPECT_EQ(10, textOriginX);
+    EXPECT_EQ(31, textOriginY);
+    EXPECT_EQ(Lines({"caret 10 31"}), fake.trace);
+
+    // Creating again releases the old buffers (the leak checker watches) and starts blank.
+    putText("xyz");
+    createScreenGrid();
+    EXPECT_EQ(32, cell(0, 0));
+    EXPECT_EQ(0, cursorCol);
+}
+
+TEST_F(ScreenTest, ColumnCountFollowsTheCellWidth) {
+    const int widths[] = {5, 9, 10, 16};
+    const int columns[] = {78, 78, 79, 79};
+    for (int i = 0; i < 4; ++i) {
+        setCellSize(widths[i], 18);
+        layoutTextArea(511);
+        createScreenGrid();
+        EXPECT_EQ(columns[i], gridColumns) << "cell width " << widths[i];
+        EXPECT_EQ(25, gridRows);
+    }
+}
+
+TEST_F(ScreenTest, OneCharacterIsStoredDrawnThenTheCaretIsShownAndPlaced) {
+    putTerminalChar(65);
+    EXPECT_EQ(Lines({"draw 10 31 65", "showCaret", "caret 20 31"}), fake.trace);
+    putTerminalChar(66);
+    EXPECT_EQ(65, cell(0, 0));
+    EXPECT_EQ(66, cell(0, 1));
+    EXPECT_EQ(0, cursorRow);
+    EXPECT_EQ(2, cursorCol);
+    EXPECT_EQ("draw 20 31 66", fake.trace[3]);
+    EXPECT_EQ("caret 30 31", fake.trace[5]);
+}
+
+TEST_F(ScreenTest, EveryNonControlValueStoresItsLowByte) {
+    // Only the five exact values 8, 9, 10, 12, 13 are controls.
+    const int values[] = {0, 7, 11, 127, -23, -128, -1, 256 + 9, -247, 256 + 65};
+    const int stored[] = {0, 7, 11, 127, 0xE9, 0x80, 0xFF, 9, 9, 65};
+    for (int i = 0; i < 10; ++i) {
+        fake.trace.clear();
+        putTerminalChar(values[i]);
+        EXPECT_EQ(stored[i], cell(0, i)) << "value " << values[i];
+        EXPECT_EQ(i + 1, cursorCol) << "value " << values[i];
+        ASSERT_EQ(3u, fake.trace.size()) << traceText();
+        EXPECT_EQ("draw " + std::to_string(10 + 10 * i) + " 31 " + std::to_string(stored[i]),
+                  fake.trace[0]);
+    }
+    EXPECT_TRUE(fake.delivered.empty());  // 256 + 9 is no tab
+}
+
+TEST_F(ScreenTest, BackspaceCarriageReturnAndLineFeedMoveOnlyTheCursor) {
+    putText("abcd");
+    fake.trace.clear();
+    putTerminalChar(8);
+    EXPECT_EQ(3, cursorCol);
+    EXPECT_EQ('d', cell(0, 3));  // not erased
+    EXPECT_EQ(Lines({"caret 40 31"}), fake.trace);
+
+    putTerminalChar(10);  // line feed keeps the column
+    EXPECT_EQ(1, cursorRow);
+    EXPECT_EQ(3, cursorCol);
+    putTerminalChar(13);  // carriage return keeps the row
+    EXPECT_EQ(1, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    putTerminalChar(8);  // never back to the previous row
+    EXPECT_EQ(1, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    EXPECT_EQ(Lines({"caret 40 31", "caret 40 49", "caret 10 49", "caret 10 49"}), fake.trace);
+    EXPECT_EQ("abcd", rowText(0).substr(0, 4));
+}
+
+TEST_F(ScreenTest, FormFeedBlanksEverythingHomesAndOnlyRequestsARepaint) {
+    moveTo(24, 78);
+    putText("Q");
+    moveTo(12, 40);
+    putText("hello");
+    fake.trace.clear();
+    putTerminalChar(12);
+    for (int i = 0; i < gridColumns * gridRows; ++i) ASSERT_EQ(32, screenBuffer[i]) << i;
+    EXPECT_EQ(0, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    EXPECT_EQ(Lines({"repaint", "caret 10 31"}), fake.trace);
+}
+
+TEST_F(ScreenTest, LineFeedOnTheLastRowScrollsWithoutDrawing) {
+    for (int r = 0; r < gridRows; ++r) {
+        moveTo(r, 0);
+        putText(std::string(3, static_cast<char>('A' + r)));
+    }
+    moveTo(24, 5);
+    fake.trace.clear();
+    putTerminalChar(10);
+    EXPECT_EQ(24, cursorRow);
+    EXPECT_EQ(5, cursorCol);
+    for (int r = 0; r < gridRows - 1; ++r) {
+        EXPECT_EQ(static_cast<char>('B' + r), static_cast<char>(cell(r, 0))) << "row " << r;
+    }
+    EXPECT_EQ(std::string(79, ' '), rowText(24));
+    EXPECT_EQ(Lines({"repaint", "caret 60 463"}), fake.trace);
+}
+
+TEST_F(ScreenTest, TabWritesBlanksThroughTheCharacterPathUpToTheNextStop) {
+    putText("abcdefghij");
+    putTerminalChar(13);
+    fake.trace.clear();
+    putTerminalChar(9);  // from column 0: 8 blanks
+    EXPECT_EQ(8, cursorCol);
+    EXPECT_EQ(std::vector<int>(8, 32), fake.delivered);
+    EXPECT_EQ("        ij", rowText(0).substr(0, 10));
+    // Each blank is delivered, then drawn, then the caret shown and placed; the tab
+    // itself ends by placing the caret once more.
+    ASSERT_EQ(8u * 4 + 1, fake.trace.size()) << traceText();
+    EXPECT_EQ(Lines({"deliver 32", "draw 10 31 32", "showCaret", "caret 20 31"}),
+              Lines(fake.trace.begin(), fake.trace.begin() + 4));
+    EXPECT_EQ("caret 90 31", fake.trace.back());
+
+    putTerminalChar(9);  // already on a stop: 8 more
+    EXPECT_EQ(16, cursorCol);
+    EXPECT_EQ(16u, fake.delivered.size());
+
+    moveTo(3, 5);
+    fake.delivered.clear();
+    putTerminalChar(9);  // from column 5: 3 blanks
+    EXPECT_EQ(8, cursorCol);
+    EXPECT_EQ(3u, fake.delivered.size());
+}
+
+TEST_F(ScreenTest, TabNearTheEndOfARowWithoutAutoWrapEndsInTheLastColumn) {
+    moveTo(2, 75);
+    putText("wxyz");  // cells 75..78; the last one stays under the cursor
+    moveTo(2, 75);
+    fake.delivered.clear();
+    putTerminalChar(9);
+    EXPECT_EQ(2, cursorRow);
+    EXPECT_EQ(78, cursorCol);
+    EXPECT_EQ("    ", rowText(2).substr(75));
+    EXPECT_GE(fake.delivered.size(), 4u);
+
+    // A tab from the last column itself writes a blank there and stays.
+    putText("Z");
+    fake.delivered.clear();
+    putTerminalChar(9);
+    EXPECT_GE(fake.delivered.size(), 1u);
+    EXPECT_EQ(' ', cell(2, 78));
+    EXPECT_EQ(2, cursorRow);
+    EXPECT_EQ(78, cursorCol);
+    EXPECT_EQ(std::string(79, ' '), rowText(3));
+}
+
+TEST_F(ScreenTest, TabWithAutoWrapWrapsToTheNextRowAndEnds) {
+    autoWrap = true;
+    moveTo(2, 75);
+    putTerminalChar(9);
+    EXPECT_EQ(4u, fake.delivered.size());
+    EXPECT_EQ(3, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+
+    moveTo(24, 77);
+    putText("E");
+    fake.delivered.clear();
+    putTerminalChar(9);  // the blank in the last cell scrolls the grid at once
+    EXPECT_EQ(1u, fake.delivered.size());
+    EXPECT_EQ(24, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    EXPECT_EQ('E', cell(23, 77));
+}
+
+TEST_F(ScreenTest, LastColumnWithoutAutoWrapIsOverwritten) {
+    moveTo(6, 78);
+    putText("ABC");
+    EXPECT_EQ('C', cell(6, 78));
+    EXPECT_EQ(6, cursorRow);
+    EXPECT_EQ(78, cursorCol);
+    EXPECT_EQ(' ', cell(7, 0));
+    putTerminalChar(13);
+    EXPECT_EQ(6, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+}
+
+TEST_F(ScreenTest, AutoWrapMovesToTheNextRowAndScrollsAtTheLastCell) {
+    autoWrap = true;
+    moveTo(3, 78);
+    putText("A");
+    EXPECT_EQ(4, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    EXPECT_EQ(0u, traceCount("repaint"));
+
+    moveTo(0, 0);
+    putText("top");
+    moveTo(24, 78);
+    fake.trace.clear();
+    putText("Z");
+    EXPECT_EQ(24, cursorRow);
+    EXPECT_EQ(0, cursorCol);
+    EXPECT_EQ('Z', cell(23, 78));
+    EXPECT_EQ('A', cell(2, 78));
+    EXPECT_EQ(' ', cell(0, 0));  // the old top row is gone
+    EXPECT_EQ(std::string(79, ' '), rowText(24));
+    EXPECT_EQ(Lines({"draw 790 463 90", "repaint", "showCaret", "caret 10 463"}), fake.trace);
+
+    // The flag is read afresh at every character in the last column.
+    autoWrap = false;
+    moveTo(5, 78);
+    putText("q");
+    EXPECT_EQ(5, cursorRow);
+    EXPECT_EQ(78, cursorCol);
+}
+
+void* failingAllocation(std::size_t) { return nullptr; }
+
+int allocationsLeft = 0;
+void* allocationThatFailsLater(std::size_t size) {
+    if (allocationsLeft-- <= 0) return nullptr;
+    return std::malloc(size);
+}
+
+TEST_F(ScreenTest, AllocationFailureSaysSoAndLeavesTheMissingGridAlone) {
+    const int allowed[] = {0, 1};  // the first allocation fails, or only the second
+    for (int ok : allowed) {
+        resetAll();
+        setCellSize(10, 18);
+        layoutTextArea(511);
+        cursorRow = 2;
+        cursorCol = 3;
+        allocationsLeft = ok;
+        allocateGridBuffer = ok == 0 ? failingAllocation : allocationThatFailsLater;
+        createScreenGrid();
+        EXPECT_FALSE(screenGridReady());
+        EXPECT_EQ(1u, traceCount("errorBox Not enough memory.|erreur")) << traceText();
+        EXPECT_EQ(0u, traceCount("caret 10 31"));
+        EXPECT_EQ(2, cursorRow);
+        EXPECT_EQ(3, cursorCol);
+        EXPECT_EQ(0, textOriginX);
+
+        // Nothing may touch the missing buffers now; a tab must still end.
+        const int values[] = {65, -23, 9, 10, 12, 13, 8, 0};
+        for (int v : values) putTerminalChar(v);
+        autoWrap = true;
+        for (int i = 0; i < 200; ++i) putTerminalChar('x');
+        putTerminalChar(9);
+        for (const std::string& line : fake.trace) EXPECT_NE(0u, line.rfind("draw", 0)) << line;
+        releaseScreenGrid();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,404 @@
+// The link with real sockets on 127.0.0.1: listening, the one accepted peer,
+// receiving in order, the peer's close, a reset, a port in use, typed characters
+// and the status line.
+#include "harness.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app_win32.h"
+#include "capture/recorder.h"
+#include "net/link.h"
+#include "session/settings.h"
+#include "terminal/screen.h"
+#include "ui/resource.h"
+
+namespace {
+
+// Printable bytes in a pattern that shows any loss, repeat or swap.
+std::string pattern(size_t count) {
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) bytes += static_cast<char>(33 + (i * 7 + i / 94) % 94);
+    return bytes;
+}
+
+std::string listeningText(unsigned short port) {
+    return " Serveur en ecoute sur < " + std::to_string(port) + " >";
+}
+
+std::string connectedText(unsigned short port) {
+    return "Serveur Connecte avec <127.0.0.1 : " + std::to_string(port) + "> ...";
+}
+
+void expectIdleLink() {
+    EXPECT_EQ(serverState, SERVER_IDLE);
+    EXPECT_EQ(serverSocket, NO_SOCKET);
+    EXPECT_FALSE(settingsChecked);
+    EXPECT_EQ(statusText(), " ");
+    EXPECT_EQ(menuState(IDM_LISTEN) & MF_GRAYED, 0);
+    EXPECT_EQ(menuState(IDM_DISCONNECT) & MF_GRAYED, MF_GRAYED);
+}
+
+void expectOpenLinkMenu() {
+    EXPECT_EQ(menuState(IDM_LISTEN) & MF_GRAYED, MF_GRAYED);
+    EXPECT_EQ(menuState(IDM_DISCONNECT) & MF_GRAYED, 0);
+}
+
+// What the grid shows after `bytes` arrived from (0, 0) with automatic wrap on:
+// the stream laid out row after row, scrolled so that the cursor's row is the last.
+unsigned char expectedCell(const std::string& bytes, int row, int col) {
+    int line = static_cast<int>(bytes.size()) / gridColumns;
+    int shown = line >= gridRows - 1 ? line - (gridRows - 1) + row : row;
+    size_t index = static_cast<size_t>(shown) * gridColumns + col;
+    return index < bytes.size() ? static_cast<unsigned char>(bytes[index]) : ' ';
+}
+
+void expectGridShowsStream(const std::string& bytes) {
+    int wrong = 0;
+    for (int row = 0; row < gridRows; ++row) {
+        for (int col = 0; col < gridColumns; ++col) {
+            unsigned char seen = screenBuffer[static_cast<size_t>(row) * gridColumns + col];
+            if (seen != expectedCell(bytes, row, col) && wrong++ < 5) {
+                ADD_FAILURE() << "cell (" << row << ", " << col << ") holds " << int(seen)
+                              << ", expected " << int(expectedCell(bytes, row, col));
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+struct NotificationLog {
+    std::vector<unsigned> events;   // low word of each notification taken by the pump
+    std::vector<unsigned> errors;   // high word
+    std::vector<int> charsBefore;   // terminal characters seen before it was handled
+};
+NotificationLog notifications;
+
+void logNotifications() {
+    notifications = NotificationLog();
+    socketNotificationObserver = [](const MSG& m) {
+        notifications.events.push_back(LOWORD(m.lParam));
+        notifications.errors.push_back(HIWORD(m.lParam));
+        notifications.charsBefore.push_back(terminalCharsSeen);
+    };
+}
+
+// The largest number of characters that one read notification handed on.
+int largestRead(int total) {
+    int largest = 0;
+    for (size_t i = 0; i < notifications.events.size(); ++i) {
+        int after = i + 1 < notifications.events.size() ? notifications.charsBefore[i + 1] : total;
+        if (notifications.events[i] == FD_READ) largest = std::max(largest, after - notifications.charsBefore[i]);
+    }
+    return largest;
+}
+
+SOCKET acceptedPeer(unsigned short port) {
+    SOCKET peer = connectPeer(port);
+    if (peer == INVALID_SOCKET) return peer;
+    if (!pumpUntil([] { return serverState == SERVER_CONNECTED; })) {
+        closesocket(peer);
+        return INVALID_SOCKET;
+    }
+    return peer;
+}
+
+class LinkTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        port = freeLoopbackPort();
+        startCountingTerminalChars();
+        logNotifications();
+    }
+    unsigned short port = 0;
+};
+
+}  // namespace
+
+TEST_F(LinkTest, OnePeerIsAcceptedAndItsBytesArriveInOrder) {
+    autoWrap = true;
+    std::string capture = scratchPath("link-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    ASSERT_TRUE(listenOn(port));
+    EXPECT_TRUE(settingsChecked);
+    EXPECT_EQ(statusText(), listeningText(port));
+    expectOpenLinkMenu();
+
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    EXPECT_EQ(statusText(), connectedText(port));
+    EXPECT_EQ(peerAddress, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(clientSocket, serverSocket);
+    expectOpenLinkMenu();
+
+    // Nothing listens once the peer is accepted.
+    int refusal = 0;
+    SOCKET second = connectPeer(port, &refusal);
+    EXPECT_EQ(second, INVALID_SOCKET);
+    EXPECT_EQ(refusal, WSAECONNREFUSED);
+    if (second != INVALID_SOCKET) closesocket(second);
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+
+    std::string bytes = pattern(1300);
+    ASSERT_TRUE(sendAll(peer, bytes));
+    ASSERT_TRUE(pumpUntil([] { return terminalCharsSeen >= 1300; }));
+    pumpPending();
+    EXPECT_EQ(terminalCharsSeen, 1300);
+    EXPECT_LE(largestRead(terminalCharsSeen), 512) << "one notification read more than 512 bytes";
+    expectGridShowsStream(bytes);
+    EXPECT_EQ(cursorRow, 1300 / gridColumns);
+    EXPECT_EQ(cursorCol, 1300 % gridColumns);
+
+    closesocket(peer);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    expectIdleLink();
+    EXPECT_TRUE(dialogsSeen.size() == 1u) << "a box was shown on the peer's close";
+    EXPECT_EQ(captureMode, CAPTURE_RECORDING) << "the link's end must not touch the capture";
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), bytes);
+    DeleteFileA(capture.c_str());
+}
+
+TEST_F(LinkTest, APeerThatSendsAndClosesAtOnceLosesNothing) {
+    autoWrap = true;
+    std::string capture = scratchPath("close-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    std::string all;
+    for (size_t size : {1300u, 6000u}) {
+        SCOPED_TRACE(size);
+        sendTerminalChar(12);
+        startCountingTerminalChars();
+        logNotifications();
+        ASSERT_TRUE(listenOn(port));
+        SOCKET peer = acceptedPeer(port);
+        ASSERT_NE(peer, INVALID_SOCKET);
+        // Sent and closed while the program handles nothing: most of it is still
+        // pending when the close is noticed.
+        std::string bytes = pattern(size);
+        ASSERT_TRUE(sendAll(peer, bytes));
+        closesocket(peer);
+        ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+        pumpPending();
+        EXPECT_EQ(terminalCharsSeen, static_cast<int>(size));
+        expectGridShowsStream(bytes);
+        all += bytes;
+        int atClose = -1;
+        for (size_t i = 0; i < notifications.events.size(); ++i) {
+            if (notifications.events[i] == FD_CLOSE && atClose < 0) atClose = notifications.charsBefore[i];
+        }
+        std::printf("[ measured ] %zu bytes sent then closed: %d shown when the close "
+                    "notification was taken, %zu notifications\n",
+                    size, atClose, notifications.events.size());
+        port = freeLoopbackPort();
+    }
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), all);
+    EXPECT_EQ(dialogsSeen.size(), 1u) << "only the capture dialog was expected";
+    DeleteFileA(capture.c_str());
+}
+
+TEST_F(LinkTest, DataStillPendingAtTheCloseIsReadFirst) {
+    autoWrap = true;
+    std::string capture = scratchPath("drain-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    std::string bytes = pattern(3000);
+    ASSERT_TRUE(sendAll(peer, bytes));
+    closesocket(peer);
+    // Without handling any message: wait until everything is in the program's
+    // socket, then leave the close as the only notification, as when the close is
+    // noticed before any read.
+    SOCKET connected = static_cast<SOCKET>(serverSocket);
+    DWORD start = GetTickCount();
+    u_long pending = 0;
+    while (ioctlsocket(connected, FIONREAD, &pending) == 0 && pending < bytes.size() &&
+           GetTickCount() - start < 10000) {
+        WaitForSingleObject(GetCurrentProcess(), 10);  // never signalled: a short wait
+    }
+    ASSERT_EQ(pending, bytes.size());
+    MSG queued;
+    while (PeekMessageA(&queued, mainWindow, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE)) {
+        ASSERT_EQ(queued.message, WM_SOCKET_NOTIFY);
+    }
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_CLOSE);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    pumpPending();
+    EXPECT_EQ(terminalCharsSeen, 3000) << "data pending at the close was lost";
+    expectGridShowsStream(bytes);
+    expectIdleLink();
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), bytes);
+    DeleteFileA(capture.c_str());
+}
+
+TEST_F(LinkTest, AReadNotificationWithNothingToReadChangesNothing) {
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(serverSocket), FD_READ);
+    pumpPending();
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+    EXPECT_EQ(terminalCharsSeen, 0);
+    EXPECT_EQ(cursorCol, 0);
+    EXPECT_TRUE(dialogsSeen.empty());
+    ASSERT_TRUE(sendAll(peer, "ok"));
+    EXPECT_TRUE(pumpUntil([] { return terminalCharsSeen == 2; }));
+    closesocket(peer);
+}
+
+TEST_F(LinkTest, SignedBytesAndZeroReachGridAndCapture) {
+    std::string capture = scratchPath("bytes-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    const std::string bytes("\xE9\x00" "A\xFF\x80\t|", 7);
+    ASSERT_TRUE(sendAll(peer, bytes));
+    ASSERT_TRUE(pumpUntil([] { return cursorCol >= 9; }));
+    EXPECT_EQ(screenBuffer[0], 0xE9);
+    EXPECT_EQ(screenBuffer[1], 0x00);
+    EXPECT_EQ(screenBuffer[2], 'A');
+    EXPECT_EQ(screenBuffer[3], 0xFF);
+    EXPECT_EQ(screenBuffer[4], 0x80);
+    EXPECT_EQ(screenBuffer[5], ' ');
+    EXPECT_EQ(screenBuffer[7], ' ');
+    EXPECT_EQ(screenBuffer[8], '|');
+    // The capture holds the bytes received, the tab as one byte.
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), bytes);
+    closesocket(peer);
+    DeleteFileA(capture.c_str());
+}
+
+TEST_F(LinkTest, APortInUseCannotBeListenedOn) {
+    SOCKET blocker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address;
+    ZeroMemory(&address, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(blocker, 1), 0);
+
+    EXPECT_FALSE(listenOn(port));
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].caption, "erreur");
+    ASSERT_EQ(dialogsSeen[0].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].texts[0], "mise en ecoute impossible ");
+    EXPECT_EQ(dialogsSeen[0].owner, mainWindow);
+    EXPECT_EQ(dialogsSeen[0].buttons, std::vector<int>{IDOK});
+    expectIdleLink();
+
+    // Once the port is free again the next listen works.
+    closesocket(blocker);
+    EXPECT_TRUE(listenOn(port));
+    EXPECT_EQ(statusText(), listeningText(port));
+}
+
+TEST_F(LinkTest, AResetConnectionGoesIdleWithoutABox) {
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    logNotifications();
+    linger abort = {1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+    closesocket(peer);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    expectIdleLink();
+    EXPECT_TRUE(dialogsSeen.empty());
+    for (size_t i = 0; i < notifications.events.size(); ++i) {
+        std::printf("[ measured ] after a reset: event %u, error %u\n", notifications.events[i],
+                    notifications.errors[i]);
+    }
+}
+
+TEST_F(LinkTest, ErrorNotificationWhileListeningActsLikeAClose) {
+    ASSERT_TRUE(listenOn(port));
+    SOCKET listening = serverSocket;
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(listening),
+                 MAKELPARAM(FD_ACCEPT, WSAENETDOWN));
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    expectIdleLink();
+    EXPECT_TRUE(dialogsSeen.empty());
+    int refusal = 0;
+    SOCKET late = connectPeer(port, &refusal);
+    EXPECT_EQ(late, INVALID_SOCKET) << "the listening socket was not closed";
+    EXPECT_EQ(refusal, WSAECONNREFUSED);
+    if (late != INVALID_SOCKET) closesocket(late);
+}
+
+TEST_F(LinkTest, DisconnectCommandEndsListeningAndConnection) {
+    ASSERT_TRUE(listenOn(port));
+    sendCommand(IDM_DISCONNECT);
+    expectIdleLink();
+    int refusal = 0;
+    SOCKET late = connectPeer(port, &refusal);
+    EXPECT_EQ(late, INVALID_SOCKET);
+    if (late != INVALID_SOCKET) closesocket(late);
+
+    // Listening again validates again, then a connected peer sees the end.
+    port = freeLoopbackPort();
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    sendCommand(IDM_DISCONNECT);
+    expectIdleLink();
+    bool closed = false;
+    std::string rest = receiveBytes(peer, 1, 5000, &closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(rest, "");
+    closesocket(peer);
+    EXPECT_TRUE(dialogsSeen.empty());
+
+    // The same port right after the program closed a connection on it.
+    bool again = listenOn(port);
+    std::printf("[ measured ] listening again on the port of a connection just closed by "
+                "the program: %s\n", again ? "works" : "refused");
+    dialogsSeen.clear();
+}
+
+TEST_F(LinkTest, TypedCharactersGoToThePeerOnlyWhileConnected) {
+    std::string capture = scratchPath("typed-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    SendMessageA(mainWindow, WM_CHAR, 'i', 1);  // idle
+    ASSERT_TRUE(listenOn(port));
+    SendMessageA(mainWindow, WM_CHAR, 'x', 1);  // listening
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    SendMessageA(mainWindow, WM_CHAR, 'y', 1);
+    SendMessageA(mainWindow, WM_CHAR, 0xE9, 1);
+    SendMessageA(mainWindow, WM_CHAR, 13, 1);
+    EXPECT_EQ(receiveBytes(peer, 3, 5000), std::string("y\xE9\r"));
+    EXPECT_EQ(screenBuffer[0], ' ') << "typed characters are not shown";
+    sendCommand(IDM_DISCONNECT);
+    SendMessageA(mainWindow, WM_CHAR, 'z', 1);
+    bool closed = false;
+    EXPECT_EQ(receiveBytes(peer, 1, 5000, &closed), "");
+    EXPECT_TRUE(closed);
+    closesocket(peer);
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), "") << "typed characters are not recorded";
+    DeleteFileA(capture.c_str());
+}
+
+TEST_F(LinkTest, StatusLineFollowsTheThreeStates) {
+    EXPECT_EQ(statusText(), "");
+    serverPort = port;
+    ASSERT_TRUE(listenOn(port));
+    EXPECT_EQ(statusText(), listeningText(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    EXPECT_EQ(statusText(), connectedText(port));
+    // The peer's own port never shows; the listening port does.
+    sockaddr_in local;
+    int length = sizeof local;
+    getsockname(peer, reinterpret_cast<sockaddr*>(&local), &length);
+    EXPECT_EQ(statusText().find(std::to_string(ntohs(local.sin_port))), std::string::npos);
+    shutdown(peer, SD_SEND);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    EXPECT_EQ(statusText(), " ");
+    closesocket(peer);
+}

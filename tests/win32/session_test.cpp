@@ -1,0 +1,251 @@
+// Session files on real files: reading, writing without truncation, sharing refused
+// while another handle holds the file, and the load at start-up and save at close.
+#include "harness.h"
+
+#include <cstring>
+
+#include "app/app_win32.h"
+#include "session/record.h"
+#include "session/session.h"
+#include "session/settings.h"
+
+namespace {
+
+const std::string RECORD_27("0.0.0.0\0" "\x28\x23\0" "C:\\capture.txt\0\xFF", 27);
+const std::string RECORD_24("10.0.0.2\0" "\x90\x1F\0" "C:\\cap.txt\0\x01", 24);
+
+void setSettings(const char* address, std::uint32_t port, const char* path, bool wrap) {
+    copyTextField(serverAddress, sizeof serverAddress, address);
+    serverPort = port;
+    copyTextField(capturePath, sizeof capturePath, path);
+    autoWrap = wrap;
+}
+
+void expectSettings(const char* address, std::uint32_t port, const char* path, bool wrap) {
+    EXPECT_STREQ(serverAddress, address);
+    EXPECT_EQ(serverPort, port);
+    EXPECT_STREQ(capturePath, path);
+    EXPECT_EQ(autoWrap, wrap);
+}
+
+HANDLE holdFile(const std::string& path, DWORD share) {
+    return CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Closes the main window as the close box does and handles what follows.
+void closeMainWindow() {
+    SendMessageA(mainWindow, WM_CLOSE, 0, 0);
+    pumpPending();
+}
+
+// The file name box of the Save As dialog.
+HWND fileNameBox(HWND chooser) {
+    for (int id : {0x480 /* edt1 */, 0x47C /* cmb13 */}) {
+        HWND box = GetDlgItem(chooser, id);
+        if (box != nullptr) return box;
+    }
+    return nullptr;
+}
+
+class SessionFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clearDialogsSeen();
+        autoWrap = false;
+    }
+    void TearDown() override {
+        destroyMainWindow();
+        EXPECT_EQ(dialogsStuck, 0);
+        clearDialogsSeen();
+        for (const std::string& path : made) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    }
+    std::string file(const std::string& name) {
+        made.push_back(scratchPath(name));
+        return made.back();
+    }
+    std::vector<std::string> made;
+};
+
+}  // namespace
+
+TEST_F(SessionFileTest, WritesTheRecordAndNeverTruncates) {
+    std::string fresh = file("fresh.sip");
+    setSettings("0.0.0.0", 9000, "C:\\capture.txt", false);
+    ASSERT_TRUE(writeSessionFile(fresh.c_str()));
+    EXPECT_EQ(readWholeFile(fresh), RECORD_27);
+
+    std::string longer = file("longer.sip");
+    ASSERT_TRUE(writeWholeFile(longer, std::string(40, 'Z')));
+    ASSERT_TRUE(writeSessionFile(longer.c_str()));
+    EXPECT_EQ(fileSize(longer), 40);
+    EXPECT_EQ(readWholeFile(longer), RECORD_27 + std::string(13, 'Z'));
+    setSettings("9.9.9.9", 1, "elsewhere", true);
+    ASSERT_EQ(loadSessionFile(longer.c_str()), 0);
+    expectSettings("0.0.0.0", 9000, "C:\\capture.txt", false);
+}
+
+TEST_F(SessionFileTest, LoadsOnlyWhatItCanRead) {
+    std::string big = file("big.sip");
+    ASSERT_TRUE(writeWholeFile(big, RECORD_24 + std::string(600 - 24, 'Q')));
+    setSettings("1.1.1.1", 1, "x", false);
+    ASSERT_EQ(loadSessionFile(big.c_str()), 0);
+    expectSettings("10.0.0.2", 8080, "C:\\cap.txt", true);
+
+    std::string empty = file("empty.sip");
+    ASSERT_TRUE(writeWholeFile(empty, ""));
+    std::string noZero = file("nozero.sip");
+    ASSERT_TRUE(writeWholeFile(noZero, std::string(512, 'a') + std::string(1, '\0') + "tail"));
+    std::string missing = file("missing.sip");
+    for (const std::string& path : {empty, noZero, missing}) {
+        SCOPED_TRACE(path);
+        setSettings("2.2.2.2", 2222, "kept", true);
+        EXPECT_EQ(loadSessionFile(path.c_str()), -1);
+        expectSettings("2.2.2.2", 2222, "kept", true);
+    }
+}
+
+TEST_F(SessionFileTest, ARecordHeldOpenElsewhereIsNeitherReadNorWritten) {
+    std::string held = file("held.sip");
+    ASSERT_TRUE(writeWholeFile(held, RECORD_24));
+    for (DWORD share : {0ul, static_cast<unsigned long>(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+        SCOPED_TRACE(share);
+        HANDLE other = holdFile(held, share);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        setSettings("3.3.3.3", 3333, "kept", false);
+        EXPECT_EQ(loadSessionFile(held.c_str()), -1) << "sharing was not refused";
+        expectSettings("3.3.3.3", 3333, "kept", false);
+        EXPECT_FALSE(writeSessionFile(held.c_str())) << "sharing was not refused";
+        CloseHandle(other);
+        EXPECT_EQ(readWholeFile(held), RECORD_24);
+    }
+    // Once the other handle is gone both work again.
+    ASSERT_EQ(loadSessionFile(held.c_str()), 0);
+    EXPECT_TRUE(writeSessionFile(held.c_str()));
+}
+
+TEST_F(SessionFileTest, LoadedSessionIsTitledAndSavedSilentlyAtClose) {
+    std::string path = file("lab.test.sip");
+    ASSERT_TRUE(writeWholeFile(path, RECORD_24 + std::string(10, 'T')));
+    std::string quoted = "\"" + path + "\"";
+    ASSERT_TRUE(createMainWindow(quoted.c_str()));
+    EXPECT_TRUE(dialogsSeen.empty());
+    EXPECT_EQ(windowText(mainWindow), "Dazirar OrU :  oru-" +
+                                          std::to_string(GetCurrentProcessId()) + "-lab");
+    expectSettings("10.0.0.2", 8080, "C:\\cap.txt", true);
+    serverPort = 9000;
+    copyTextField(serverAddress, sizeof serverAddress, "0.0.0.0");
+    copyTextField(capturePath, sizeof capturePath, "C:\\capture.txt");
+    autoWrap = false;
+    closeMainWindow();
+    EXPECT_FALSE(IsWindow(mainWindow));
+    EXPECT_TRUE(quitSeen);
+    EXPECT_EQ(quitCode, 0u);
+    EXPECT_TRUE(dialogsSeen.empty()) << "a loaded session is saved without a question";
+    // 34 bytes before: the 27-byte record, then the old file's last 7 bytes.
+    EXPECT_EQ(readWholeFile(path), RECORD_27 + std::string(7, 'T'));
+}
+
+namespace {
+// Starts with the session file, lets `block` make it unwritable, closes the window
+// and checks that the failure was told and the window went anyway.
+void expectSaveFailureTold(const std::string& path, const std::function<void()>& block,
+                           const std::function<void()>& unblock) {
+    ASSERT_TRUE(writeWholeFile(path, RECORD_24));
+    ASSERT_TRUE(createMainWindow(path.c_str()));
+    ASSERT_TRUE(dialogsSeen.empty());
+    block();
+    serverPort = 4321;
+    closeMainWindow();
+    unblock();
+    EXPECT_FALSE(IsWindow(mainWindow)) << "the window must close anyway";
+    EXPECT_TRUE(quitSeen);
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].caption, "erreur");
+    ASSERT_EQ(dialogsSeen[0].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].texts[0], "Probleme avec le fichier !! ");
+    EXPECT_EQ(dialogsSeen[0].buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(readWholeFile(path), RECORD_24) << "the file was written";
+}
+}  // namespace
+
+TEST_F(SessionFileTest, SaveToAHeldSessionFileIsToldAndTheWindowCloses) {
+    std::string path = file("heldclose.sip");
+    HANDLE other = INVALID_HANDLE_VALUE;
+    expectSaveFailureTold(path, [&] {
+        other = holdFile(path, 0);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    }, [&] { CloseHandle(other); });
+}
+
+TEST_F(SessionFileTest, SaveToAReadOnlySessionFileIsToldAndTheWindowCloses) {
+    std::string probe = file("readonly-probe.sip");
+    ASSERT_TRUE(writeWholeFile(probe, "x"));
+    ASSERT_TRUE(SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE writer = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) {
+        CloseHandle(writer);
+        GTEST_SKIP() << "this platform lets a writer open a read-only file "
+                        "(Wine running as root does)";
+    }
+    std::string path = file("readonly.sip");
+    expectSaveFailureTold(path, [&] { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY); },
+                          [&] { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); });
+}
+
+TEST_F(SessionFileTest, MissingSessionFallsBackToDefaultsAndAsksAtClose) {
+    std::string missing = file("absent.sip");
+    ASSERT_TRUE(createMainWindow(missing.c_str()));
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].caption, "erreur");
+    ASSERT_EQ(dialogsSeen[0].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].texts[0], "Probleme avec le fichier d'initialisation!! ");
+    EXPECT_EQ(windowText(mainWindow), "Dazirar OrU");
+    char executable[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, executable, sizeof executable);
+    std::strcpy(std::strrchr(executable, '\\') + 1, "capture.txt");
+    expectSettings("0.0.0.0", 9000, executable, false);
+
+    // At close: the question, then Save As with a blank name, not the missing path.
+    clearDialogsSeen();
+    std::string chosen = file("chosen.sip");
+    std::string proposed = "<none>";
+    defaultYesNoAnswer = IDYES;
+    queueDialogScript([](HWND box) { pressButton(box, IDYES); });
+    queueDialogScript([&](HWND chooser) {
+        HWND name = fileNameBox(chooser);
+        if (name == nullptr) {
+            pressButton(chooser, IDCANCEL);
+            return;
+        }
+        proposed = windowText(name);
+        SetWindowTextA(name, chosen.c_str());
+        pressButton(chooser, IDOK);
+    });
+    serverPort = 8080;
+    closeMainWindow();
+    EXPECT_FALSE(IsWindow(mainWindow));
+    ASSERT_GE(dialogsSeen.size(), 2u);
+    EXPECT_EQ(dialogsSeen[0].caption, "Fin de session");
+    EXPECT_EQ(dialogsSeen[1].caption, "Enregistrement de la session");
+    EXPECT_EQ(proposed.find("absent"), std::string::npos) << proposed;
+    std::string written = readWholeFile(chosen);
+    ASSERT_GE(written.size(), 12u) << "nothing saved to the chosen file";
+    EXPECT_EQ(written.substr(0, 11), std::string("0.0.0.0\0\x90\x1F\0", 11));
+}
+
+TEST_F(SessionFileTest, AnsweringNoSavesNothing) {
+    ASSERT_TRUE(createMainWindow("\"ab\""));  // two characters: like no argument
+    EXPECT_TRUE(dialogsSeen.empty());
+    defaultYesNoAnswer = IDNO;
+    closeMainWindow();
+    EXPECT_FALSE(IsWindow(mainWindow));
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].caption, "Fin de session");
+    EXPECT_EQ(GetFileAttributesA("ab"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(" "), INVALID_FILE_ATTRIBUTES);
+}

@@ -1,0 +1,604 @@
+// The main window: class, creation, routing of the terminal character, repaint
+// requests, drawing, layout from the measured font, caret, status bar, menu and
+// the release order at destruction.
+#include "harness.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_win32.h"
+#include "capture/recorder.h"
+#include "net/link.h"
+#include "session/session.h"
+#include "session/settings.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
+#include "ui/resource.h"
+
+namespace {
+
+unsigned char cell(int row, int col) {
+    return screenBuffer[static_cast<size_t>(row) * gridColumns + col];
+}
+
+RECT clientRect() {
+    RECT r;
+    GetClientRect(mainWindow, &r);
+    return r;
+}
+
+// The status bar's rectangle in the main window's client coordinates.
+RECT statusBarRect() {
+    RECT r;
+    GetWindowRect(statusBar, &r);
+    MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void resizeWindow(int width, int height) {
+    SetWindowPos(mainWindow, nullptr, 0, 0, width, height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpPending();
+}
+
+bool takeFocus() {
+    SetForegroundWindow(mainWindow);
+    SetFocus(mainWindow);
+    return pumpUntil([] { return GetFocus() == mainWindow; }, 5000);
+}
+
+GUITHREADINFO caretInfo() {
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetCurrentThreadId(), &info);
+    return info;
+}
+
+// The metrics of the terminal font as this test measures them itself.
+TEXTMETRICA terminalFontMetrics() {
+    LOGFONTA font;
+    ZeroMemory(&font, sizeof font);
+    font.lfHeight = 18;
+    font.lfWeight = FW_NORMAL;
+    font.lfPitchAndFamily = FIXED_PITCH | FF_DONTCARE;
+    lstrcpyA(font.lfFaceName, "Terminal");
+    HDC dc = GetDC(mainWindow);
+    HFONT handle = CreateFontIndirectA(&font);
+    HGDIOBJ previous = SelectObject(dc, handle);
+    TEXTMETRICA metrics;
+    ZeroMemory(&metrics, sizeof metrics);
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, previous);
+    DeleteObject(handle);
+    ReleaseDC(mainWindow, dc);
+    return metrics;
+}
+
+// Counts the dark pixels of one cell as the window shows it now.
+int darkPixelsInCell(int row, int col) {
+    HDC dc = GetDC(mainWindow);
+    int dark = 0;
+    for (int y = 0; y < cellHeight; ++y) {
+        for (int x = 0; x < cellWidth; ++x) {
+            COLORREF c = GetPixel(dc, textOriginX + col * cellWidth + x,
+                                  textOriginY + row * cellHeight + y);
+            if (c != CLR_INVALID && GetRValue(c) < 128 && GetGValue(c) < 128 && GetBValue(c) < 128) {
+                dark++;
+            }
+        }
+    }
+    ReleaseDC(mainWindow, dc);
+    return dark;
+}
+
+COLORREF pixelAt(int x, int y) {
+    HDC dc = GetDC(mainWindow);
+    COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(mainWindow, dc);
+    return c;
+}
+
+bool hasUpdateRegion(RECT* bounds) {
+    return GetUpdateRect(mainWindow, bounds, FALSE) != FALSE;
+}
+
+void expectRectEqualsTextRect(const RECT& r) {
+    EXPECT_EQ(r.left, textRect.left);
+    EXPECT_EQ(r.top, textRect.top);
+    EXPECT_EQ(r.right, textRect.right);
+    EXPECT_EQ(r.bottom, textRect.bottom);
+}
+
+int countAppWindows() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM counter) -> BOOL {
+        char name[64] = "";
+        GetClassNameA(window, name, sizeof name);
+        if (lstrcmpA(name, MAIN_WINDOW_CLASS) == 0) ++*reinterpret_cast<int*>(counter);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, WindowClassTitleSizeAndStatusBarAtStart) {
+    EXPECT_EQ(windowText(mainWindow), "Dazirar OrU");
+    RECT frame;
+    GetWindowRect(mainWindow, &frame);
+    EXPECT_EQ(frame.right - frame.left, 845);
+    EXPECT_EQ(frame.bottom - frame.top, 570);
+    LONG style = GetWindowLongA(mainWindow, GWL_STYLE);
+    EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, static_cast<LONG>(WS_OVERLAPPEDWINDOW));
+    EXPECT_EQ(GetMenu(mainWindow), mainMenu);
+
+    WNDCLASSEXA info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), MAIN_WINDOW_CLASS, &info));
+    EXPECT_EQ(info.style, static_cast<UINT>(CS_DBLCLKS));
+    EXPECT_EQ(info.cbClsExtra, 0);
+    EXPECT_EQ(info.cbWndExtra, 0);
+    EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_SCROLLBAR + 1)));
+    EXPECT_EQ(info.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(info.hIcon, LoadIconA(nullptr, IDI_APPLICATION));
+    ASSERT_NE(info.lpszMenuName, nullptr);
+    EXPECT_STREQ(info.lpszMenuName, "IDD_MENU");
+
+    char barClass[64] = "";
+    GetClassNameA(statusBar, barClass, sizeof barClass);
+    EXPECT_STREQ(barClass, STATUSCLASSNAMEA);
+    EXPECT_EQ(GetParent(statusBar), mainWindow);
+    EXPECT_EQ(GetDlgCtrlID(statusBar), 0);
+    EXPECT_TRUE(GetWindowLongA(statusBar, GWL_STYLE) & SBARS_SIZEGRIP);
+    EXPECT_EQ(statusText(), "") << "no status text before the link's first change";
+    RECT client = clientRect();
+    RECT bar = statusBarRect();
+    EXPECT_EQ(bar.left, 0);
+    EXPECT_EQ(bar.right, client.right);
+    EXPECT_EQ(bar.bottom, client.bottom);
+    EXPECT_EQ(bar.top, client.bottom - 20);
+}
+
+TEST_F(MainWindowTest, SecondStartUpFailsWhileTheClassIsRegistered) {
+    HWND first = mainWindow;
+    HMENU menu = mainMenu;
+    EXPECT_FALSE(startApplication(GetModuleHandleA(nullptr), "", SW_SHOWNORMAL));
+    EXPECT_EQ(countAppWindows(), 1);
+    EXPECT_EQ(mainWindow, first);
+    mainMenu = menu;  // the failed start-up loaded a menu of its own before registering
+}
+
+TEST_F(MainWindowTest, GridIsMadeFromTheMeasuredFont) {
+    TEXTMETRICA metrics = terminalFontMetrics();
+    EXPECT_EQ(cellWidth, metrics.tmAveCharWidth);
+    EXPECT_EQ(cellHeight, metrics.tmHeight);
+    ASSERT_GT(cellWidth, 0);
+    ASSERT_GT(cellHeight, 0);
+    RECT client = clientRect();
+    int h = client.bottom;
+    EXPECT_EQ(textRect.left, 10);
+    EXPECT_EQ(textRect.right, 80 * cellWidth);
+    EXPECT_EQ(textRect.bottom, h - 30);
+    EXPECT_EQ(textRect.top, h - 30 - 25 * cellHeight);
+    EXPECT_EQ(gridColumns, (80 * cellWidth - 10) / cellWidth);
+    EXPECT_EQ(gridRows, 25);
+    EXPECT_EQ(textOriginX, 10);
+    EXPECT_EQ(textOriginY, textRect.top);
+    ASSERT_TRUE(screenGridReady());
+    for (int i = 0; i < gridRows * gridColumns; ++i) ASSERT_EQ(screenBuffer[i], 32) << i;
+    EXPECT_EQ(cursorRow, 0);
+    EXPECT_EQ(cursorCol, 0);
+    std::printf("[ measured ] cell %d x %d, client %ld x %ld, grid %d x %d\n", cellWidth,
+                cellHeight, client.right, client.bottom, gridColumns, gridRows);
+}
+
+TEST_F(MainWindowTest, TerminalCharactersLandThroughTheWindowProcedure) {
+    sendTerminalChar('A');
+    sendTerminalChar('B');
+    EXPECT_EQ(cell(0, 0), 'A');
+    EXPECT_EQ(cell(0, 1), 'B');
+    EXPECT_EQ(cursorCol, 2);
+    // Received bytes above 127 arrive widened with their sign.
+    sendTerminalChar(-23);
+    EXPECT_EQ(cell(0, 2), 0xE9);
+    sendTerminalChar(-1);
+    EXPECT_EQ(cell(0, 3), 0xFF);
+    sendTerminalChar(0);
+    EXPECT_EQ(cell(0, 4), 0);
+    EXPECT_EQ(cursorCol, 5);
+    // A tab delivers its blanks back through the window, one message each.
+    screenBuffer[5] = 'x';
+    screenBuffer[7] = 'x';
+    sendTerminalChar(9);
+    EXPECT_EQ(cursorCol, 8);
+    EXPECT_EQ(cell(0, 5), ' ');
+    EXPECT_EQ(cell(0, 7), ' ');
+    sendTerminalChar(13);
+    sendTerminalChar(10);
+    EXPECT_EQ(cursorRow, 1);
+    EXPECT_EQ(cursorCol, 0);
+    sendTerminalChar(8);
+    EXPECT_EQ(cursorCol, 0);
+    sendTerminalChar(12);
+    EXPECT_EQ(cursorRow, 0);
+    EXPECT_EQ(cell(0, 0), ' ');
+    EXPECT_EQ(cell(0, 2), ' ');
+}
+
+TEST_F(MainWindowTest, FormFeedAndScrollOnlyRequestARepaint) {
+    HideCaret(mainWindow);  // the solid caret would read as a dark cell
+    UpdateWindow(mainWindow);
+    ValidateRect(mainWindow, nullptr);
+    RECT bounds;
+    ASSERT_FALSE(hasUpdateRegion(&bounds));
+
+    // A character is drawn at once and asks for no repaint.
+    sendTerminalChar('W');
+    EXPECT_FALSE(hasUpdateRegion(&bounds));
+    EXPECT_GT(darkPixelsInCell(0, 0), 0) << "the character was not drawn at once";
+
+    // A form feed blanks the grid but leaves the pixels until the repaint.
+    sendTerminalChar(12);
+    ASSERT_TRUE(hasUpdateRegion(&bounds));
+    expectRectEqualsTextRect(bounds);
+    EXPECT_GT(darkPixelsInCell(0, 0), 0) << "the form feed drew by itself";
+    UpdateWindow(mainWindow);
+    EXPECT_EQ(darkPixelsInCell(0, 0), 0) << "the repaint did not blank the cell";
+    EXPECT_FALSE(hasUpdateRegion(&bounds));
+
+    // A line feed on the last row scrolls, which again only asks for a repaint.
+    for (int i = 0; i < gridRows - 1; ++i) sendTerminalChar(10);
+    sendTerminalChar('Z');
+    ASSERT_EQ(cursorRow, gridRows - 1);
+    ValidateRect(mainWindow, nullptr);
+    sendTerminalChar(10);
+    EXPECT_EQ(cell(gridRows - 2, 0), 'Z');
+    EXPECT_EQ(cell(gridRows - 1, 0), ' ');
+    ASSERT_TRUE(hasUpdateRegion(&bounds));
+    expectRectEqualsTextRect(bounds);
+    EXPECT_GT(darkPixelsInCell(gridRows - 1, 0), 0) << "the scroll drew by itself";
+    UpdateWindow(mainWindow);
+    EXPECT_EQ(darkPixelsInCell(gridRows - 1, 0), 0);
+    EXPECT_GT(darkPixelsInCell(gridRows - 2, 0), 0) << "the repaint lost the scrolled row";
+}
+
+TEST_F(MainWindowTest, PaintDrawsFramePanelAndRows) {
+    HideCaret(mainWindow);  // the solid caret would read as a dark cell
+    sendTerminalChar('M');
+    InvalidateRect(mainWindow, nullptr, TRUE);
+    UpdateWindow(mainWindow);
+    const int l = textRect.left, t = textRect.top, r = textRect.right, b = textRect.bottom;
+    const COLORREF white = RGB(255, 255, 255);
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+    // White lines on the left and top, shadow on the right and bottom.
+    EXPECT_EQ(pixelAt(l - 10, (t + b) / 2), white);
+    EXPECT_EQ(pixelAt((l + r) / 2, t - 10), white);
+    EXPECT_EQ(pixelAt(r + 12, (t + b) / 2), shadow);
+    // The bottom line is centred on the status bar's top edge, which hides its
+    // lower half: its upper pixel row shows.
+    EXPECT_EQ(pixelAt((l + r) / 2, b + 9), shadow);
+    // The panel: black outline 3 pixels outside the text area, white inside.
+    EXPECT_EQ(pixelAt(l - 3, (t + b) / 2), RGB(0, 0, 0));
+    EXPECT_EQ(pixelAt(r + 2, (t + b) / 2), RGB(0, 0, 0));
+    EXPECT_EQ(pixelAt(l - 2, t - 2), white);
+    // Between the panel and the frame the class background shows.
+    EXPECT_EQ(pixelAt(l - 6, (t + b) / 2), GetSysColor(COLOR_SCROLLBAR));
+    // The rows: the character painted in its cell, blank cells white.
+    EXPECT_GT(darkPixelsInCell(0, 0), 0);
+    EXPECT_EQ(darkPixelsInCell(0, 1), 0);
+    EXPECT_EQ(darkPixelsInCell(gridRows - 1, gridColumns - 1), 0);
+}
+
+TEST_F(MainWindowTest, MinimumTrackSizeFollowsTheCell) {
+    MINMAXINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.ptMaxSize.x = 1111;
+    info.ptMaxTrackSize.y = 2222;
+    info.ptMinTrackSize.x = 1;
+    info.ptMinTrackSize.y = 1;
+    EXPECT_EQ(SendMessageA(mainWindow, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info)), 0);
+    EXPECT_EQ(info.ptMinTrackSize.x, 80 * cellWidth + 24);
+    EXPECT_EQ(info.ptMinTrackSize.y, 25 * cellHeight + 90);
+    EXPECT_EQ(info.ptMaxSize.x, 1111);
+    EXPECT_EQ(info.ptMaxTrackSize.y, 2222);
+
+    // The platform applies it when the window is made smaller.
+    resizeWindow(200, 150);
+    RECT frame;
+    GetWindowRect(mainWindow, &frame);
+    EXPECT_EQ(frame.right - frame.left, 80 * cellWidth + 24);
+    EXPECT_EQ(frame.bottom - frame.top, 25 * cellHeight + 90);
+}
+
+TEST_F(MainWindowTest, ResizingMovesTextAreaCaretAndStatusBar) {
+    ASSERT_TRUE(takeFocus());
+    sendTerminalChar('q');
+    sendTerminalChar(10);
+    ASSERT_EQ(cursorRow, 1);
+    ASSERT_EQ(cursorCol, 1);
+    RECT before = clientRect();
+    TextRect oldText = textRect;
+
+    resizeWindow(1000, 700);
+    RECT client = clientRect();
+    ASSERT_NE(client.bottom, before.bottom);
+    int dy = client.bottom - before.bottom;
+    EXPECT_EQ(textRect.left, oldText.left);
+    EXPECT_EQ(textRect.right, oldText.right) << "the text area must not follow the width";
+    EXPECT_EQ(textRect.top, oldText.top + dy);
+    EXPECT_EQ(textRect.bottom, client.bottom - 30);
+    EXPECT_EQ(textOriginY, textRect.top);
+    EXPECT_EQ(cell(0, 0), 'q') << "resizing changed the cells";
+    EXPECT_EQ(cursorRow, 1);
+    POINT caret;
+    ASSERT_TRUE(GetCaretPos(&caret));
+    EXPECT_EQ(caret.x, 10 + 1 * cellWidth);
+    EXPECT_EQ(caret.y, textRect.top + 1 * cellHeight);
+    RECT bar = statusBarRect();
+    EXPECT_EQ(bar.left, 0);
+    EXPECT_EQ(bar.right, client.right);
+    EXPECT_EQ(bar.bottom, client.bottom);
+    EXPECT_EQ(bar.top, client.bottom - 20);
+
+    // Narrower, same height: only the status bar's width follows.
+    TextRect wide = textRect;
+    resizeWindow(900, 700);
+    client = clientRect();
+    EXPECT_EQ(textRect.top, wide.top);
+    EXPECT_EQ(textRect.right, wide.right);
+    bar = statusBarRect();
+    EXPECT_EQ(bar.right, client.right);
+    EXPECT_EQ(bar.top, client.bottom - 20);
+}
+
+TEST_F(MainWindowTest, CaretFollowsTheCursorWhileFocused) {
+    ASSERT_TRUE(takeFocus());
+    GUITHREADINFO info = caretInfo();
+    EXPECT_EQ(info.hwndCaret, mainWindow);
+    EXPECT_EQ(info.rcCaret.right - info.rcCaret.left, cellWidth) << "caret one cell wide";
+    EXPECT_EQ(info.rcCaret.bottom - info.rcCaret.top, cellHeight) << "caret one cell high";
+    POINT caret;
+    ASSERT_TRUE(GetCaretPos(&caret));
+    EXPECT_EQ(caret.x, textOriginX);
+    EXPECT_EQ(caret.y, textOriginY);
+
+    sendTerminalChar('a');
+    sendTerminalChar('b');
+    sendTerminalChar(10);
+    ASSERT_TRUE(GetCaretPos(&caret));
+    EXPECT_EQ(caret.x, textOriginX + 2 * cellWidth);
+    EXPECT_EQ(caret.y, textOriginY + cellHeight);
+
+    // Losing the focus removes the caret; getting it back puts it at the cursor,
+    // wherever characters moved it meanwhile.
+    SetFocus(nullptr);
+    pumpPending();
+    EXPECT_EQ(caretInfo().hwndCaret, nullptr);
+    sendTerminalChar('c');
+    sendTerminalChar('d');
+    ASSERT_TRUE(takeFocus());
+    EXPECT_EQ(caretInfo().hwndCaret, mainWindow);
+    ASSERT_TRUE(GetCaretPos(&caret));
+    EXPECT_EQ(caret.x, textOriginX + 4 * cellWidth);
+    EXPECT_EQ(caret.y, textOriginY + cellHeight);
+}
+
+TEST_F(MainWindowTest, MenuBarItemsAndStates) {
+    ASSERT_EQ(GetMenuItemCount(mainMenu), 5);
+    struct Expected {
+        const char* text;
+        int id;          // -1 for a drop-down
+        int children;
+    };
+    const Expected bar[] = {{"&Fichier", -1, 1}, {"&Connexion", -1, 2}, {"C&apture", IDM_CAPTURE, 0},
+                            {"&Proprietes", IDM_PROPERTIES, 0}, {"A propos", IDM_ABOUT, 0}};
+    for (int i = 0; i < 5; ++i) {
+        char text[64] = "";
+        MENUITEMINFOA item;
+        ZeroMemory(&item, sizeof item);
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_STRING | MIIM_ID | MIIM_SUBMENU | MIIM_STATE | MIIM_FTYPE;
+        item.dwTypeData = text;
+        item.cch = sizeof text;
+        ASSERT_TRUE(GetMenuItemInfoA(mainMenu, static_cast<UINT>(i), TRUE, &item)) << i;
+        EXPECT_STREQ(text, bar[i].text);
+        EXPECT_EQ(item.fType, static_cast<UINT>(MFT_STRING)) << text;
+        EXPECT_EQ(item.fState & MFS_GRAYED, 0u) << text;
+        if (bar[i].id < 0) {
+            ASSERT_NE(item.hSubMenu, nullptr) << text;
+            EXPECT_EQ(GetMenuItemCount(item.hSubMenu), bar[i].children) << text;
+        } else {
+            EXPECT_EQ(item.hSubMenu, nullptr) << text;
+            EXPECT_EQ(item.wID, static_cast<UINT>(bar[i].id)) << text;
+        }
+    }
+    HMENU file = GetSubMenu(mainMenu, 0);
+    HMENU link = GetSubMenu(mainMenu, 1);
+    char text[64] = "";
+    EXPECT_EQ(GetMenuItemID(file, 0), static_cast<UINT>(IDM_QUIT));
+    GetMenuStringA(file, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&Quitter");
+    EXPECT_EQ(GetMenuItemID(link, 0), static_cast<UINT>(IDM_LISTEN));
+    GetMenuStringA(link, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&Mise en ecoute");
+    EXPECT_EQ(GetMenuItemID(link, 1), static_cast<UINT>(IDM_DISCONNECT));
+    GetMenuStringA(link, 1, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&Deconnexion");
+    // Only "&Deconnexion" is grayed at start.
+    EXPECT_EQ(menuState(IDM_QUIT) & MF_GRAYED, 0);
+    EXPECT_EQ(menuState(IDM_LISTEN) & MF_GRAYED, 0);
+    EXPECT_EQ(menuState(IDM_DISCONNECT) & MF_GRAYED, MF_GRAYED);
+    EXPECT_EQ(menuState(IDM_CAPTURE) & (MF_GRAYED | MF_POPUP), 0);
+    EXPECT_EQ(menuState(IDM_PROPERTIES) & MF_GRAYED, 0);
+    EXPECT_EQ(menuState(IDM_ABOUT) & MF_GRAYED, 0);
+    EXPECT_EQ(menuState(IDM_CAPTURE_STOP), -1) << "the capture drop-down exists only while capturing";
+}
+
+TEST_F(MainWindowTest, AboutEndsWhicheverWayItIsClosed) {
+    HWND about = nullptr;
+    LONG style = 0;
+    RECT shown = {0, 0, 0, 0};
+    RECT units = {60, 60, 0, 0};
+    queueDialogScript([&](HWND dialog) {
+        about = dialog;
+        style = GetWindowLongA(dialog, GWL_STYLE);
+        POINT corner = {0, 0};
+        ClientToScreen(dialog, &corner);
+        shown = {corner.x, corner.y, 0, 0};
+        MapDialogRect(dialog, &units);
+        pressButton(dialog, IDCANCEL);  // Esc
+    });
+    sendCommand(IDM_ABOUT);
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    const DialogSeen& seen = dialogsSeen[0];
+    EXPECT_EQ(seen.caption, "A propos");
+    EXPECT_EQ(seen.owner, mainWindow);
+    EXPECT_EQ(seen.focusId, IDOK) << "the focus starts on \"Ok\"";
+    ASSERT_GE(seen.texts.size(), 1u);
+    EXPECT_EQ(seen.texts[0], "Zidevi VAD eve 0");
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(IsWindow(about)) << "Esc did not end the About box";
+    // "Ok" ends it too, and the program goes on.
+    queueDialogScript([](HWND dialog) { pressButton(dialog, IDOK); });
+    sendCommand(IDM_ABOUT);
+    EXPECT_EQ(dialogsSeen.size(), 2u);
+    EXPECT_TRUE(IsWindow(mainWindow));
+    EXPECT_TRUE(IsWindowEnabled(mainWindow));
+    // Its client area stands 60 dialog units to the right of and below the main
+    // window's client corner.
+    POINT origin = {0, 0};
+    ClientToScreen(mainWindow, &origin);
+    EXPECT_EQ(shown.left, origin.x + units.left);
+    EXPECT_EQ(shown.top, origin.y + units.top);
+}
+
+namespace {
+std::vector<std::string> shutdownSteps;
+std::vector<std::string> shutdownProblems;
+
+// Called before each release step: checks that the previous step really happened.
+void recordShutdownStep(const char* step) {
+    std::string name = step;
+    if (name == "grid" && sessionPath != nullptr) shutdownProblems.push_back("sessionPath kept");
+    if (name == "caret" && screenBuffer != nullptr) shutdownProblems.push_back("grid kept");
+    if (name == "captureFile" && caretInfo().hwndCaret != nullptr) {
+        shutdownProblems.push_back("caret kept");
+    }
+    if (name == "link" && captureFile != NO_FILE) shutdownProblems.push_back("capture file kept");
+    if (name == "sockets" && (serverSocket != NO_SOCKET || serverState != SERVER_IDLE)) {
+        shutdownProblems.push_back("socket kept");
+    }
+    shutdownSteps.push_back(name);
+}
+}  // namespace
+
+TEST_F(MainWindowTest, DestroyReleasesInOrderAndQuitsWithZero) {
+    ASSERT_TRUE(takeFocus());
+    ASSERT_NE(caretInfo().hwndCaret, nullptr);
+    std::string capture = scratchPath("shutdown-capture.txt");
+    copyTextField(capturePath, sizeof capturePath, capture.c_str());
+    queueDialogScript([](HWND dialog) { pressButton(dialog, IDOK); });
+    sendCommand(IDM_CAPTURE);
+    ASSERT_NE(captureFile, NO_FILE);
+    unsigned short port = freeLoopbackPort();
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = connectPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
+
+    shutdownSteps.clear();
+    shutdownProblems.clear();
+    shutdownTrace = recordShutdownStep;
+    DestroyWindow(mainWindow);
+    const std::vector<std::string> expected = {"sessionPath", "grid", "caret", "captureFile",
+                                               "link", "sockets", "quit"};
+    EXPECT_EQ(shutdownSteps, expected);
+    EXPECT_TRUE(shutdownProblems.empty()) << shutdownProblems.front();
+    EXPECT_EQ(captureMode, CAPTURE_OFF);
+    MSG quit;
+    ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+    // The peer sees the connection end; the capture file can be opened again.
+    bool closed = false;
+    receiveBytes(peer, 1, 5000, &closed);
+    EXPECT_TRUE(closed);
+    closesocket(peer);
+    HANDLE again = CreateFileA(capture.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
+    DeleteFileA(capture.c_str());
+}
+
+namespace {
+// Runs in a child process: quits through the menu, answers No to the save
+// question and leaves with what the message loop returned. A loop that misses its
+// quit message never returns, so a timer ends the child instead.
+void quitThroughTheMenuAndExit() {
+    defaultYesNoAnswer = IDNO;
+    PostMessageA(mainWindow, WM_COMMAND, IDM_QUIT, 0);
+    SetTimer(nullptr, 0, 15000, [](HWND, UINT, UINT_PTR, DWORD) {
+        std::fprintf(stderr, "the message loop did not end within 15 s of the quit command\n");
+        std::fflush(stderr);
+        ExitProcess(7);
+    });
+    int code = runMessageLoop();
+    int result = 0;
+    if (code != 0) {
+        std::fprintf(stderr, "the message loop returned %d\n", code);
+        result = 2;
+    } else if (IsWindow(mainWindow)) {
+        std::fprintf(stderr, "the main window is still there\n");
+        result = 3;
+    } else if (dialogsSeen.size() != 1 || dialogsSeen[0].caption != "Fin de session" ||
+               dialogsSeen[0].texts != std::vector<std::string>{"Voulez-vous enregistrer la session?"} ||
+               dialogsSeen[0].buttons != std::vector<int>{IDYES, IDNO}) {
+        std::fprintf(stderr, "the save question was not asked as expected\n");
+        result = 4;
+    }
+    std::fflush(stderr);
+    std::fflush(stdout);
+    ExitProcess(static_cast<UINT>(result));
+}
+}  // namespace
+
+TEST_F(MainWindowTest, QuitCommandAsksThenEndsTheMessageLoopWithZero) {
+    EXPECT_EXIT(quitThroughTheMenuAndExit(), ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+int gridAllocations = 0;
+void* failSecondAllocation(std::size_t size) {
+    return ++gridAllocations == 2 ? nullptr : std::malloc(size);
+}
+}  // namespace
+
+TEST(MainWindowWithoutMemory, GridFailureIsToldAndTheWindowStillWorks) {
+    clearDialogsSeen();
+    gridAllocations = 0;
+    allocateGridBuffer = failSecondAllocation;
+    ASSERT_TRUE(createMainWindow(""));
+    allocateGridBuffer = std::malloc;
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].caption, "erreur");
+    ASSERT_EQ(dialogsSeen[0].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].texts[0], "Not enough memory.");
+    EXPECT_EQ(dialogsSeen[0].owner, mainWindow) << "owned by the window being created";
+    EXPECT_EQ(dialogsSeen[0].buttons, std::vector<int>{IDOK});
+    EXPECT_FALSE(screenGridReady());
+    EXPECT_EQ(screenBuffer, nullptr);
+    // Characters, tabs, form feeds and painting leave the missing grid alone.
+    sendTerminalChar('A');
+    sendTerminalChar(9);
+    sendTerminalChar(12);
+    sendTerminalChar(10);
+    InvalidateRect(mainWindow, nullptr, TRUE);
+    UpdateWindow(mainWindow);
+    EXPECT_TRUE(IsWindow(mainWindow));
+    destroyMainWindow();
+    EXPECT_EQ(dialogsStuck, 0);
+}
