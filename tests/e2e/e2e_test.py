@@ -56,8 +56,8 @@ def session_record(address, port, capture, wrap):
 
 def inspector(*args):
     out = subprocess.run(["wine", ARGS.inspector, *map(str, args)], env=ENV,
-                         capture_output=True, text=True, timeout=60).stdout
-    return out
+                         capture_output=True, timeout=60).stdout
+    return out.decode("latin-1")
 
 
 def state():
@@ -168,6 +168,10 @@ class E2E(unittest.TestCase):
         with open(path, "wb") as f:
             f.write(session_record("127.0.0.1", port, capture, wrap) + tail)
         return path
+
+    def filled(self, program, caption):
+        dialog = program.dialog(caption)
+        return dialog if dialog["controls"].get(IDC_PORT, {}).get("text") else None
 
     def connect(self, port):
         peer = wait_for(lambda: try_connect(port), "the program to accept on %d" % port)
@@ -301,6 +305,7 @@ class SessionTest(E2E):
         new_port = free_port()
         p.command(IDM_PROPERTIES)
         props = p.dialog("Proprietes")
+        props = wait_for(lambda: self.filled(p, "Proprietes"), "the Properties fields")
         self.assertEqual(props["controls"][IDC_ADDRESS]["text"], "127.0.0.1")
         self.assertEqual(props["controls"][IDC_PORT]["text"], str(port))
         self.assertTrue(props["controls"][103]["checked"])
@@ -325,6 +330,7 @@ class SessionTest(E2E):
         self.assertEqual(state()["title"], "Dazirar OrU")
         p.command(IDM_PROPERTIES)
         props = p.dialog("Proprietes")
+        props = wait_for(lambda: self.filled(p, "Proprietes"), "the Properties fields")
         self.assertEqual(props["controls"][IDC_ADDRESS]["text"], "0.0.0.0")
         self.assertEqual(props["controls"][IDC_PORT]["text"], "9000")
         inspector("settext", "Proprietes", IDC_ADDRESS, "1.2.3")
