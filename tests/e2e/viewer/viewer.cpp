@@ -1,9 +1,9 @@
 // Reads the running terminal's windows from outside, the way the e2e tests need:
 //
-//   oru-inspector state                  title, status line, window size, menu, dialogs
-//   oru-inspector command ID             chooses a menu command
-//   oru-inspector press CAPTION ID       presses button ID of the dialog or box CAPTION
-//   oru-inspector settext CAPTION ID T   sets the text of control ID of dialog CAPTION
+//   oru-viewer state                  title, status line, window size, menu, dialogs
+//   oru-viewer command ID             chooses a menu command
+//   oru-viewer press CAPTION ID       presses button ID of the dialog or box CAPTION
+//   oru-viewer settext CAPTION ID T   sets the text of control ID of dialog CAPTION
 //
 // Output is one record a line, fields separated by tabs.
 #include <windows.h>
