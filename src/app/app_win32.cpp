@@ -163,6 +163,8 @@ int runMessageLoop() {
     MSG message;
     for (;;) {
         if (!takePendingInput(&message) && GetMessageA(&message, nullptr, 0, 0) <= 0) break;
+        // A filtered peek hands over the quit message too, whatever the filter.
+        if (message.message == WM_QUIT) break;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
