@@ -20,9 +20,15 @@ HWND findMainWindow() {
     return FindWindowA("App", nullptr);
 }
 
+// WM_GETTEXT is carried across processes; GetWindowTextA would give only the
+// caption stored for another process's control, not an edit box's text, and the
+// status bar's own get-text message would hand it a pointer it cannot use.
 std::string windowText(HWND window) {
     char text[1024] = "";
-    GetWindowTextA(window, text, sizeof text);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, &copied);
+    text[sizeof text - 1] = '\0';
     return text;
 }
 
@@ -90,9 +96,7 @@ int printState() {
     std::printf("title\t%s\n", printable(windowText(main)).c_str());
     HWND bar = FindWindowExA(main, nullptr, STATUSCLASSNAMEA, nullptr);
     if (bar != nullptr) {
-        char status[256] = "";
-        SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(status));
-        std::printf("status\t%s\n", printable(status).c_str());
+        std::printf("status\t%s\n", printable(windowText(bar)).c_str());
     }
     RECT r;
     GetWindowRect(main, &r);
