@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end tests: the real dazirar-oru.exe under Wine on a virtual display,
 driven from outside as a user would (menu commands, dialog buttons, typed keys,
-a TCP peer on 127.0.0.1), read back through the inspector program.
+a TCP peer on 127.0.0.1), read back through the viewer program (tests/e2e/viewer).
 
-    e2e_test.py --exe build/mingw/dazirar-oru.exe --inspector .../oru-inspector.exe --work DIR
+    e2e_test.py --exe build/mingw/dazirar-oru.exe --inspector .../oru-viewer.exe --work DIR
 """
 import argparse
 import os
@@ -55,9 +55,14 @@ def session_record(address, port, capture, wrap):
 
 
 def inspector(*args):
-    out = subprocess.run(["wine", ARGS.inspector, *map(str, args)], env=ENV,
-                         capture_output=True, timeout=60).stdout
-    return out.decode("latin-1")
+    # The output goes to a file, not a pipe: when this call is the one that starts
+    # Wine's own background processes, they inherit its output and would hold a
+    # pipe open long after the viewer has ended.
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["wine", ARGS.inspector, *map(str, args)], env=ENV, stdout=out,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        out.seek(0)
+        return out.read().decode("latin-1")
 
 
 def state():
@@ -386,6 +391,11 @@ def main():
     ENV = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(ARGS.work, "wineprefix"),
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     try:
+        # A new Wine prefix takes a while to set up; do it once here, before any
+        # test starts its clock.
+        subprocess.run(["wineboot", "-i"], env=ENV, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=ENV, timeout=300)
         result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
     finally:
         subprocess.run(["wineserver", "-k"], env=ENV)
