@@ -143,7 +143,7 @@ std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count) {
         const Bytes& content = fake.files[it->second.path];
         std::size_t position = std::min(it->second.position, content.size());
         got = std::min(count, content.size() - position);
-        std::memcpy(buffer, content.data() + position, got);
+        if (got > 0) std::memcpy(buffer, content.data() + position, got);
         it->second.position = position + got;
     }
     record("read " + num(file) + " " + num(static_cast<long long>(count)) + " -> " +
