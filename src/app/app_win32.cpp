@@ -162,7 +162,11 @@ bool takePendingInput(MSG* message) {
 int runMessageLoop() {
     MSG message;
     for (;;) {
-        if (!takePendingInput(&message) && GetMessageA(&message, nullptr, 0, 0) <= 0) break;
+        if (!takePendingInput(&message)) {
+            BOOL got = GetMessageA(&message, nullptr, 0, 0);
+            if (got == -1) return 1;  // the queue could not be read: not a clean end
+            if (got == 0) break;
+        }
         // A filtered peek hands over the quit message too, whatever the filter.
         if (message.message == WM_QUIT) break;
         TranslateMessage(&message);

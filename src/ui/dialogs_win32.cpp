@@ -30,6 +30,8 @@ void showPropertiesSettings(HWND dialog) {
 
 int readPropertiesSettings(HWND dialog) {
     bool wrap = IsDlgButtonChecked(dialog, IDC_AUTOWRAP) == BST_CHECKED;
+    // Away from idle only the check box counts; the other boxes are left unread.
+    if (!propertiesAddressEditable()) return acceptPropertiesDialog(wrap, nullptr, 0);
     char address[SERVER_ADDRESS_SIZE] = "";
     bool hasAddress = GetWindowTextLengthA(GetDlgItem(dialog, IDC_ADDRESS)) != 0;
     if (hasAddress) GetDlgItemTextA(dialog, IDC_ADDRESS, address, sizeof address);
