@@ -1,5 +1,6 @@
-// Bytes per second through putTerminalChar, the received-byte path of the screen,
-// with a platform that draws nothing: what is left is the interpreter and the grid.
+// Bytes per second through the interpreter, with a platform that draws nothing: what
+// is left is the interpreter and the grid. putTerminalChar takes one character at a
+// time; putTerminalBytes, the received-chunk path, takes 64 KB chunks.
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
@@ -40,6 +41,21 @@ std::string textStream(std::size_t size) {
             out += static_cast<char>(32 + pick % 95);
             lineLength++;
         }
+    }
+    out.resize(size);
+    return out;
+}
+
+// 80-column text: lines of 78 printable characters and CR LF, as a log or a listing.
+std::string lineStream(std::size_t size) {
+    std::string out;
+    unsigned seed = 4321;
+    while (out.size() < size) {
+        for (int i = 0; i < 78; i++) {
+            seed = seed * 1103515245u + 12345u;
+            out += static_cast<char>(32 + ((seed >> 16) & 0x7FFF) % 95);
+        }
+        out += "\r\n";
     }
     out.resize(size);
     return out;
@@ -94,5 +110,70 @@ void BM_InterpreterNoScroll(benchmark::State& state) {
                             static_cast<long long>(stream.size()));
 }
 BENCHMARK(BM_InterpreterNoScroll);
+
+void BM_InterpreterLines(benchmark::State& state) {
+    setUpWindowGrid(false);
+    const std::string stream = lineStream(64 * 1024);
+    for (auto _ : state) {
+        feed(stream);
+        benchmark::DoNotOptimize(screenBuffer);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) *
+                            static_cast<long long>(stream.size()));
+}
+BENCHMARK(BM_InterpreterLines);
+
+// ---- the received-chunk path ----------------------------------------------------
+
+const std::size_t CHUNK = 64 * 1024;
+
+void feedChunks(benchmark::State& state, const std::string& stream) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stream.data());
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < stream.size(); at += CHUNK) {
+            std::size_t count = stream.size() - at < CHUNK ? stream.size() - at : CHUNK;
+            putTerminalBytes(bytes + at, count);
+        }
+        benchmark::DoNotOptimize(screenBuffer);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) *
+                            static_cast<long long>(stream.size()));
+}
+
+void BM_ChunksText(benchmark::State& state) {
+    setUpWindowGrid(false);
+    feedChunks(state, textStream(1024 * 1024));
+}
+BENCHMARK(BM_ChunksText);
+
+void BM_ChunksLines(benchmark::State& state) {
+    setUpWindowGrid(false);
+    feedChunks(state, lineStream(1024 * 1024));
+}
+BENCHMARK(BM_ChunksLines);
+
+void BM_ChunksTextWrapped(benchmark::State& state) {
+    setUpWindowGrid(true);
+    std::string stream = textStream(1024 * 1024);
+    for (char& c : stream)
+        if (c == '\r' || c == '\n') c = 'x';
+    feedChunks(state, stream);
+}
+BENCHMARK(BM_ChunksTextWrapped);
+
+// Any byte value, controls included: form feeds, tabs and scrolls every few hundred bytes.
+void BM_ChunksRandom(benchmark::State& state) {
+    setUpWindowGrid(false);
+    std::string stream(1024 * 1024, '\0');
+    unsigned seed = 99;
+    for (char& c : stream) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>((seed >> 16) & 0xFF);
+    }
+    feedChunks(state, stream);
+}
+BENCHMARK(BM_ChunksRandom);
 
 }  // namespace

@@ -15,6 +15,8 @@
 // ---- terminal ----------------------------------------------------------------
 void drawTerminalCell(int, int, unsigned char) {}
 void requestTextRepaint() {}
+void drawTerminalRow(int, int, const unsigned char*, int) {}
+void hideTerminalCaret() {}
 void showTerminalCaret() {}
 void placeTerminalCaret(int, int) {}
 void deliverTerminalChar(int value) { putTerminalChar(value); }

@@ -25,6 +25,11 @@ const SocketHandle NO_SOCKET = ~static_cast<SocketHandle>(0);
 void drawTerminalCell(int x, int y, unsigned char byte);
 // Marks the text area for repainting with its background erased; draws nothing.
 void requestTextRepaint();
+// Draws `count` cells of one row from the top-left corner (x, y) on, one cell width
+// apart, in the terminal font, clipped to the text area. The caret is left as it is.
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count);
+// Hides the caret until showTerminalCaret.
+void hideTerminalCaret();
 void showTerminalCaret();
 void placeTerminalCaret(int x, int y);
 // Hands one character to the main window synchronously (the terminal-character

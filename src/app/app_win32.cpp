@@ -60,6 +60,7 @@ void onDestroy() {
     releaseSessionPath();
     traceShutdown("grid");
     releaseScreenGrid();
+    releaseTerminalFont();
     traceShutdown("caret");
     destroyTerminalCaret();
     traceShutdown("captureFile");

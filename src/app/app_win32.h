@@ -33,7 +33,9 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
 int runMessageLoop();
 
 // The terminal's window side (view_win32.cpp).
+// Measures the terminal font and keeps it for drawing until releaseTerminalFont.
 void measureTerminalFont(HWND window);
+void releaseTerminalFont();
 void onTerminalSize(HWND window, int clientWidth, int clientHeight);
 void onTerminalFocus(HWND window, bool gained);
 void paintTerminal(HWND window);

@@ -6,10 +6,9 @@
 int captureMode = CAPTURE_OFF;
 FileHandle captureFile = NO_FILE;
 
-void captureWriteByte(int value) {
-    if (captureFile == NO_FILE || captureMode != CAPTURE_RECORDING) return;
-    unsigned char byte = static_cast<unsigned char>(value & 0xFF);
-    writeFileBytes(captureFile, &byte, 1);
+void captureWriteBytes(const unsigned char* bytes, std::size_t count) {
+    if (captureFile == NO_FILE || captureMode != CAPTURE_RECORDING || count == 0) return;
+    writeFileBytes(captureFile, bytes, count);
 }
 
 void startCapture() {

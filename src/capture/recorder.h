@@ -2,6 +2,8 @@
 #ifndef ORU_RECORDER_H
 #define ORU_RECORDER_H
 
+#include <cstddef>
+
 #include "platform.h"
 
 const int CAPTURE_OFF = 0;
@@ -14,8 +16,8 @@ const char FILE_PROBLEM_CAPTION[] = "erreur";
 extern int captureMode;
 extern FileHandle captureFile;  // open exactly while captureMode is not CAPTURE_OFF
 
-// One received byte (its low 8 bits) written to the file while recording.
-void captureWriteByte(int value);
+// Received bytes written to the file with one write, while recording.
+void captureWriteBytes(const unsigned char* bytes, std::size_t count);
 // The capture commands of the menu.
 void startCapture();
 void stopCapture();

@@ -5,6 +5,7 @@
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "session/settings.h"
+#include "terminal/screen.h"
 #include "ui/resource.h"
 
 int serverState = SERVER_IDLE;
@@ -16,7 +17,7 @@ std::uint16_t peerPort = 0;
 
 namespace {
 
-unsigned char receiveBuffer[RECEIVE_BUFFER_SIZE];
+unsigned char receiveBuffer[RECEIVE_CHUNK_LIMIT];
 
 unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
 unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
@@ -32,6 +33,18 @@ void drainPendingData() {
     if (serverState != SERVER_CONNECTED) return;
     while (receivePeerData() > 0) {
     }
+}
+
+// Reads until nothing more is pending, the peer has closed, or the buffer is full.
+std::size_t readPendingChunk() {
+    std::size_t filled = 0;
+    while (filled < sizeof receiveBuffer) {
+        int got = receiveFromSocket(clientSocket, receiveBuffer + filled,
+                                    static_cast<int>(sizeof receiveBuffer - filled));
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return filled;
 }
 
 void onAcceptReady() {
@@ -122,13 +135,11 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
     }
 }
 
-int receivePeerData() {
-    int received = receiveFromSocket(clientSocket, receiveBuffer, RECEIVE_BUFFER_SIZE);
-    for (int i = 0; i < received; ++i) {
-        int value = static_cast<signed char>(receiveBuffer[i]);
-        captureWriteByte(value);
-        deliverTerminalChar(value);
-    }
+std::size_t receivePeerData() {
+    std::size_t received = readPendingChunk();
+    if (received == 0) return 0;
+    captureWriteBytes(receiveBuffer, received);  // the file holds it before the screen shows it
+    putTerminalBytes(receiveBuffer, received);
     return received;
 }
 

@@ -17,7 +17,9 @@ const unsigned SOCKET_EVENT_WRITE = 2;
 const unsigned SOCKET_EVENT_ACCEPT = 8;
 const unsigned SOCKET_EVENT_CLOSE = 32;
 
-const int RECEIVE_BUFFER_SIZE = 512;
+// The most that one readable notification takes in; the rest waits for the next
+// notification, so that a peer that never pauses cannot starve the message loop.
+const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
 const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
 
 const char LISTEN_FAILED_TEXT[] = "mise en ecoute impossible ";
@@ -46,9 +48,9 @@ int acceptPeer();
 // Closes whatever socket is open and returns the link to idle. Harmless in every state.
 void disconnectServer();
 
-// One receive of up to 512 bytes, each byte handed to the capture and then to the
-// screen, in order. Returns what the receive returned.
-int receivePeerData();
+// Takes in what the peer has sent, up to RECEIVE_CHUNK_LIMIT bytes, as one chunk:
+// the whole chunk goes to the capture and then to the screen. Returns its size.
+std::size_t receivePeerData();
 // A character typed in the window goes to the peer as one byte, only while connected.
 void sendTypedChar(int ch);
 // The status-bar text for a server state.

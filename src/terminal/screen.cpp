@@ -1,5 +1,7 @@
 #include "terminal/screen.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +22,21 @@ namespace {
 
 const unsigned char BLANK = 32;
 const int TAB_STOP = 8;
+const unsigned char TAB_BLANKS[TAB_STOP] = {BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK};
+
+// The columns of one row that a received chunk changed; from is -1 for none.
+struct ChangedSpan {
+    int from;
+    int to;
+};
+ChangedSpan* changedSpans = nullptr;  // one per row
+
+// While a received chunk is applied, its scrolls turn the rows instead of moving
+// them: row r of the grid lives in buffer row (chunkTopRow + r) % gridRows until the
+// chunk ends and the rows are put back in order.
+int chunkTopRow = 0;
+// Set by a scroll or a form feed: the chunk's end draws every row.
+bool chunkRedrawsAll = false;
 
 int cellsAcross(int extent, int cell) {
     int count = cell > 0 ? extent / cell : 0;
@@ -82,7 +99,7 @@ void clearScreen() {
 }  // namespace
 
 bool screenGridReady() {
-    return screenBuffer != nullptr && scrollBuffer != nullptr;
+    return screenBuffer != nullptr && scrollBuffer != nullptr && changedSpans != nullptr;
 }
 
 void releaseScreenGrid() {
@@ -90,6 +107,8 @@ void releaseScreenGrid() {
     screenBuffer = nullptr;
     std::free(scrollBuffer);
     scrollBuffer = nullptr;
+    std::free(changedSpans);
+    changedSpans = nullptr;
 }
 
 void createScreenGrid() {
@@ -98,12 +117,15 @@ void createScreenGrid() {
     releaseScreenGrid();
     screenBuffer = static_cast<unsigned char*>(allocateGridBuffer(gridSize()));
     scrollBuffer = static_cast<unsigned char*>(allocateGridBuffer(gridSize()));
+    changedSpans = static_cast<ChangedSpan*>(
+        allocateGridBuffer(static_cast<std::size_t>(gridRows) * sizeof(ChangedSpan)));
     if (!screenGridReady()) {
         releaseScreenGrid();
         showErrorBox(NOT_ENOUGH_MEMORY_TEXT, "erreur");
         return;
     }
     std::memset(screenBuffer, BLANK, gridSize());
+    for (int row = 0; row < gridRows; ++row) changedSpans[row] = ChangedSpan{-1, -1};
     cursorCol = 0;
     cursorRow = 0;
     textOriginX = textRect.left;
@@ -144,4 +166,191 @@ void putTerminalChar(int value) {
         return;
     }
     placeCaretAtCursor();
+}
+
+// ---- a received chunk ----------------------------------------------------------
+// The same interpreter as putTerminalChar, for many bytes at once: the grid changes
+// in memory and the screen is brought up to date once, at the chunk's end.
+
+namespace {
+
+bool isControlByte(unsigned char byte) {
+    return byte == 8 || byte == 9 || byte == 10 || byte == 12 || byte == 13;
+}
+
+// Runs of characters are found eight bytes at a time, the bytes of a word taken
+// first byte lowest (Windows runs little-endian only).
+const std::uint64_t EVERY_BYTE = 0x0101010101010101u;
+const std::uint64_t TOP_BITS = EVERY_BYTE * 0x80;
+
+// The top bit of each zero byte of `word` (above the lowest one, a byte of 1 may be
+// marked too; the lowest mark is always right).
+std::uint64_t zeroBytes(std::uint64_t word) {
+    return (word - EVERY_BYTE) & ~word & TOP_BITS;
+}
+
+// Marks the controls of `word`; the lowest mark is the first control.
+std::uint64_t controlBytes(std::uint64_t word) {
+    if (((word - EVERY_BYTE * 14) & ~word & TOP_BITS) == 0) return 0;  // no byte below 14
+    return zeroBytes(word ^ (EVERY_BYTE * 8)) | zeroBytes(word ^ (EVERY_BYTE * 9)) |
+           zeroBytes(word ^ (EVERY_BYTE * 10)) | zeroBytes(word ^ (EVERY_BYTE * 12)) |
+           zeroBytes(word ^ (EVERY_BYTE * 13));
+}
+
+// The index of the byte of the lowest mark.
+std::size_t lowestMarkedByte(std::uint64_t marks) {
+    std::uint64_t lowest = marks & (~marks + 1);
+    return static_cast<std::size_t>(((lowest >> 7) * 0x0001020304050607u) >> 56);
+}
+
+// The end of the run of non-control bytes that starts at `from`.
+std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::size_t count) {
+    std::uint64_t word;
+    for (; from + sizeof word <= count; from += sizeof word) {
+        std::memcpy(&word, bytes + from, sizeof word);
+        std::uint64_t controls = controlBytes(word);
+        if (controls != 0) return from + lowestMarkedByte(controls);
+    }
+    while (from < count && !isControlByte(bytes[from])) from++;
+    return from;
+}
+
+unsigned char* chunkRow(int row) {
+    int stored = chunkTopRow + row;
+    if (stored >= gridRows) stored -= gridRows;
+    return screenBuffer + static_cast<std::size_t>(stored) * gridColumns;
+}
+
+void noteChanged(int row, int from, int to) {
+    if (chunkRedrawsAll) return;  // every row is drawn anyway
+    ChangedSpan& span = changedSpans[row];
+    if (span.from < 0 || from < span.from) span.from = from;
+    if (to > span.to) span.to = to;
+}
+
+void scrollChunkUp() {
+    cursorRow = gridRows - 1;
+    if (!screenGridReady()) return;
+    if (++chunkTopRow == gridRows) chunkTopRow = 0;
+    std::memset(chunkRow(gridRows - 1), BLANK, static_cast<std::size_t>(gridColumns));
+    chunkRedrawsAll = true;
+}
+
+void nextChunkRow() {
+    if (cursorRow < gridRows - 1) cursorRow++;
+    else scrollChunkUp();
+}
+
+// Characters stored from the cursor on, exactly as one at a time would store them.
+void putChunkCharacters(const unsigned char* run, std::size_t count) {
+    if (!screenGridReady()) return;
+    while (count > 0) {
+        std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
+        unsigned char* row = chunkRow(cursorRow);
+        if (!autoWrap) {
+            // The cursor stops in the last column; there each byte overwrites the last.
+            std::size_t beforeLast = room - 1;
+            std::size_t stored = std::min(count, beforeLast);
+            std::memcpy(row + cursorCol, run, stored);
+            int last = cursorCol + static_cast<int>(stored);
+            if (count > beforeLast) row[last] = run[count - 1];
+            else last--;
+            noteChanged(cursorRow, cursorCol, last);
+            cursorCol += static_cast<int>(stored);
+            return;
+        }
+        std::size_t stored = std::min(count, room);
+        std::memcpy(row + cursorCol, run, stored);
+        noteChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(stored) - 1);
+        run += stored;
+        count -= stored;
+        if (stored < room) {
+            cursorCol += static_cast<int>(stored);
+            return;
+        }
+        cursorCol = 0;  // the last column was written: wrap at once
+        nextChunkRow();
+    }
+}
+
+// Blanks up to the next tab stop, at least one, ending in the last column or with
+// the wrap there, as the single-character tab does.
+void expandChunkTab() {
+    if (!screenGridReady()) return;
+    int stop = std::min((cursorCol / TAB_STOP + 1) * TAB_STOP, gridColumns);
+    putChunkCharacters(TAB_BLANKS, static_cast<std::size_t>(stop - cursorCol));
+}
+
+void clearChunkScreen() {
+    cursorRow = 0;
+    cursorCol = 0;
+    if (!screenGridReady()) return;
+    std::memset(screenBuffer, BLANK, gridSize());
+    chunkTopRow = 0;  // every row is blank: their order no longer matters
+    chunkRedrawsAll = true;
+}
+
+void putChunkControl(unsigned char control) {
+    switch (control) {
+    case 8:
+        if (cursorCol > 0) cursorCol--;
+        break;
+    case 9:
+        expandChunkTab();
+        break;
+    case 10:
+        nextChunkRow();
+        break;
+    case 12:
+        clearChunkScreen();
+        break;
+    default:  // 13
+        cursorCol = 0;
+        break;
+    }
+}
+
+void drawChangedRows() {
+    for (int row = 0; row < gridRows; ++row) {
+        ChangedSpan& span = changedSpans[row];
+        int from = chunkRedrawsAll ? 0 : span.from;
+        int to = chunkRedrawsAll ? gridColumns - 1 : span.to;
+        if (from >= 0) {
+            Point p = cellPosition(row, from);
+            drawTerminalRow(p.x, p.y, screenBuffer + static_cast<std::size_t>(row) * gridColumns + from,
+                            to - from + 1);
+        }
+        span = ChangedSpan{-1, -1};
+    }
+    chunkRedrawsAll = false;
+}
+
+void finishChunk() {
+    if (screenGridReady()) {
+        if (chunkTopRow != 0) {
+            std::size_t top = static_cast<std::size_t>(chunkTopRow) * gridColumns;
+            std::rotate(screenBuffer, screenBuffer + top, screenBuffer + gridSize());
+            chunkTopRow = 0;
+        }
+        drawChangedRows();
+    }
+    placeCaretAtCursor();
+    showTerminalCaret();
+}
+
+}  // namespace
+
+void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
+    hideTerminalCaret();
+    std::size_t i = 0;
+    while (i < count) {
+        std::size_t end = endOfCharacters(bytes, i, count);
+        if (end > i) {
+            putChunkCharacters(bytes + i, end - i);
+            i = end;
+        } else {
+            putChunkControl(bytes[i++]);
+        }
+    }
+    finishChunk();
 }

@@ -26,6 +26,10 @@ bool screenGridReady();
 void releaseScreenGrid();
 // One character for the terminal: a control or a byte to store and draw.
 void putTerminalChar(int value);
+// Received bytes for the terminal, with the result of handing each one, widened
+// with its sign, to putTerminalChar; the screen is brought up to date once, at the
+// end, with the caret hidden meanwhile.
+void putTerminalBytes(const unsigned char* bytes, std::size_t count);
 // Moves the grid up one row; the last row becomes blank.
 void scrollScreenUp();
 

@@ -9,6 +9,8 @@
 namespace {
 
 LOGFONTA terminalFont;
+// Made from terminalFont when the font is measured, kept until the window goes.
+HFONT terminalFontHandle = nullptr;
 // The main window owns the caret only while it has the keyboard focus; the caret
 // of a dialog's edit box must never be moved by received characters.
 bool caretOwned = false;
@@ -47,21 +49,30 @@ void drawFrame(HDC dc) {
     Rectangle(dc, frame.panel.left, frame.panel.top, frame.panel.right, frame.panel.bottom);
 }
 
-void drawRows(HDC dc) {
-    HFONT font = CreateFontIndirectA(&terminalFont);
-    HGDIOBJ previousFont = SelectObject(dc, font);
+// One ExtTextOut for a run of cells, each one cell width from the last: a glyph
+// that the font takes from another font must not shift the cells after it.
+void drawCellRun(HDC dc, int x, int y, const unsigned char* cells, int count) {
+    const int PIECE = 128;
+    INT advances[PIECE];
+    for (int i = 0; i < PIECE; ++i) advances[i] = cellWidth;
     RECT clip = textRectangle();
-    if (screenGridReady()) {
-        for (int row = 0; row < gridRows; ++row) {
-            Point p = cellPosition(row, 0);
-            const char* cells = reinterpret_cast<const char*>(screenBuffer) +
-                                static_cast<std::size_t>(row) * gridColumns;
-            ExtTextOutA(dc, p.x, p.y, ETO_CLIPPED, &clip, cells,
-                        static_cast<UINT>(gridColumns), nullptr);
-        }
+    for (int done = 0; done < count; done += PIECE) {
+        int length = count - done < PIECE ? count - done : PIECE;
+        ExtTextOutA(dc, x + done * cellWidth, y, ETO_CLIPPED, &clip,
+                    reinterpret_cast<const char*>(cells + done), static_cast<UINT>(length),
+                    advances);
+    }
+}
+
+void drawRows(HDC dc) {
+    if (!screenGridReady()) return;
+    HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
+    for (int row = 0; row < gridRows; ++row) {
+        Point p = cellPosition(row, 0);
+        drawCellRun(dc, p.x, p.y, screenBuffer + static_cast<std::size_t>(row) * gridColumns,
+                    gridColumns);
     }
     SelectObject(dc, previousFont);
-    DeleteObject(font);
 }
 
 }  // namespace
@@ -69,13 +80,18 @@ void drawRows(HDC dc) {
 void measureTerminalFont(HWND window) {
     HDC dc = GetDC(window);
     fillTerminalFont();
-    HFONT font = CreateFontIndirectA(&terminalFont);
-    HGDIOBJ previousFont = SelectObject(dc, font);
+    releaseTerminalFont();
+    terminalFontHandle = CreateFontIndirectA(&terminalFont);
+    HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
     TEXTMETRICA metrics;
     if (GetTextMetricsA(dc, &metrics)) setCellSize(metrics.tmAveCharWidth, metrics.tmHeight);
     SelectObject(dc, previousFont);
-    DeleteObject(font);
     ReleaseDC(window, dc);
+}
+
+void releaseTerminalFont() {
+    if (terminalFontHandle != nullptr) DeleteObject(terminalFontHandle);
+    terminalFontHandle = nullptr;
 }
 
 void onTerminalSize(HWND window, int clientWidth, int clientHeight) {
@@ -116,18 +132,21 @@ void paintTerminal(HWND window) {
 // ---- terminal operations of the seam ---------------------------------------------
 
 void drawTerminalCell(int x, int y, unsigned char byte) {
+    hideTerminalCaret();
+    drawTerminalRow(x, y, &byte, 1);
+}
+
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count) {
     HWND window = ownerWindow();
-    HideCaret(window);
     HDC dc = GetDC(window);
-    fillTerminalFont();
-    HFONT font = CreateFontIndirectA(&terminalFont);
-    HGDIOBJ previousFont = SelectObject(dc, font);
-    RECT clip = textRectangle();
-    char cell = static_cast<char>(byte);
-    ExtTextOutA(dc, x, y, ETO_CLIPPED, &clip, &cell, 1, nullptr);
+    HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
+    drawCellRun(dc, x, y, cells, count);
     SelectObject(dc, previousFont);
-    DeleteObject(font);
     ReleaseDC(window, dc);
+}
+
+void hideTerminalCaret() {
+    HideCaret(ownerWindow());
 }
 
 void requestTextRepaint() {

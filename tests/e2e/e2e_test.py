@@ -316,6 +316,30 @@ class LinkTest(E2E):
         p.status(" ")
         peer.close()
 
+    def test_a_flood_of_random_bytes_is_captured_exactly(self):
+        port = free_port()
+        capture = os.path.join(self.dir, "flood.bin")
+        p = self.start(windows_path(self.session("flood.sip", port, windows_path(capture))))
+        p.command(IDM_CAPTURE)
+        p.press("parametres du fichier de capture", IDOK)
+        wait_for(lambda: os.path.exists(capture), "the capture file")
+        p.command(IDM_LISTEN)
+        p.status(" Serveur en ecoute sur < %d >" % port)
+        peer = self.connect(port)
+        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        data = random.Random(11).randbytes(10 * 1024 * 1024)
+        peer.sendall(data)
+        peer.close()
+        # The close is handled once everything before it has been read, and each
+        # chunk is in the capture file before it is shown.
+        p.status(" ")
+        with open(capture, "rb") as f:
+            got = f.read()
+        self.assertEqual(len(got), len(data))
+        if got != data:
+            first = next(i for i in range(len(data)) if got[i] != data[i])
+            self.fail("the capture differs from byte %d on" % first)
+
     def test_port_in_use_cannot_listen(self):
         holder = socket.socket()
         holder.bind(("127.0.0.1", 0))

@@ -8,6 +8,8 @@
 #include "fake_platform.h"
 #include "net/link.h"
 #include "session/settings.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
 #include "ui/resource.h"
 
 namespace {
@@ -28,6 +30,10 @@ protected:
         ASSERT_EQ(CAPTURE_RECORDING, captureMode) << traceText();
     }
     static const Bytes& content() { return fake.files["C:\\logs\\cap.txt"]; }
+    // A received chunk reaching the recorder.
+    static void received(const std::string& bytes) {
+        captureWriteBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
 };
 
 TEST_F(CaptureTest, RefusedDialogStartsNothing) {
@@ -48,7 +54,7 @@ TEST_F(CaptureTest, OpenFailureTellsTheUserAndLeavesEverythingAsItWas) {
               fake.trace);
     EXPECT_EQ(CAPTURE_OFF, captureMode);
     EXPECT_EQ(NO_FILE, captureFile);
-    captureWriteByte('a');
+    received("a");
     EXPECT_EQ(3u, fake.trace.size());
 }
 
@@ -59,24 +65,23 @@ TEST_F(CaptureTest, StartAppendsToTheExistingFileAndAttachesTheDropDown) {
                      "attachCaptureMenu"}),
               fake.trace);
     EXPECT_EQ(3, captureFile);
-    captureWriteByte('n');
-    captureWriteByte(-23);    // widened with its sign
-    captureWriteByte(0x141);  // only the low 8 bits
-    captureWriteByte(0);
-    EXPECT_EQ(Bytes({'o', 'l', 'd', 'n', 0xE9, 0x41, 0x00}), content());
-    EXPECT_EQ("write 3 byte 233", fake.trace[5]);
+    received(std::string("n\xE9\x00", 3));  // one write for the whole chunk, raw
+    received("");                           // nothing to write, no write
+    received("A");
+    EXPECT_EQ(Bytes({'o', 'l', 'd', 'n', 0xE9, 0x00, 'A'}), content());
+    EXPECT_EQ(Lines({"write 3 3 bytes", "write 3 byte 65"}), Lines(fake.trace.begin() + 4, fake.trace.end()));
 }
 
 TEST_F(CaptureTest, PauseResumeAndStopFollowTheMenuTable) {
     start();
     fake.trace.clear();
-    captureWriteByte('1');
+    received("1");
     pauseCapture();
     EXPECT_EQ(CAPTURE_PAUSED, captureMode);
-    captureWriteByte('2');  // displayed elsewhere, never written
+    received("2");  // displayed elsewhere, never written
     resumeCapture();
     EXPECT_EQ(CAPTURE_RECORDING, captureMode);
-    captureWriteByte('3');
+    received("3");
     EXPECT_EQ(Lines({"write 3 byte 49", "menu 513 512", "menu 512 513", "write 3 byte 51"}),
               fake.trace);
     EXPECT_EQ(bytesOf("13"), content());
@@ -87,7 +92,7 @@ TEST_F(CaptureTest, PauseResumeAndStopFollowTheMenuTable) {
     EXPECT_EQ(Lines({"close file 3", "detachCaptureMenu"}), fake.trace);
     EXPECT_EQ(CAPTURE_OFF, captureMode);
     EXPECT_EQ(NO_FILE, captureFile);
-    captureWriteByte('4');
+    received("4");
     EXPECT_EQ(bytesOf("13"), content());
     EXPECT_TRUE(fake.openFiles.empty());
 
@@ -103,26 +108,29 @@ TEST_F(CaptureTest, PauseResumeAndStopFollowTheMenuTable) {
 
 TEST_F(CaptureTest, SecondCaptureOnTheSamePathFollowsTheFirst) {
     start();
-    captureWriteByte('a');
+    received("a");
     stopCapture();
     start();
     EXPECT_EQ(2u, traceCount("attachCaptureMenu"));
-    captureWriteByte('b');
+    received("b");
     stopCapture();
     EXPECT_EQ(bytesOf("ab"), content());
 }
 
 TEST_F(CaptureTest, WriterNeedsBothTheFileAndTheRecordingMode) {
     captureMode = CAPTURE_RECORDING;
-    captureWriteByte('x');
+    received("x");
     start();
     captureMode = CAPTURE_OFF;
-    captureWriteByte('y');
+    received("y");
     EXPECT_TRUE(content().empty());
     EXPECT_EQ(0u, traceCount("write 3 byte 120") + traceCount("write 3 byte 121"));
 }
 
 TEST_F(CaptureTest, BytesReceivedWhileTheDialogIsUpAreNotRecorded) {
+    setCellSize(10, 18);
+    layoutTextArea(511);
+    createScreenGrid();
     serverState = SERVER_CONNECTED;
     serverSocket = clientSocket = 8;
     fake.openSockets.insert(8);
@@ -136,14 +144,14 @@ TEST_F(CaptureTest, BytesReceivedWhileTheDialogIsUpAreNotRecorded) {
     fake.receives.push_back(FakeReceive{0, bytesOf("late")});
     onSocketNotify(8, 1);
     EXPECT_EQ(bytesOf("late"), content());
-    EXPECT_EQ(9u, fake.delivered.size());
+    EXPECT_EQ("earlylate", std::string(screenBuffer, screenBuffer + 9));  // both shown
 }
 
 TEST_F(CaptureTest, ClosingTheWindowClosesAnOpenFileOnce) {
     closeCaptureFile();
     EXPECT_TRUE(fake.trace.empty());
     start();
-    captureWriteByte('z');
+    received("z");
     closeCaptureFile();
     closeCaptureFile();
     EXPECT_EQ(1u, traceCount("close file 3"));

@@ -51,10 +51,35 @@ FileHandle openFile(const char* path, bool forWriting) {
 }  // namespace
 
 // ---- terminal ------------------------------------------------------------------
+namespace {
+// Puts drawn cells into the shown grid, from their pixel position.
+void showCells(int x, int y, const unsigned char* cells, int count) {
+    if (fake.shown.empty() || cellWidth <= 0 || cellHeight <= 0) return;
+    int row = (y - textOriginY) / cellHeight;
+    int col = (x - textOriginX) / cellWidth;
+    for (int i = 0; i < count; ++i) {
+        if (row < 0 || row >= gridRows || col + i < 0 || col + i >= gridColumns) {
+            record("drawn outside the grid");
+            return;
+        }
+        fake.shown[static_cast<std::size_t>(row) * gridColumns + col + i] = cells[i];
+    }
+}
+}  // namespace
+
 void drawTerminalCell(int x, int y, unsigned char byte) {
     record("draw " + num(x) + " " + num(y) + " " + num(byte));
+    showCells(x, y, &byte, 1);
 }
-void requestTextRepaint() { record("repaint"); }
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count) {
+    record("drawRow " + num(x) + " " + num(y) + " " + num(count));
+    showCells(x, y, cells, count);
+}
+void requestTextRepaint() {
+    record("repaint");
+    fake.repaintRequested = true;
+}
+void hideTerminalCaret() { record("hideCaret"); }
 void showTerminalCaret() { record("showCaret"); }
 void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
 void deliverTerminalChar(int value) {
@@ -270,6 +295,15 @@ void resetAll() {
     releaseSessionPath();
     sessionUnnamed = false;
     titleBuffer[0] = '\0';
+}
+
+void showGridAsIs() {
+    fake.shown.assign(screenBuffer, screenBuffer + static_cast<std::size_t>(gridRows) * gridColumns);
+    fake.repaintRequested = false;
+}
+
+void completeRequestedRepaint() {
+    if (fake.repaintRequested) showGridAsIs();
 }
 
 std::string traceText() {

@@ -68,6 +68,10 @@ struct FakePlatform {
 
     // terminal: every value handed to deliverTerminalChar, nested ones included
     std::vector<int> delivered;
+    // What the window would show: the cells as drawn, row-major over the grid, and
+    // whether a repaint of the text area has been asked for since.
+    Bytes shown;
+    bool repaintRequested = false;
 };
 
 extern FakePlatform fake;
@@ -76,6 +80,10 @@ extern FakePlatform fake;
 void resetAll();
 
 // Helpers for tests.
+// Starts the shown cells as the grid is now (a window just painted).
+void showGridAsIs();
+// Carries out a requested repaint: the shown cells become the grid.
+void completeRequestedRepaint();
 std::string traceText();  // the trace, one line each, for failure messages
 std::size_t traceCount(const std::string& line);
 // Position of the first line equal to `line` at or after `from`; trace.size() if none.

@@ -159,7 +159,7 @@ TEST_F(LinkTest, DisconnectWithNothingOpenOnlyResetsTheState) {
 TEST_F(LinkTest, CloseOrAnyErrorTakesTheClosePathWithoutAMessage) {
     connect();
     onSocketNotify(8, EVENT_CLOSE);
-    EXPECT_EQ(Lines({"receive 8 512 -> -1", "shutdown 8", "close socket 8", "status  ",
+    EXPECT_EQ(Lines({"receive 8 1048576 -> -1", "shutdown 8", "close socket 8", "status  ",
                      "menu 505 506"}),
               fake.trace);
     EXPECT_EQ(SERVER_IDLE, serverState);
@@ -198,7 +198,7 @@ TEST_F(LinkTest, CloseReadsThePendingDataBeforeClosing) {
     connect();
     recordTo("cap.txt");
     Bytes all;
-    for (int i = 0; i < 1300; ++i) all.push_back(static_cast<unsigned char>(i % 256 == 9 ? 'x' : i));
+    for (int i = 0; i < 1300; ++i) all.push_back(static_cast<unsigned char>(i % 256 == 12 ? 'x' : i));
     fake.receives.push_back(FakeReceive{0, Bytes(all.begin(), all.begin() + 512)});
     fake.receives.push_back(FakeReceive{0, Bytes(all.begin() + 512, all.begin() + 1024)});
     fake.receives.push_back(FakeReceive{0, Bytes(all.begin() + 1024, all.end())});
@@ -207,22 +207,16 @@ TEST_F(LinkTest, CloseReadsThePendingDataBeforeClosing) {
 
     onSocketNotify(8, EVENT_CLOSE);
 
+    // Read until nothing is left, written whole, then shown, then the socket goes.
     EXPECT_EQ(all, fake.files["cap.txt"]);
-    std::vector<int> expected;
-    for (unsigned char b : all) expected.push_back(static_cast<signed char>(b));
-    EXPECT_EQ(expected, fake.delivered);
-    EXPECT_EQ(2u, traceCount("receive 8 512 -> 512"));
-    EXPECT_EQ(1u, traceCount("receive 8 512 -> 276"));
-    // Each byte is written to the capture file before the screen gets it, and all
-    // of it before the socket goes.
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        std::size_t written = traceFind("write 3 byte " + std::to_string(all[i]), at);
-        std::size_t shown = traceFind("deliver " + std::to_string(expected[i]), written);
-        ASSERT_LT(shown, fake.trace.size()) << "byte " << i;
-        at = shown;
-    }
-    EXPECT_LT(at, traceFind("shutdown 8"));
+    EXPECT_EQ(1u, traceCount("receive 8 1048576 -> 512"));
+    EXPECT_EQ(1u, traceCount("receive 8 1048064 -> 512"));
+    EXPECT_EQ(1u, traceCount("receive 8 1047552 -> 276"));
+    std::size_t written = traceFind("write 3 1300 bytes");
+    std::size_t shown = traceFind("hideCaret", written);
+    EXPECT_LT(shown, traceFind("showCaret", shown));
+    EXPECT_LT(traceFind("showCaret", shown), traceFind("shutdown 8")) << traceText();
+    EXPECT_EQ(1u, traceCount("hideCaret"));
     EXPECT_EQ("menu 505 506", fake.trace.back());
     EXPECT_EQ(SERVER_IDLE, serverState);
     EXPECT_EQ(CAPTURE_RECORDING, captureMode);  // the link never touches the capture
@@ -251,32 +245,46 @@ TEST_F(LinkTest, StaleNotificationsForOldSocketsAreIgnored) {
     EXPECT_EQ(9u, serverSocket);
 }
 
-TEST_F(LinkTest, ReceivedBytesGoToTheCaptureThenTheScreenSignExtended) {
+TEST_F(LinkTest, AReadTakesWhatIsPendingAsOneChunkForTheCaptureThenTheScreen) {
+    setCellSize(10, 18);
+    layoutTextArea(511);
+    createScreenGrid();
     connect();
     recordTo("cap.txt");
     fake.trace.clear();
-    fake.receives.push_back(FakeReceive{0, Bytes({0xE9, 0x00, 0x09, 'A'})});
+    fake.receives.push_back(FakeReceive{0, Bytes({0xE9, 0x00})});
+    fake.receives.push_back(FakeReceive{0, Bytes({0x09, 'A'})});
     onSocketNotify(8, EVENT_READ);
     // The tab is recorded as itself; its blanks reach only the screen.
     EXPECT_EQ(Bytes({0xE9, 0x00, 0x09, 'A'}), fake.files["cap.txt"]);
-    ASSERT_GE(fake.delivered.size(), 4u);
-    EXPECT_EQ(-23, fake.delivered[0]);
-    EXPECT_EQ(0, fake.delivered[1]);
-    EXPECT_EQ(9, fake.delivered[2]);
-    EXPECT_EQ('A', fake.delivered.back());
-    EXPECT_EQ("receive 8 512 -> 4", fake.trace[0]);
-    EXPECT_EQ("write 3 byte 233", fake.trace[1]);
-    EXPECT_EQ("deliver -23", fake.trace[2]);
+    EXPECT_EQ(Lines({"receive 8 1048576 -> 2", "receive 8 1048574 -> 2", "receive 8 1048572 -> -1",
+                     "write 3 4 bytes", "hideCaret", "drawRow 10 31 9", "caret 100 31",
+                     "showCaret"}),
+              fake.trace);
+    EXPECT_EQ(std::string("\xE9\x00      A", 9), std::string(screenBuffer, screenBuffer + 9));
+    EXPECT_TRUE(fake.delivered.empty()) << "received bytes go straight to the screen";
 
     // Nothing to read, or the peer's zero-length read: nothing changes.
     fake.trace.clear();
-    fake.delivered.clear();
     fake.receives.push_back(FakeReceive{0, Bytes()});
     onSocketNotify(8, EVENT_READ);
     onSocketNotify(8, EVENT_READ);
-    EXPECT_EQ(Lines({"receive 8 512 -> 0", "receive 8 512 -> -1"}), fake.trace);
-    EXPECT_TRUE(fake.delivered.empty());
+    EXPECT_EQ(Lines({"receive 8 1048576 -> 0", "receive 8 1048576 -> -1"}), fake.trace);
     EXPECT_EQ(SERVER_CONNECTED, serverState);
+
+    // A flood is taken a bounded chunk at a time; the rest waits for the next
+    // notification, in order.
+    Bytes flood(RECEIVE_CHUNK_LIMIT + 100);
+    for (std::size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<unsigned char>(i * 7);
+    fake.receives.push_back(FakeReceive{0, flood});
+    fake.trace.clear();
+    onSocketNotify(8, EVENT_READ);
+    EXPECT_EQ(Lines({"receive 8 1048576 -> 1048576", "write 3 1048576 bytes", "hideCaret"}),
+              Lines(fake.trace.begin(), fake.trace.begin() + 3));
+    onSocketNotify(8, EVENT_READ);
+    Bytes expected = {0xE9, 0x00, 0x09, 'A'};
+    expected.insert(expected.end(), flood.begin(), flood.end());
+    EXPECT_EQ(expected, fake.files["cap.txt"]);
 }
 
 TEST_F(LinkTest, TypedCharactersGoOutOnlyWhileConnectedAsOneByte) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -297,9 +298,116 @@ TEST_F(ScreenTest, AllocationFailureSaysSoAndLeavesTheMissingGridAlone) {
         autoWrap = true;
         for (int i = 0; i < 200; ++i) putTerminalChar('x');
         putTerminalChar(9);
+        const unsigned char chunk[] = {'a', 9, 10, 10, 12, 'b', 13, 8, 0xE9, 9};
+        putTerminalBytes(chunk, sizeof chunk);
         for (const std::string& line : fake.trace) EXPECT_NE(0u, line.rfind("draw", 0)) << line;
         releaseScreenGrid();
     }
+}
+
+// ---- received chunks against one character at a time ----------------------------
+
+struct GridState {
+    Bytes cells;
+    int row;
+    int col;
+};
+
+GridState gridState() {
+    return GridState{Bytes(screenBuffer, screenBuffer + static_cast<std::size_t>(gridRows) * gridColumns),
+                     cursorRow, cursorCol};
+}
+
+void makeGrid(int columns, int rows) {
+    resetAll();
+    setCellSize(10, 18);
+    textRect = TextRect{10, 31, 10 + 10 * columns, 31 + 18 * rows};
+    createScreenGrid();
+}
+
+// Mostly the five controls, so that tabs, wraps, scrolls and form feeds meet each
+// other and the row ends; the rest is any byte.
+Bytes randomStream(std::mt19937& random, std::size_t length) {
+    const unsigned char controls[] = {8, 9, 10, 12, 13};
+    Bytes bytes(length);
+    for (unsigned char& b : bytes) {
+        unsigned pick = random() % 100;
+        b = pick < 40 ? controls[pick % 5] : static_cast<unsigned char>(random() % 256);
+    }
+    return bytes;
+}
+
+TEST(ScreenChunks, AChunkLeavesTheGridCursorAndScreenOfOneCharacterAtATime) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 600; ++round) {
+        const int columns = round == 0 ? 1 : round == 1 ? 79 : 1 + static_cast<int>(random() % 79);
+        const int rows = round == 0 ? 1 : round == 1 ? 25 : 1 + static_cast<int>(random() % 25);
+        const bool wrapAtStart = random() % 2 == 0;
+        const Bytes stream = randomStream(random, random() % 4000);
+        // Chunk ends, and whether auto-wrap is switched before each chunk.
+        std::vector<std::size_t> ends;
+        std::vector<bool> flips;
+        for (std::size_t at = 0; at < stream.size();) {
+            std::size_t length = random() % 4 == 0 ? random() % 3 : random() % 600;
+            at = std::min(stream.size(), at + length);
+            ends.push_back(at);
+            flips.push_back(random() % 8 == 0);
+        }
+        SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(columns) + " x " +
+                     std::to_string(rows) + ", " + std::to_string(stream.size()) + " bytes");
+
+        makeGrid(columns, rows);
+        autoWrap = wrapAtStart;
+        std::vector<GridState> expected;
+        std::size_t from = 0;
+        for (std::size_t c = 0; c < ends.size(); ++c) {
+            if (flips[c]) autoWrap = !autoWrap;
+            for (std::size_t i = from; i < ends[c]; ++i) putTerminalChar(static_cast<signed char>(stream[i]));
+            expected.push_back(gridState());
+            from = ends[c];
+        }
+
+        makeGrid(columns, rows);
+        autoWrap = wrapAtStart;
+        showGridAsIs();
+        from = 0;
+        for (std::size_t c = 0; c < ends.size(); ++c) {
+            if (flips[c]) autoWrap = !autoWrap;
+            fake.trace.clear();
+            putTerminalBytes(stream.data() + from, ends[c] - from);
+            GridState got = gridState();
+            ASSERT_EQ(expected[c].row, got.row) << "chunk " << c;
+            ASSERT_EQ(expected[c].col, got.col) << "chunk " << c;
+            ASSERT_EQ(expected[c].cells, got.cells) << "chunk " << c;
+            ASSERT_EQ(got.cells, fake.shown) << "the screen differs from the grid after chunk " << c;
+            // The caret is hidden once and shown once; nothing is left to a repaint.
+            ASSERT_EQ("hideCaret", fake.trace.front()) << "chunk " << c;
+            ASSERT_EQ("showCaret", fake.trace.back()) << "chunk " << c;
+            ASSERT_EQ(1u, traceCount("hideCaret"));
+            ASSERT_FALSE(fake.repaintRequested);
+            ASSERT_TRUE(fake.delivered.empty());
+            from = ends[c];
+        }
+    }
+}
+
+TEST_F(ScreenTest, AChunkDrawsOnlyTheChangedRunsOrEveryRowAfterAScroll) {
+    showGridAsIs();
+    const std::string text = "ab\r\ncd\tx";
+    putTerminalBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    EXPECT_EQ(Lines({"hideCaret", "drawRow 10 31 2", "drawRow 10 49 9", "caret 100 49", "showCaret"}),
+              fake.trace);
+
+    moveTo(24, 3);
+    fake.trace.clear();
+    const unsigned char scroll[] = {'y', 10, 'z'};
+    putTerminalBytes(scroll, sizeof scroll);
+    EXPECT_EQ(25u + 3u, fake.trace.size()) << traceText();
+    EXPECT_EQ("drawRow 10 31 79", fake.trace[1]);
+    EXPECT_EQ("drawRow 10 463 79", fake.trace[25]);
+    EXPECT_EQ(std::string("cd      x"), rowText(0).substr(0, 9));
+    EXPECT_EQ(std::string("    z"), rowText(24).substr(0, 5));
+    EXPECT_EQ(fake.shown, Bytes(screenBuffer, screenBuffer + 79 * 25));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "capture/recorder.h"
 #include "net/link.h"
 #include "session/settings.h"
+#include "terminal/screen.h"
 #include "ui/resource.h"
 
 namespace {
@@ -173,11 +174,11 @@ TEST_F(CaptureTest, TwentyCyclesAppendOnlyWhatArrivesWhileRecording) {
     SOCKET peer = connectPeer(port);
     ASSERT_NE(peer, INVALID_SOCKET);
     ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
-    startCountingTerminalChars();
+    // Each byte lands one cell further along the first row once it has been handled.
     auto receive = [&](char byte) {
-        int before = terminalCharsSeen;
+        int before = cursorCol;
         sendAll(peer, std::string(1, byte));
-        return pumpUntil([&] { return terminalCharsSeen > before; });
+        return pumpUntil([&] { return cursorCol > before; });
     };
 
     std::string expected = "HEAD";

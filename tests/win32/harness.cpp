@@ -198,7 +198,6 @@ void destroyMainWindow() {
     allocateGridBuffer = std::malloc;
     autoWrap = false;
     socketNotificationObserver = nullptr;
-    stopCountingTerminalChars();
 }
 
 void MainWindowTest::SetUp() {
@@ -340,30 +339,6 @@ bool startCaptureOn(const std::string& path) {
     queueDialogScript([](HWND dialog) { pressButton(dialog, IDOK); });
     sendCommand(510);
     return captureMode == CAPTURE_RECORDING;
-}
-
-int terminalCharsSeen = 0;
-namespace {
-HHOOK callHook = nullptr;
-LRESULT CALLBACK callProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION) {
-        const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (call->message == WM_TERM_CHAR && call->hwnd == mainWindow) terminalCharsSeen++;
-    }
-    return CallNextHookEx(callHook, code, wParam, lParam);
-}
-}  // namespace
-
-void startCountingTerminalChars() {
-    terminalCharsSeen = 0;
-    if (callHook == nullptr) {
-        callHook = SetWindowsHookExA(WH_CALLWNDPROC, callProc, nullptr, GetCurrentThreadId());
-    }
-}
-
-void stopCountingTerminalChars() {
-    if (callHook != nullptr) UnhookWindowsHookEx(callHook);
-    callHook = nullptr;
 }
 
 std::string programPath() {

@@ -103,10 +103,6 @@ bool listenOn(unsigned short port);
 // True when recording afterwards.
 bool startCaptureOn(const std::string& path);
 
-// Counts the terminal characters sent to the main window while installed.
-void startCountingTerminalChars();
-void stopCountingTerminalChars();
-extern int terminalCharsSeen;
 
 // The program itself (dazirar-oru.exe of this build tree), as a path this process
 // can open.

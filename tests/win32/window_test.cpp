@@ -293,6 +293,99 @@ TEST_F(MainWindowTest, PaintDrawsFramePanelAndRows) {
     EXPECT_EQ(darkPixelsInCell(gridRows - 1, gridColumns - 1), 0);
 }
 
+namespace {
+
+// The text area's pixels as the window shows them now, read back with GDI.
+std::vector<DWORD> textAreaPixels() {
+    const int width = textRect.right - textRect.left;
+    const int height = textRect.bottom - textRect.top;
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC window = GetDC(mainWindow);
+    HDC memory = CreateCompatibleDC(window);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, window, textRect.left, textRect.top, SRCCOPY);
+    GdiFlush();
+    const DWORD* first = static_cast<const DWORD*>(bits);
+    std::vector<DWORD> pixels;
+    if (first != nullptr) pixels.assign(first, first + static_cast<size_t>(width) * height);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(mainWindow, window);
+    return pixels;
+}
+
+void repaintTextArea() {
+    RECT area = {textRect.left, textRect.top, textRect.right, textRect.bottom};
+    InvalidateRect(mainWindow, &area, TRUE);
+    UpdateWindow(mainWindow);
+}
+
+std::string randomBytes(size_t count, unsigned seed) {
+    std::string bytes(count, '\0');
+    for (char& b : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
+    HideCaret(mainWindow);  // a caret that the window may own would be read as dark cells
+    // Every byte value on screen first: glyphs that the font borrows from other
+    // fonts then stand beside the cells that the later chunks change.
+    std::string everyByte;
+    for (int b = 0; b < 256; ++b) everyByte += static_cast<char>(b);
+    struct Case {
+        const char* what;
+        bool wrap;
+        std::string bytes;
+    };
+    std::string lines;
+    for (int i = 0; i < 40; ++i) lines += "line " + std::to_string(i) + "\t|\xE9\x80\x81\x9D\x01\r\n";
+    const Case cases[] = {
+        {"every byte, wrapped", true, everyByte + everyByte},
+        {"a few cells, no scroll", false, std::string("\r\n\n\x81x\tAB\x08\x08" "ab\x0b\x7f\0", 15)},
+        {"a tail overwritten in the last column", false, "\r" + std::string(100, '\x9D') + "end"},
+        {"lines that scroll", false, lines},
+        {"a long line that wraps and scrolls", true, std::string(500, '#') + randomBytes(300, 5)},
+        {"a form feed, then a few cells", false, "\x0c\xE9\x81 abc"},
+        {"random bytes, wrap off", false, randomBytes(20000, 1)},
+        {"random bytes, wrap on", true, randomBytes(20000, 2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        repaintTextArea();
+        autoWrap = c.wrap;
+        putTerminalBytes(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
+        std::vector<DWORD> afterChunk = textAreaPixels();
+        repaintTextArea();
+        std::vector<DWORD> repainted = textAreaPixels();
+        ASSERT_EQ(afterChunk.size(), repainted.size());
+        ASSERT_FALSE(afterChunk.empty());
+        size_t differing = 0;
+        size_t firstDifference = afterChunk.size();
+        for (size_t i = 0; i < afterChunk.size(); ++i) {
+            if (afterChunk[i] != repainted[i] && differing++ == 0) firstDifference = i;
+        }
+        const int width = textRect.right - textRect.left;
+        EXPECT_EQ(differing, 0u) << "first at x " << firstDifference % width << ", y "
+                                 << firstDifference / width << " of the text area";
+    }
+    ShowCaret(mainWindow);
+}
+
 TEST_F(MainWindowTest, MinimumTrackSizeFollowsTheCell) {
     MINMAXINFO info;
     ZeroMemory(&info, sizeof info);
