@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Throughput of the real program under Wine, beside nc on the same machine.
 
-Prints, for each stream size, the bytes per second from a local peer through the
-program's receive path (capture file first, then the screen) and through
-`nc -l > file`, and their ratio; then the delay from a typed key to the byte
-reaching the peer while a flood is arriving. Figures only: nothing here passes or
-fails. Talks only to 127.0.0.1, and ends every process it starts.
+For each size and kind of stream (80-column text lines, random bytes of every
+value), prints the bytes per second from a local peer through the program with its
+capture on (from the first byte sent until the capture file holds the last one,
+checked byte for byte) and through `nc -l > file` with the same bytes, and the
+ratio; then the delay from a typed key to the byte reaching the peer while a peer
+streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only to
+127.0.0.1, and ends every process it starts.
 
-    bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--sizes 1000000,10000000]
+    bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe
+        [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
+
+Each figure is the median of --repeat runs, the program's and nc's taken in turn.
 """
 import argparse
 import os
@@ -124,14 +129,32 @@ def try_connect(port):
     return peer
 
 
+def text_lines(size, rng):
+    line = bytes(rng.randrange(32, 127) for _ in range(78)) + b"\r\n"
+    lines = [line[i:] + line[:i] for i in range(0, 78, 7)]  # a few different lines
+    out = b"".join(lines[i % len(lines)] for i in range(size // 80 + 1))
+    return out[:size]
+
+
 def stream_through(peer, data, grows, base):
+    """Seconds from the first byte sent until grows() - base covers all of data."""
     start = time.monotonic()
     sender = threading.Thread(target=peer.sendall, args=(data,))
     sender.start()
-    wait_for(lambda: grows() - base >= len(data), 4 * 3600, "the stream")
+    end = start + 3600
+    while grows() - base < len(data):
+        if time.monotonic() > end:
+            raise RuntimeError("the stream did not arrive within an hour")
+        time.sleep(0.001)
     elapsed = time.monotonic() - start
     sender.join()
     return elapsed
+
+
+def same_bytes(path, offset, data):
+    with open(path, "rb") as f:
+        f.seek(offset)
+        return f.read(len(data) + 1) == data
 
 
 def measure_nc(data, workdir):
@@ -146,21 +169,30 @@ def measure_nc(data, workdir):
         finally:
             nc.kill()
             nc.wait()
-    return elapsed
+    exact = same_bytes(out, 0, data)
+    os.remove(out)
+    return elapsed, exact
 
 
-def measure_key_delay(program, port, rounds):
+def measure_key_delay(program, port, rounds, rate, seconds):
+    """Typed-key delays while a peer streams at `rate` bytes per second."""
     peer = program.listen(port)
     stop = threading.Event()
     received = []
-    chunk = bytes(random.getrandbits(8) | 0x20 for _ in range(4096))
+    block = bytes(random.getrandbits(8) | 0x20 for _ in range(rate // 100))
 
-    def flood():
+    def stream():
+        # One block every 10 ms: `rate` bytes a second.
+        due = time.monotonic()
         while not stop.is_set():
             try:
-                peer.sendall(chunk)
+                peer.sendall(block)
             except OSError:
                 return
+            due += 0.01
+            pause = due - time.monotonic()
+            if pause > 0:
+                time.sleep(pause)
 
     def read():
         peer.settimeout(0.2)
@@ -175,21 +207,27 @@ def measure_key_delay(program, port, rounds):
                 return
             received.extend((time.monotonic(), b) for b in got)
 
-    threads = [threading.Thread(target=flood), threading.Thread(target=read)]
+    threads = [threading.Thread(target=stream), threading.Thread(target=read)]
     for t in threads:
         t.start()
     delays = []
     try:
-        time.sleep(1.0)  # let the flood build up before the first key (not a synchronisation)
+        program.xdotool("windowfocus", "--sync", program.window)
+        time.sleep(0.5)  # let the stream build up before the first key (not a synchronisation)
+        started = time.monotonic()
+        gap = seconds / rounds
         for i in range(rounds):
             before = len(received)
             sent_at = time.monotonic()
-            program.keys("x")
+            program.xdotool("key", "x")
             try:
-                wait_for(lambda: len(received) > before, 120, "the typed key")
+                wait_for(lambda: len(received) > before, 30, "the typed key")
                 delays.append(received[before][0] - sent_at)
             except RuntimeError:
                 delays.append(None)
+            pause = started + (i + 1) * gap - time.monotonic()
+            if pause > 0:
+                time.sleep(pause)
     finally:
         stop.set()
         peer.close()
@@ -198,11 +236,19 @@ def measure_key_delay(program, port, rounds):
     return delays
 
 
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
-    parser.add_argument("--sizes", default="1000000,10000000")
-    parser.add_argument("--keys", type=int, default=3)
+    parser.add_argument("--sizes", default="262144,10485760,104857600")
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--keys", type=int, default=60)
+    parser.add_argument("--stream-rate", type=int, default=10000000)
+    parser.add_argument("--stream-seconds", type=float, default=10.0)
     args = parser.parse_args()
     for tool in ("wine", "Xvfb", "xdotool", "nc"):
         if shutil.which(tool) is None:
@@ -216,24 +262,42 @@ def main():
     with open(session, "wb") as f:
         f.write(session_record("127.0.0.1", port, windows_path(capture)))
 
+    rng = random.Random(2026)
     display = Display()
     program = None
     try:
         program = Program(os.path.abspath(args.exe), prefix, display.name, session)
         program.start_capture(capture)
-        print("%12s %14s %14s %8s" % ("bytes", "program B/s", "nc B/s", "ratio"))
+        print("%-7s %11s %14s %14s %7s  %s" % ("kind", "bytes", "program B/s", "nc B/s", "ratio",
+                                               "byte-exact"))
         for size in (int(s) for s in args.sizes.split(",")):
-            data = random.randbytes(size)
-            peer = program.listen(port)
-            base = file_size(capture)
-            wine_time = stream_through(peer, data, lambda: file_size(capture), base)
-            peer.close()
-            nc_time = measure_nc(data, workdir)
-            print("%12d %14.0f %14.0f %8.1f" % (size, size / wine_time, size / nc_time,
-                                                 (size / nc_time) / (size / wine_time)), flush=True)
-        delays = measure_key_delay(program, port, args.keys)
-        shown = ", ".join("%.3f s" % d if d is not None else "> 120 s" for d in delays)
-        print("typed key to peer while flooded: " + shown)
+            for kind in ("text", "random"):
+                data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
+                wine_times, nc_times, exact = [], [], []
+                for _ in range(args.repeat):
+                    peer = program.listen(port)
+                    base = file_size(capture)
+                    wine_times.append(stream_through(peer, data, lambda: file_size(capture), base))
+                    peer.close()
+                    exact.append(same_bytes(capture, base, data))
+                    nc_time, nc_exact = measure_nc(data, workdir)
+                    nc_times.append(nc_time)
+                    exact.append(nc_exact)
+                wine_time = percentile(wine_times, 0.5)
+                nc_time = percentile(nc_times, 0.5)
+                print("%-7s %11d %14.0f %14.0f %7.2f  %s" % (
+                    kind, size, size / wine_time, size / nc_time, wine_time / nc_time,
+                    "yes" if all(exact) else "NO"), flush=True)
+        delays = measure_key_delay(program, port, args.keys, args.stream_rate, args.stream_seconds)
+        arrived = [d for d in delays if d is not None]
+        if arrived:
+            print("typed key to peer while a peer streams at %d B/s: %d keys, p50 %.1f ms, "
+                  "p99 %.1f ms, max %.1f ms, %d lost" % (
+                      args.stream_rate, len(delays), 1000 * percentile(arrived, 0.5),
+                      1000 * percentile(arrived, 0.99), 1000 * max(arrived),
+                      len(delays) - len(arrived)))
+        else:
+            print("typed key to peer: no key arrived")
     finally:
         if program is not None:
             program.stop()

@@ -183,18 +183,16 @@ bool isControlByte(unsigned char byte) {
 const std::uint64_t EVERY_BYTE = 0x0101010101010101u;
 const std::uint64_t TOP_BITS = EVERY_BYTE * 0x80;
 
-// The top bit of each zero byte of `word` (above the lowest one, a byte of 1 may be
-// marked too; the lowest mark is always right).
-std::uint64_t zeroBytes(std::uint64_t word) {
-    return (word - EVERY_BYTE) & ~word & TOP_BITS;
-}
+const std::uint64_t LOW_BITS = EVERY_BYTE * 0x7F;
 
-// Marks the controls of `word`; the lowest mark is the first control.
+// Marks the top bit of every byte of `word` that is a control: from 8 to 13, but 11.
+// Each byte is tested on its own (no carry crosses from one byte into the next).
 std::uint64_t controlBytes(std::uint64_t word) {
-    if (((word - EVERY_BYTE * 14) & ~word & TOP_BITS) == 0) return 0;  // no byte below 14
-    return zeroBytes(word ^ (EVERY_BYTE * 8)) | zeroBytes(word ^ (EVERY_BYTE * 9)) |
-           zeroBytes(word ^ (EVERY_BYTE * 10)) | zeroBytes(word ^ (EVERY_BYTE * 12)) |
-           zeroBytes(word ^ (EVERY_BYTE * 13));
+    std::uint64_t low = word & LOW_BITS;
+    std::uint64_t from8To13 = (EVERY_BYTE * (127 + 14) - low) & ~word & (low + EVERY_BYTE * (127 - 7));
+    std::uint64_t notEleven = word ^ (EVERY_BYTE * 11);
+    std::uint64_t nonzero = ((notEleven & LOW_BITS) + LOW_BITS) | notEleven;
+    return from8To13 & nonzero & TOP_BITS;
 }
 
 // The index of the byte of the lowest mark.
