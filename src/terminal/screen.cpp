@@ -245,28 +245,24 @@ void putChunkCharacters(const unsigned char* run, std::size_t count) {
     while (count > 0) {
         std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
         unsigned char* row = chunkRow(cursorRow);
+        if (count < room) {  // the run ends before the last column
+            std::memcpy(row + cursorCol, run, count);
+            noteChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(count) - 1);
+            cursorCol += static_cast<int>(count);
+            return;
+        }
+        noteChanged(cursorRow, cursorCol, gridColumns - 1);
         if (!autoWrap) {
             // The cursor stops in the last column; there each byte overwrites the last.
-            std::size_t beforeLast = room - 1;
-            std::size_t stored = std::min(count, beforeLast);
-            std::memcpy(row + cursorCol, run, stored);
-            int last = cursorCol + static_cast<int>(stored);
-            if (count > beforeLast) row[last] = run[count - 1];
-            else last--;
-            noteChanged(cursorRow, cursorCol, last);
-            cursorCol += static_cast<int>(stored);
+            std::memcpy(row + cursorCol, run, room - 1);
+            row[gridColumns - 1] = run[count - 1];
+            cursorCol = gridColumns - 1;
             return;
         }
-        std::size_t stored = std::min(count, room);
-        std::memcpy(row + cursorCol, run, stored);
-        noteChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(stored) - 1);
-        run += stored;
-        count -= stored;
-        if (stored < room) {
-            cursorCol += static_cast<int>(stored);
-            return;
-        }
-        cursorCol = 0;  // the last column was written: wrap at once
+        std::memcpy(row + cursorCol, run, room);  // to the row's end: it wraps at once
+        run += room;
+        count -= room;
+        cursorCol = 0;
         nextChunkRow();
     }
 }
