@@ -39,7 +39,7 @@ void getExecutablePath(char* buffer, std::size_t capacity) {
 FileHandle openFileForReading(const char*) { return NO_FILE; }
 FileHandle openFileForWriting(const char*) { return NO_FILE; }
 void moveFileToEnd(FileHandle) {}
-void writeFileBytes(FileHandle, const void*, std::size_t) {}
+bool writeFileBytes(FileHandle, const void*, std::size_t) { return true; }
 std::size_t readFileBytes(FileHandle, void*, std::size_t) { return 0; }
 void closeFile(FileHandle) {}
 

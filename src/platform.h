@@ -66,7 +66,8 @@ void getExecutablePath(char* buffer, std::size_t capacity);
 FileHandle openFileForReading(const char* path);  // existing files only
 FileHandle openFileForWriting(const char* path);  // opens or creates, never truncates
 void moveFileToEnd(FileHandle file);
-void writeFileBytes(FileHandle file, const void* data, std::size_t count);
+// True when every byte was written; false when the write failed or fell short.
+bool writeFileBytes(FileHandle file, const void* data, std::size_t count);
 // One read of up to `count` bytes; returns the number of bytes read (0 on failure).
 std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count);
 void closeFile(FileHandle file);

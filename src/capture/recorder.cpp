@@ -6,9 +6,15 @@
 int captureMode = CAPTURE_OFF;
 FileHandle captureFile = NO_FILE;
 
-void captureWriteBytes(const unsigned char* bytes, std::size_t count) {
-    if (captureFile == NO_FILE || captureMode != CAPTURE_RECORDING || count == 0) return;
-    writeFileBytes(captureFile, bytes, count);
+bool captureWriteBytes(const unsigned char* bytes, std::size_t count) {
+    if (captureFile == NO_FILE || captureMode != CAPTURE_RECORDING || count == 0) return true;
+    if (writeFileBytes(captureFile, bytes, count)) return true;
+    stopCapture();  // every later byte would be lost: the capture ends here
+    return false;
+}
+
+void reportCaptureProblem() {
+    showErrorBox(FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
 }
 
 void startCapture() {

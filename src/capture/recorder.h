@@ -16,8 +16,12 @@ const char FILE_PROBLEM_CAPTION[] = "erreur";
 extern int captureMode;
 extern FileHandle captureFile;  // open exactly while captureMode is not CAPTURE_OFF
 
-// Received bytes written to the file with one write, while recording.
-void captureWriteBytes(const unsigned char* bytes, std::size_t count);
+// Received bytes written to the file with one write, while recording. False when the
+// write failed or fell short: the capture has then been stopped, and what was written
+// before stays in the file.
+bool captureWriteBytes(const unsigned char* bytes, std::size_t count);
+// Tells the user that the capture file could not be written.
+void reportCaptureProblem();
 // The capture commands of the menu.
 void startCapture();
 void stopCapture();

@@ -138,8 +138,11 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
 std::size_t receivePeerData() {
     std::size_t received = readPendingChunk();
     if (received == 0) return 0;
-    captureWriteBytes(receiveBuffer, received);  // the file holds it before the screen shows it
+    bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
     putTerminalBytes(receiveBuffer, received);
+    // The box lets other notifications in, which reuse the buffer: it comes once this
+    // chunk is on the screen.
+    if (!recorded) reportCaptureProblem();
     return received;
 }
 

@@ -28,9 +28,10 @@ void moveFileToEnd(FileHandle file) {
     SetFilePointer(asHandle(file), 0, nullptr, FILE_END);
 }
 
-void writeFileBytes(FileHandle file, const void* data, std::size_t count) {
+bool writeFileBytes(FileHandle file, const void* data, std::size_t count) {
     DWORD written = 0;
-    WriteFile(asHandle(file), data, static_cast<DWORD>(count), &written, nullptr);
+    BOOL done = WriteFile(asHandle(file), data, static_cast<DWORD>(count), &written, nullptr);
+    return done && written == count;
 }
 
 std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count) {

@@ -92,12 +92,12 @@ int loadSessionFile(const char* path) {
     return 0;
 }
 
-bool writeSessionFile(const char* path) {
+int writeSessionFile(const char* path) {
     FileHandle file = openFileForWriting(path);
-    if (file == NO_FILE) return false;
+    if (file == NO_FILE) return SESSION_NOT_OPENED;
     unsigned char buffer[SESSION_BUFFER_SIZE];
     std::size_t length = encodeSessionRecord(currentSessionSettings(), buffer);
-    writeFileBytes(file, buffer, length);
+    bool written = writeFileBytes(file, buffer, length);
     closeFile(file);
-    return true;
+    return written ? 0 : SESSION_NOT_WRITTEN;
 }

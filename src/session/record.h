@@ -32,8 +32,11 @@ void applySessionSettings(const SessionSettings& settings);
 
 // Reads the session file into the settings: 0 on success, -1 with the settings unchanged.
 int loadSessionFile(const char* path);
-// Writes the current settings at the start of the file, without truncating it.
-// False when the file could not be opened.
-bool writeSessionFile(const char* path);
+const int SESSION_NOT_OPENED = -1;
+const int SESSION_NOT_WRITTEN = -2;
+// Writes the current settings at the start of the file, without truncating it: 0 when
+// the whole record is written, SESSION_NOT_OPENED when the file could not be opened
+// (nothing is written), SESSION_NOT_WRITTEN when the write failed or fell short.
+int writeSessionFile(const char* path);
 
 #endif

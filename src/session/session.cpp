@@ -98,7 +98,9 @@ void saveSession() {
         if (!askYesNo(SAVE_QUESTION_TEXT, SAVE_QUESTION_CAPTION)) return;
         if (!chooseSessionFile(sessionPath, SESSION_PATH_MIN_SIZE)) return;
     }
-    if (!writeSessionFile(sessionPath)) showErrorBox(FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
+    int written = writeSessionFile(sessionPath);
+    if (written == SESSION_NOT_OPENED) showErrorBox(FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
+    if (written == SESSION_NOT_WRITTEN) showErrorBox(INIT_FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
 }
 
 void releaseSessionPath() {

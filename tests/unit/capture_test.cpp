@@ -147,6 +147,45 @@ TEST_F(CaptureTest, BytesReceivedWhileTheDialogIsUpAreNotRecorded) {
     EXPECT_EQ("earlylate", std::string(screenBuffer, screenBuffer + 9));  // both shown
 }
 
+TEST_F(CaptureTest, AWriteThatFailsOrFallsShortStopsTheCaptureAndIsToldOnce) {
+    const std::size_t rooms[] = {0, 3};  // a full volume; room for three more bytes
+    for (std::size_t room : rooms) {
+        SCOPED_TRACE(room);
+        resetAll();
+        copyTextField(capturePath, sizeof capturePath, "C:\\logs\\cap.txt");
+        fake.files["C:\\logs\\cap.txt"] = bytesOf("old");
+        setCellSize(10, 18);
+        layoutTextArea(511);
+        createScreenGrid();
+        serverState = SERVER_CONNECTED;
+        serverSocket = clientSocket = 8;
+        fake.openSockets.insert(8);
+        start();
+        fake.writeRoom = room;
+        fake.receives.push_back(FakeReceive{0, bytesOf("abcdef")});
+        fake.trace.clear();
+        onSocketNotify(8, 1);
+        // Stopped as with Stop, then the box once the chunk is on the screen.
+        EXPECT_EQ(CAPTURE_OFF, captureMode);
+        EXPECT_EQ(NO_FILE, captureFile);
+        EXPECT_TRUE(fake.openFiles.empty());
+        std::size_t stopped = traceFind("detachCaptureMenu");
+        std::size_t shown = traceFind("showCaret", stopped);
+        std::size_t told = traceFind("errorBox Probleme avec le fichier !! |erreur", shown);
+        EXPECT_LT(told, fake.trace.size()) << traceText();
+        EXPECT_LT(traceFind("close file 3"), stopped);
+        EXPECT_EQ(bytesOf("old" + std::string("abcdef", room)), content());
+        EXPECT_EQ("abcdef", std::string(screenBuffer, screenBuffer + 6));
+        // The link goes on; later bytes are shown, not written, and nothing is told again.
+        fake.receives.push_back(FakeReceive{0, bytesOf("gh")});
+        onSocketNotify(8, 1);
+        EXPECT_EQ(1u, traceCount("errorBox Probleme avec le fichier !! |erreur"));
+        EXPECT_EQ(SERVER_CONNECTED, serverState);
+        EXPECT_EQ("abcdefgh", std::string(screenBuffer, screenBuffer + 8));
+        EXPECT_EQ(3 + room, content().size());
+    }
+}
+
 TEST_F(CaptureTest, ClosingTheWindowClosesAnOpenFileOnce) {
     closeCaptureFile();
     EXPECT_TRUE(fake.trace.empty());

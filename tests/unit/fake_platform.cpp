@@ -142,7 +142,7 @@ void moveFileToEnd(FileHandle file) {
     if (it != fake.openFiles.end()) it->second.position = fake.files[it->second.path].size();
 }
 
-void writeFileBytes(FileHandle file, const void* data, std::size_t count) {
+bool writeFileBytes(FileHandle file, const void* data, std::size_t count) {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     if (count == 1) {
         record("write " + num(file) + " byte " + num(bytes[0]));
@@ -152,13 +152,17 @@ void writeFileBytes(FileHandle file, const void* data, std::size_t count) {
     auto it = fake.openFiles.find(file);
     if (it == fake.openFiles.end()) {
         record("write on a file that is not open");
-        return;
+        return false;
     }
+    std::size_t stored = std::min(count, fake.writeRoom);
+    fake.writeRoom -= stored;
     Bytes& content = fake.files[it->second.path];
-    std::size_t end = it->second.position + count;
+    std::size_t end = it->second.position + stored;
     if (content.size() < end) content.resize(end);
-    std::copy(bytes, bytes + count, content.begin() + static_cast<long>(it->second.position));
+    std::copy(bytes, bytes + stored, content.begin() + static_cast<long>(it->second.position));
     it->second.position = end;
+    if (stored < count) record("write fell short: " + num(static_cast<long long>(stored)));
+    return stored == count;
 }
 
 std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count) {

@@ -54,6 +54,9 @@ struct FakePlatform {
     std::set<std::string> unwritable;  // openFileForWriting fails
     std::map<FileHandle, FakeOpenFile> openFiles;
     FileHandle nextFile = 3;
+    // Bytes that writes can still store, over all files: a write beyond it stores
+    // what fits, if anything, and fails (a full volume).
+    std::size_t writeRoom = static_cast<std::size_t>(-1);
     int badFileCloses = 0;
 
     // sockets

@@ -216,7 +216,7 @@ TEST_F(RecordTest, LoadFailuresChangeNoSetting) {
 TEST_F(RecordTest, WriteNeverTruncatesAndReadsBackAsTheNewSettings) {
     fake.files["s.sip"] = Bytes(40, 0x77);
     setSettings("0.0.0.0", 9000, "C:\\capture.txt", false);
-    EXPECT_TRUE(writeSessionFile("s.sip"));
+    EXPECT_EQ(0, writeSessionFile("s.sip"));
     EXPECT_EQ(Lines({"openWrite s.sip -> 3", "write 3 27 bytes", "close file 3"}), fake.trace);
     const Bytes& written = fake.files["s.sip"];
     ASSERT_EQ(40u, written.size());
@@ -227,13 +227,23 @@ TEST_F(RecordTest, WriteNeverTruncatesAndReadsBackAsTheNewSettings) {
     ASSERT_EQ(0, loadSessionFile("s.sip"));
     expectSettings("0.0.0.0", 9000, "C:\\capture.txt", false);
 
-    EXPECT_TRUE(writeSessionFile("new.sip"));  // created
+    EXPECT_EQ(0, writeSessionFile("new.sip"));  // created
     EXPECT_EQ(FIRST_EXAMPLE, fake.files["new.sip"]);
 
     fake.unwritable.insert("ro.sip");
     fake.files["ro.sip"] = bytesOf("keep");
-    EXPECT_FALSE(writeSessionFile("ro.sip"));
+    EXPECT_EQ(SESSION_NOT_OPENED, writeSessionFile("ro.sip"));
     EXPECT_EQ(bytesOf("keep"), fake.files["ro.sip"]);
+    EXPECT_TRUE(fake.openFiles.empty());
+
+    // A full volume: nothing or only part of the record goes in, and it says so; the
+    // file is closed either way.
+    fake.writeRoom = 0;
+    EXPECT_EQ(SESSION_NOT_WRITTEN, writeSessionFile("full.sip"));
+    EXPECT_TRUE(fake.files["full.sip"].empty());
+    fake.writeRoom = 10;
+    EXPECT_EQ(SESSION_NOT_WRITTEN, writeSessionFile("short.sip"));
+    EXPECT_EQ(Bytes(FIRST_EXAMPLE.begin(), FIRST_EXAMPLE.begin() + 10), fake.files["short.sip"]);
     EXPECT_TRUE(fake.openFiles.empty());
 }
 

@@ -174,6 +174,16 @@ TEST_F(SessionTest, LoadedSessionIsSavedSilently) {
     EXPECT_EQ(Lines({"openWrite C:\\s\\lab.sip -> fail",
                      "errorBox Probleme avec le fichier !! |erreur"}),
               fake.trace);
+
+    // The volume is full: the write falls short, and that is told too.
+    fake.unwritable.clear();
+    fake.writeRoom = 5;
+    fake.trace.clear();
+    saveSession();
+    EXPECT_EQ(Lines({"openWrite C:\\s\\lab.sip -> 5", "write 5 24 bytes", "write fell short: 5",
+                     "close file 5", "errorBox Probleme avec le fichier d'initialisation!! |erreur"}),
+              fake.trace);
+    EXPECT_TRUE(fake.openFiles.empty());
 }
 
 TEST_F(SessionTest, UnnamedSessionAsksThenOffersSaveAs) {

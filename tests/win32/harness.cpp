@@ -341,13 +341,17 @@ bool startCaptureOn(const std::string& path) {
     return captureMode == CAPTURE_RECORDING;
 }
 
-std::string programPath() {
-    std::string path = ORU_PROGRAM_PATH;
+std::string windowsPath(const std::string& buildPath) {
+    std::string path = buildPath;
     if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a Unix path under Wine
     for (char& c : path) {
         if (c == '/') c = '\\';
     }
     return path;
+}
+
+std::string programPath() {
+    return windowsPath(ORU_PROGRAM_PATH);
 }
 
 // ---- files --------------------------------------------------------------------------

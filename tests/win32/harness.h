@@ -104,6 +104,8 @@ bool listenOn(unsigned short port);
 bool startCaptureOn(const std::string& path);
 
 
+// A path of the build machine (a Unix path under Wine) as this process opens it.
+std::string windowsPath(const std::string& buildPath);
 // The program itself (dazirar-oru.exe of this build tree), as a path this process
 // can open.
 std::string programPath();

@@ -75,12 +75,12 @@ protected:
 TEST_F(SessionFileTest, WritesTheRecordAndNeverTruncates) {
     std::string fresh = file("fresh.sip");
     setSettings("0.0.0.0", 9000, "C:\\capture.txt", false);
-    ASSERT_TRUE(writeSessionFile(fresh.c_str()));
+    ASSERT_EQ(writeSessionFile(fresh.c_str()), 0);
     EXPECT_EQ(readWholeFile(fresh), RECORD_27);
 
     std::string longer = file("longer.sip");
     ASSERT_TRUE(writeWholeFile(longer, std::string(40, 'Z')));
-    ASSERT_TRUE(writeSessionFile(longer.c_str()));
+    ASSERT_EQ(writeSessionFile(longer.c_str()), 0);
     EXPECT_EQ(fileSize(longer), 40);
     EXPECT_EQ(readWholeFile(longer), RECORD_27 + std::string(13, 'Z'));
     setSettings("9.9.9.9", 1, "elsewhere", true);
@@ -118,13 +118,13 @@ TEST_F(SessionFileTest, ARecordHeldOpenElsewhereIsNeitherReadNorWritten) {
         setSettings("3.3.3.3", 3333, "kept", false);
         EXPECT_EQ(loadSessionFile(held.c_str()), -1) << "sharing was not refused";
         expectSettings("3.3.3.3", 3333, "kept", false);
-        EXPECT_FALSE(writeSessionFile(held.c_str())) << "sharing was not refused";
+        EXPECT_EQ(writeSessionFile(held.c_str()), SESSION_NOT_OPENED) << "sharing was not refused";
         CloseHandle(other);
         EXPECT_EQ(readWholeFile(held), RECORD_24);
     }
     // Once the other handle is gone both work again.
     ASSERT_EQ(loadSessionFile(held.c_str()), 0);
-    EXPECT_TRUE(writeSessionFile(held.c_str()));
+    EXPECT_EQ(writeSessionFile(held.c_str()), 0);
 }
 
 TEST_F(SessionFileTest, LoadedSessionIsTitledAndSavedSilentlyAtClose) {
