@@ -78,6 +78,8 @@ def state():
             s["status"] = fields[1] if len(fields) > 1 else ""
         elif kind == "size":
             s["size"] = (int(fields[1]), int(fields[2]))
+        elif kind == "client":
+            s["client"] = tuple(int(v) for v in fields[1:5])
         elif kind == "dialog":
             dialog = {"controls": {}, "texts": []}
             s["dialogs"][fields[1] if len(fields) > 1 else ""] = dialog
@@ -87,6 +89,50 @@ def state():
             dialog["controls"].setdefault(control["id"], control)
             dialog["texts"].append(control["text"])
     return s
+
+
+def caret():
+    """Where the program's caret is: (holder's control id, class, x, y) and its
+    rectangle on the screen, or None without a caret."""
+    holder, screen = None, None
+    for line in inspector("caret").splitlines():
+        fields = line.rstrip("\r").split("\t")
+        if fields[0] == "caret" and fields[1] != "none":
+            holder = (int(fields[1]), fields[2], int(fields[3]), int(fields[4]))
+        elif fields[0] == "screen":
+            screen = tuple(int(v) for v in fields[1:5])
+    return (holder, screen) if holder else None
+
+
+def client_pixels():
+    """The main window's client area as the screen shows it (RGB bytes), with the
+    caret's cell blanked out: it blinks. The same twice in a row, so that what the
+    program drew last has reached the screen."""
+    def shot():
+        x, y, w, h = state()["client"]
+        with tempfile.NamedTemporaryFile(suffix=".rgb") as f:
+            subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y),
+                            "-depth", "8", "rgb:" + f.name], env=ENV, check=True)
+            pixels = bytearray(f.read())
+        where = caret()
+        if where is not None:
+            left, top, right, bottom = where[1]
+            for row in range(max(top, y), min(bottom, y + h)):
+                start = ((row - y) * w + max(left, x) - x) * 3
+                end = ((row - y) * w + min(right, x + w) - x) * 3
+                pixels[start:end] = bytes(max(0, end - start))
+        return bytes(pixels)
+
+    last = shot()
+    end = time.monotonic() + DEADLINE
+    while True:
+        time.sleep(0.2)
+        now = shot()
+        if now == last:
+            return now
+        if time.monotonic() > end:
+            raise AssertionError("the window never stopped changing")
+        last = now
 
 
 def xdotool(*args):
@@ -354,6 +400,52 @@ class LinkTest(E2E):
             p.status(" ")
         finally:
             holder.close()
+
+
+class ModalTest(E2E):
+    def test_a_flood_behind_the_about_box_and_the_properties_dialog_loses_nothing(self):
+        port = free_port()
+        capture = os.path.join(self.dir, "modal.bin")
+        p = self.start(windows_path(self.session("modal.sip", port, windows_path(capture), wrap=True)))
+        p.command(IDM_CAPTURE)
+        p.press("parametres du fichier de capture", IDOK)
+        wait_for(lambda: os.path.exists(capture), "the capture file")
+        p.command(IDM_LISTEN)
+        p.status(" Serveur en ecoute sur < %d >" % port)
+        peer = self.connect(port)
+        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        rng = random.Random(12)
+        expected = b""
+        for caption, command, close in (("A propos", IDM_ABOUT, IDOK),
+                                        ("Proprietes", IDM_PROPERTIES, IDCANCEL)):
+            p.command(command)
+            before = wait_for(lambda: self.filled(p, caption) if caption == "Proprietes"
+                              else p.dialog(caption), "dialog " + caption)
+            caret_before = caret()
+            data = rng.randbytes(1024 * 1024)
+            expected += data
+            peer.sendall(data)
+            wait_for(lambda: os.path.getsize(capture) >= len(expected), "the flood behind " + caption)
+            if caption == "Proprietes":
+                # The edit boxes keep their text and their caret: received bytes go
+                # to the terminal's grid, not to the dialog.
+                after = p.dialog(caption)
+                self.assertEqual({i: c["text"] for i, c in after["controls"].items()},
+                                 {i: c["text"] for i, c in before["controls"].items()})
+                self.assertIsNotNone(caret_before, "no caret in the dialog")
+                self.assertEqual(caret_before[0][1].lower(), "edit")
+                self.assertEqual(caret(), caret_before)
+            p.press(caption, close)
+            with open(capture, "rb") as f:
+                self.assertTrue(f.read() == expected, "the capture differs after " + caption)
+            # What the chunks drew behind the box is what a repaint draws.
+            shown = client_pixels()
+            self.assertEqual(inspector("repaint").strip(), "ok")
+            repainted = client_pixels()
+            differing = sum(1 for a, b in zip(shown, repainted) if a != b) // 3
+            self.assertEqual(differing, 0, "pixels that a repaint changed after " + caption)
+        peer.close()
+        p.status(" ")
 
 
 class SessionTest(E2E):

@@ -4,6 +4,10 @@
 //   oru-viewer command ID             chooses a menu command
 //   oru-viewer press CAPTION ID       presses button ID of the dialog or box CAPTION
 //   oru-viewer settext CAPTION ID T   sets the text of control ID of dialog CAPTION
+//   oru-viewer caret                  the window that holds the caret (its control
+//                                     identifier and class) and where the caret is
+//   oru-viewer repaint                asks the main window to repaint all of itself and
+//                                     waits until it has
 //
 // Output is one record a line, fields separated by tabs.
 #include <windows.h>
@@ -101,6 +105,11 @@ int printState() {
     RECT r;
     GetWindowRect(main, &r);
     std::printf("size\t%ld\t%ld\n", r.right - r.left, r.bottom - r.top);
+    RECT client;
+    GetClientRect(main, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(main, &origin);
+    std::printf("client\t%ld\t%ld\t%ld\t%ld\n", origin.x, origin.y, client.right, client.bottom);
     printMenu(GetMenu(main), 0);
     EnumWindows(printDialog, 0);
     return 0;
@@ -134,10 +143,51 @@ int fail(const char* what) {
     return 1;
 }
 
+// The caret of the program's thread: "caret ID CLASS X Y" with the position in the
+// holder's client area, then "screen LEFT TOP RIGHT BOTTOM"; "caret none" without one.
+int printCaret() {
+    HWND main = findMainWindow();
+    if (main == nullptr) return fail("no main window");
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info) ||
+        info.hwndCaret == nullptr) {
+        std::printf("caret\tnone\n");
+        return 0;
+    }
+    char className[64] = "";
+    GetClassNameA(info.hwndCaret, className, sizeof className);
+    std::printf("caret\t%d\t%s\t%ld\t%ld\n", GetDlgCtrlID(info.hwndCaret), className,
+                info.rcCaret.left, info.rcCaret.top);
+    MapWindowPoints(info.hwndCaret, nullptr, reinterpret_cast<POINT*>(&info.rcCaret), 2);
+    std::printf("screen\t%ld\t%ld\t%ld\t%ld\n", info.rcCaret.left, info.rcCaret.top,
+                info.rcCaret.right, info.rcCaret.bottom);
+    return 0;
+}
+
+// Invalidates the whole main window, its status bar included, and waits until the
+// program has painted it again.
+int repaintMainWindow() {
+    HWND main = findMainWindow();
+    if (main == nullptr) return fail("no main window");
+    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    for (int waited = 0; waited < 1000; ++waited) {
+        if (!GetUpdateRect(main, nullptr, FALSE)) {
+            std::printf("ok\n");
+            return 0;
+        }
+        Sleep(10);
+    }
+    return fail("not repainted within 10 s");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "state") == 0) return printState();
+    if (argc >= 2 && std::strcmp(argv[1], "caret") == 0) return printCaret();
+    if (argc >= 2 && std::strcmp(argv[1], "repaint") == 0) return repaintMainWindow();
     if (argc == 3 && std::strcmp(argv[1], "command") == 0) {
         HWND main = findMainWindow();
         if (main == nullptr) return fail("no main window");
@@ -163,5 +213,6 @@ int main(int argc, char** argv) {
         std::printf("ok\n");
         return 0;
     }
-    return fail("usage: state | command ID | press CAPTION ID | settext CAPTION ID TEXT");
+    return fail("usage: state | caret | repaint | command ID | press CAPTION ID | "
+                "settext CAPTION ID TEXT");
 }
