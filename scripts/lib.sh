@@ -59,13 +59,10 @@ oru_wine_environment() {
   mkdir -p "$(dirname "$WINEPREFIX")"
 }
 
-oru_build_windows() {
-  cmake -S "$ORU_ROOT" -B "$ORU_ROOT/build/mingw" \
-    -DCMAKE_TOOLCHAIN_FILE="$ORU_ROOT/cmake/mingw-w64.cmake" >/dev/null
-  cmake --build "$ORU_ROOT/build/mingw" -j "$(nproc)"
+# Configures and builds one of the presets of CMakePresets.json.
+oru_build_preset() {
+  (cd "$ORU_ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$(nproc)")
 }
 
-oru_build_native() {
-  cmake -S "$ORU_ROOT" -B "$ORU_ROOT/build/native" >/dev/null
-  cmake --build "$ORU_ROOT/build/native" -j "$(nproc)"
-}
+oru_build_windows() { oru_build_preset mingw; }
+oru_build_native() { oru_build_preset native; }

@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "ui/resource.h"
 
@@ -241,13 +242,14 @@ TEST(Resources, TemplatesOfThisTestProgram) {
     for (const DialogExpected& dialog : expectedDialogs()) checkDialogTemplate(self, dialog);
 }
 
-TEST(Resources, TheProgramHoldsExactlyTheMenuAndTheThreeDialogs) {
+TEST(Resources, TheProgramHoldsExactlyTheMenuTheThreeDialogsAndItsVersion) {
     std::string path = programPath();
     HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr) << path << " error " << GetLastError();
     std::vector<std::string> types = resourceTypes(program);
-    const std::vector<std::string> menuAndDialog = {"#4", "#5"};  // RT_MENU, RT_DIALOG
-    EXPECT_EQ(types, menuAndDialog);
+    const std::vector<std::string> expectedTypes = {"#4", "#5", "#16"};  // menu, dialog, version
+    EXPECT_EQ(types, expectedTypes);
+    EXPECT_EQ(resourceNames(program, RT_VERSION), std::vector<std::string>{"#1"});
     EXPECT_EQ(resourceNames(program, RT_MENU), std::vector<std::string>{"#500"});
     const std::vector<std::string> dialogs = {"#100", "#200", "#300"};
     EXPECT_EQ(resourceNames(program, RT_DIALOG), dialogs);
@@ -256,7 +258,7 @@ TEST(Resources, TheProgramHoldsExactlyTheMenuAndTheThreeDialogs) {
     for (int id : {IDD_PROPERTIES, IDD_CAPTURE, IDD_ABOUT}) {
         EXPECT_EQ(resourceLanguages(program, RT_DIALOG, id), english) << id;
     }
-    for (LPCSTR absent : {RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_VERSION, RT_STRING,
+    for (LPCSTR absent : {RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING,
                           RT_ACCELERATOR, RT_BITMAP, RT_CURSOR}) {
         EXPECT_TRUE(resourceNames(program, absent).empty())
             << "resource type " << reinterpret_cast<UINT_PTR>(absent);
@@ -264,4 +266,34 @@ TEST(Resources, TheProgramHoldsExactlyTheMenuAndTheThreeDialogs) {
     checkMenuTemplate(program);
     for (const DialogExpected& dialog : expectedDialogs()) checkDialogTemplate(program, dialog);
     FreeLibrary(program);
+}
+
+// What Windows shows in the program file's properties: the version set in CMake.
+TEST(Resources, TheProgramCarriesItsVersion) {
+    std::string path = programPath();
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::sscanf(ORU_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(minor, major));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, patch));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+    const char* expected[][2] = {{"ProductName", "Dazirar OrU"},
+                                 {"FileVersion", ORU_VERSION},
+                                 {"ProductVersion", ORU_VERSION},
+                                 {"OriginalFilename", "dazirar-oru.exe"}};
+    for (const auto& field : expected) {
+        char* value = nullptr;
+        std::string query = std::string("\\StringFileInfo\\040904E4\\") + field[0];
+        ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&value),
+                                   &length))
+            << field[0];
+        EXPECT_STREQ(value, field[1]);
+    }
 }
