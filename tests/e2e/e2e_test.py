@@ -239,6 +239,21 @@ class E2E(unittest.TestCase):
         peer = wait_for(lambda: try_connect(port), "the program to accept on %d" % port)
         return peer
 
+    def capturing_and_connected(self, name, wrap=False):
+        """The program started on a session of its own, recording into a new capture
+        file and connected to a peer: (program, peer, capture path)."""
+        port = free_port()
+        capture = os.path.join(self.dir, name + ".bin")
+        p = self.start(windows_path(self.session(name + ".sip", port, windows_path(capture), wrap)))
+        p.command(IDM_CAPTURE)
+        p.press("parametres du fichier de capture", IDOK)
+        wait_for(lambda: os.path.exists(capture), "the capture file")
+        p.command(IDM_LISTEN)
+        p.status(" Serveur en ecoute sur < %d >" % port)
+        peer = self.connect(port)
+        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        return p, peer, capture
+
 
 def try_connect(port):
     try:
@@ -374,16 +389,7 @@ class LinkTest(E2E):
         peer.close()
 
     def test_a_flood_of_random_bytes_is_captured_exactly(self):
-        port = free_port()
-        capture = os.path.join(self.dir, "flood.bin")
-        p = self.start(windows_path(self.session("flood.sip", port, windows_path(capture))))
-        p.command(IDM_CAPTURE)
-        p.press("parametres du fichier de capture", IDOK)
-        wait_for(lambda: os.path.exists(capture), "the capture file")
-        p.command(IDM_LISTEN)
-        p.status(" Serveur en ecoute sur < %d >" % port)
-        peer = self.connect(port)
-        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        p, peer, capture = self.capturing_and_connected("flood")
         data = random.Random(11).randbytes(10 * 1024 * 1024)
         peer.sendall(data)
         peer.close()
@@ -415,16 +421,7 @@ class LinkTest(E2E):
 
 class ModalTest(E2E):
     def test_a_flood_behind_the_about_box_and_the_properties_dialog_loses_nothing(self):
-        port = free_port()
-        capture = os.path.join(self.dir, "modal.bin")
-        p = self.start(windows_path(self.session("modal.sip", port, windows_path(capture), wrap=True)))
-        p.command(IDM_CAPTURE)
-        p.press("parametres du fichier de capture", IDOK)
-        wait_for(lambda: os.path.exists(capture), "the capture file")
-        p.command(IDM_LISTEN)
-        p.status(" Serveur en ecoute sur < %d >" % port)
-        peer = self.connect(port)
-        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        p, peer, capture = self.capturing_and_connected("modal", wrap=True)
         rng = random.Random(12)
         expected = b""
         for caption, command, close in (("A propos", IDM_ABOUT, IDOK),

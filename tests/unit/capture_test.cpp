@@ -30,6 +30,15 @@ protected:
         ASSERT_EQ(CAPTURE_RECORDING, captureMode) << traceText();
     }
     static const Bytes& content() { return fake.files["C:\\logs\\cap.txt"]; }
+    // A grid on the screen and a peer connected on socket 8.
+    static void connectWithAGrid() {
+        setCellSize(10, 18);
+        layoutTextArea(511);
+        createScreenGrid();
+        serverState = SERVER_CONNECTED;
+        serverSocket = clientSocket = 8;
+        fake.openSockets.insert(8);
+    }
     // A received chunk reaching the recorder.
     static void received(const std::string& bytes) {
         captureWriteBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
@@ -128,12 +137,7 @@ TEST_F(CaptureTest, WriterNeedsBothTheFileAndTheRecordingMode) {
 }
 
 TEST_F(CaptureTest, BytesReceivedWhileTheDialogIsUpAreNotRecorded) {
-    setCellSize(10, 18);
-    layoutTextArea(511);
-    createScreenGrid();
-    serverState = SERVER_CONNECTED;
-    serverSocket = clientSocket = 8;
-    fake.openSockets.insert(8);
+    connectWithAGrid();
     fake.dialogHandler = [](int id) {
         EXPECT_EQ(IDD_CAPTURE, id);
         fake.receives.push_back(FakeReceive{0, bytesOf("early")});
@@ -154,12 +158,7 @@ TEST_F(CaptureTest, AWriteThatFailsOrFallsShortStopsTheCaptureAndIsToldOnce) {
         resetAll();
         copyTextField(capturePath, sizeof capturePath, "C:\\logs\\cap.txt");
         fake.files["C:\\logs\\cap.txt"] = bytesOf("old");
-        setCellSize(10, 18);
-        layoutTextArea(511);
-        createScreenGrid();
-        serverState = SERVER_CONNECTED;
-        serverSocket = clientSocket = 8;
-        fake.openSockets.insert(8);
+        connectWithAGrid();
         start();
         fake.writeRoom = room;
         fake.receives.push_back(FakeReceive{0, bytesOf("abcdef")});

@@ -18,16 +18,6 @@ std::string fileText(const std::string& path) {
     return text == "<cannot open>" ? "" : text;
 }
 
-std::string randomBytes(size_t count) {
-    std::string bytes(count, '\0');
-    unsigned seed = 77;
-    for (char& b : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        b = static_cast<char>(seed >> 16);
-    }
-    return bytes;
-}
-
 }  // namespace
 
 TEST_F(MainWindowTest, WritesOntoAFullVolumeAreToldAndLoseNothingElse) {
@@ -49,7 +39,7 @@ TEST_F(MainWindowTest, WritesOntoAFullVolumeAreToldAndLoseNothingElse) {
     ASSERT_NE(peer, INVALID_SOCKET);
     ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
     clearDialogsSeen();
-    const std::string sent = randomBytes(256 * 1024);
+    const std::string sent = randomBytes(256 * 1024, 77);
     ASSERT_TRUE(sendAll(peer, sent));
     ASSERT_TRUE(pumpUntil([] { return captureMode == CAPTURE_OFF && !dialogsSeen.empty(); }));
 

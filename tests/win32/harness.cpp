@@ -354,6 +354,15 @@ std::string programPath() {
     return windowsPath(ORU_PROGRAM_PATH);
 }
 
+std::string randomBytes(size_t count, unsigned seed) {
+    std::string bytes(count, '\0');
+    for (char& b : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
 // ---- files --------------------------------------------------------------------------
 
 std::string scratchPath(const std::string& name) {

@@ -110,6 +110,9 @@ std::string windowsPath(const std::string& buildPath);
 // can open.
 std::string programPath();
 
+// Bytes of every value, the same for the same seed.
+std::string randomBytes(size_t count, unsigned seed);
+
 // ---- files ------------------------------------------------------------------------
 
 // A path in the temporary folder, unique to this process and name; removed first.

@@ -330,15 +330,6 @@ void repaintTextArea() {
     UpdateWindow(mainWindow);
 }
 
-std::string randomBytes(size_t count, unsigned seed) {
-    std::string bytes(count, '\0');
-    for (char& b : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        b = static_cast<char>(seed >> 16);
-    }
-    return bytes;
-}
-
 }  // namespace
 
 TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
