@@ -182,7 +182,6 @@ bool isControlByte(unsigned char byte) {
 // first byte lowest (Windows runs little-endian only).
 const std::uint64_t EVERY_BYTE = 0x0101010101010101u;
 const std::uint64_t TOP_BITS = EVERY_BYTE * 0x80;
-
 const std::uint64_t LOW_BITS = EVERY_BYTE * 0x7F;
 
 // Marks the top bit of every byte of `word` that is a control: from 8 to 13, but 11.
@@ -270,7 +269,6 @@ void putChunkCharacters(const unsigned char* run, std::size_t count) {
 // Blanks up to the next tab stop, at least one, ending in the last column or with
 // the wrap there, as the single-character tab does.
 void expandChunkTab() {
-    if (!screenGridReady()) return;
     int stop = std::min((cursorCol / TAB_STOP + 1) * TAB_STOP, gridColumns);
     putChunkCharacters(TAB_BLANKS, static_cast<std::size_t>(stop - cursorCol));
 }
