@@ -29,6 +29,9 @@ void enableMenuPair(int, int) {}
 void attachCaptureMenu() {}
 void detachCaptureMenu() {}
 void setWindowTitle(const char*) {}
+bool inputOrPaintingWaits() { return false; }
+void scheduleDeferredReceive() {}
+void cancelDeferredReceive() {}
 int runDialog(int) { return -1; }
 bool chooseSessionFile(char*, std::size_t) { return false; }
 void getExecutablePath(char* buffer, std::size_t capacity) {

@@ -51,6 +51,14 @@ void attachCaptureMenu();
 // Turns the "C&apture" item back into a plain command and releases the drop-down.
 void detachCaptureMenu();
 void setWindowTitle(const char* title);
+// True while keyboard or mouse input, or painting, waits to be handled by this
+// thread's message loop (whichever loop runs, a modal one included). Asking changes
+// nothing in the queue.
+bool inputOrPaintingWaits();
+// Calls onDeferredReceiveDue from the message loop once input and painting have had
+// their turn, and again every few milliseconds until cancelled.
+void scheduleDeferredReceive();
+void cancelDeferredReceive();
 // Runs one of the dialogs of ui/resource.h modally, owned by the main window.
 // Returns 0 when the dialog was accepted, anything else otherwise (also when the
 // dialog could not be shown).

@@ -102,6 +102,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onSocketNotify(static_cast<SocketHandle>(wParam), static_cast<std::uint32_t>(lParam));
         return 0;
     case WM_TERM_CHAR: putTerminalChar(static_cast<int>(wParam)); return 0;
+    case WM_TIMER:
+        if (wParam != DEFERRED_RECEIVE_TIMER) return DefWindowProcA(window, message, wParam, lParam);
+        onDeferredReceiveDue();
+        return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
@@ -152,11 +156,10 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
 
 namespace {
 // Posted messages are taken before keyboard and mouse input, and while a peer sends
-// without pause a read notification is always waiting: input would wait until the
-// peer stops. Pending input is therefore taken first.
+// without pause a read notification is always waiting: pending input, the mouse on
+// the menu bar, caption and borders included, is therefore taken first.
 bool takePendingInput(MSG* message) {
-    return PeekMessageA(message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
-           PeekMessageA(message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE);
+    return PeekMessageA(message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT) != FALSE;
 }
 }  // namespace
 
@@ -193,6 +196,23 @@ void setStatusText(const char* text) {
 void enableMenuPair(int enableId, int grayId) {
     EnableMenuItem(mainMenu, static_cast<UINT>(enableId), MF_BYCOMMAND | MF_ENABLED);
     EnableMenuItem(mainMenu, static_cast<UINT>(grayId), MF_BYCOMMAND | MF_GRAYED);
+}
+
+// The high word tells what is in the queue now. Asking also clears the low word's
+// "new since last asked" bits of input and painting, which only a loop that waits
+// without peeking first would miss; the system's modal loops and ours peek first.
+bool inputOrPaintingWaits() {
+    return HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) != 0;
+}
+
+// A timer message is handed out only when no posted message, input or painting is
+// waiting, in every message loop, so the read comes after them.
+void scheduleDeferredReceive() {
+    SetTimer(mainWindow, DEFERRED_RECEIVE_TIMER, DEFERRED_RECEIVE_DELAY_MS, nullptr);
+}
+
+void cancelDeferredReceive() {
+    KillTimer(mainWindow, DEFERRED_RECEIVE_TIMER);
 }
 
 void setWindowTitle(const char* title) {

@@ -6,6 +6,9 @@
 
 const UINT WM_SOCKET_NOTIFY = WM_USER;     // socket events of the listening or connected socket
 const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
+// The one timer of the main window: a read put off while input or painting waited.
+const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
+const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
 const char MAIN_WINDOW_CLASS[] = "App";
 const int MAIN_WINDOW_WIDTH = 845;
 const int MAIN_WINDOW_HEIGHT = 570;

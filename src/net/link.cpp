@@ -18,6 +18,10 @@ std::uint16_t peerPort = 0;
 namespace {
 
 unsigned char receiveBuffer[RECEIVE_CHUNK_LIMIT];
+// A read notification came while the person's input or painting waited: the bytes
+// stay in the socket until those have been handled. Without a receive the system
+// posts no new read notification meanwhile.
+bool receiveDeferred = false;
 
 unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
 unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
@@ -35,16 +39,21 @@ void drainPendingData() {
     }
 }
 
-// Reads until nothing more is pending, the peer has closed, or the buffer is full.
-std::size_t readPendingChunk() {
-    std::size_t filled = 0;
-    while (filled < sizeof receiveBuffer) {
-        int got = receiveFromSocket(clientSocket, receiveBuffer + filled,
-                                    static_cast<int>(sizeof receiveBuffer - filled));
-        if (got <= 0) break;
-        filled += static_cast<std::size_t>(got);
+void forgetDeferredReceive() {
+    if (!receiveDeferred) return;
+    receiveDeferred = false;
+    cancelDeferredReceive();
+}
+
+// The person comes before the peer: while input or painting waits, the read waits.
+void onReadReady() {
+    if (receiveDeferred) return;
+    if (inputOrPaintingWaits()) {
+        receiveDeferred = true;
+        scheduleDeferredReceive();
+        return;
     }
-    return filled;
+    receivePeerData();
 }
 
 void onAcceptReady() {
@@ -100,6 +109,7 @@ int acceptPeer() {
 }
 
 void disconnectServer() {
+    forgetDeferredReceive();
     if (serverSocket != NO_SOCKET) {
         shutdownSocket(serverSocket);
         closeSocket(serverSocket);
@@ -128,16 +138,23 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
         takeClosePath();
         break;
     case SOCKET_EVENT_READ:
-        receivePeerData();
+        onReadReady();
         break;
     default:
         break;
     }
 }
 
+void onDeferredReceiveDue() {
+    bool due = receiveDeferred;
+    forgetDeferredReceive();
+    if (due && serverState == SERVER_CONNECTED) receivePeerData();
+}
+
 std::size_t receivePeerData() {
-    std::size_t received = readPendingChunk();
-    if (received == 0) return 0;
+    int got = receiveFromSocket(clientSocket, receiveBuffer, static_cast<int>(sizeof receiveBuffer));
+    if (got <= 0) return 0;
+    std::size_t received = static_cast<std::size_t>(got);
     bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
     putTerminalBytes(receiveBuffer, received);
     // The box lets other notifications in, which reuse the buffer: it comes once this

@@ -17,8 +17,9 @@ const unsigned SOCKET_EVENT_WRITE = 2;
 const unsigned SOCKET_EVENT_ACCEPT = 8;
 const unsigned SOCKET_EVENT_CLOSE = 32;
 
-// The most that one readable notification takes in; the rest waits for the next
-// notification, so that a peer that never pauses cannot starve the message loop.
+// The most that one readable notification takes in, with one receive; the rest waits
+// for the next notification, which that receive lets the system post. One receive a
+// notification keeps at most one read notification queued.
 const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
 const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
 
@@ -48,9 +49,12 @@ int acceptPeer();
 // Closes whatever socket is open and returns the link to idle. Harmless in every state.
 void disconnectServer();
 
-// Takes in what the peer has sent, up to RECEIVE_CHUNK_LIMIT bytes, as one chunk:
-// the whole chunk goes to the capture and then to the screen. Returns its size.
+// Takes in what the peer has sent, with one receive of up to RECEIVE_CHUNK_LIMIT bytes,
+// as one chunk: the whole chunk goes to the capture and then to the screen. Returns
+// its size.
 std::size_t receivePeerData();
+// The read put off while input or painting waited is due: it is taken now.
+void onDeferredReceiveDue();
 // A character typed in the window goes to the peer as one byte, only while connected.
 void sendTypedChar(int ch);
 // The status-bar text for a server state.

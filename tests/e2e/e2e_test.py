@@ -13,6 +13,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -115,16 +116,47 @@ def caret():
     return (holder, screen) if holder else None
 
 
+def screen_pixels(x, y, w, h):
+    """A rectangle of the screen as RGB bytes, row after row."""
+    with tempfile.NamedTemporaryFile(suffix=".rgb") as f:
+        subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y),
+                        "-depth", "8", "rgb:" + f.name], env=ENV, check=True)
+        return bytearray(f.read())
+
+
+def dark(pixels, i):
+    return pixels[i] + pixels[i + 1] + pixels[i + 2] < 3 * 80
+
+
+def menu_bar_items():
+    """The screen rectangles (left, top, right, bottom) of the words on the main
+    window's menu bar, read off the screen: runs of columns holding dark pixels,
+    split where the gap is wider than a blank between two words of one item."""
+    x, y, w, _ = state()["client"]
+    height = 18
+    top = y - height - 1
+    pixels = screen_pixels(x, top, w, height)
+    inked = [any(dark(pixels, (row * w + col) * 3) for row in range(height)) for col in range(w)]
+    items, start, gap = [], None, 0
+    for col, ink in enumerate(inked + [False] * 9):
+        if ink:
+            start = col if start is None else start
+            gap = 0
+        elif start is not None:
+            gap += 1
+            if gap > 8:
+                items.append((x + start, top, x + col - gap + 1, top + height))
+                start = None
+    return items
+
+
 def client_pixels():
     """The main window's client area as the screen shows it (RGB bytes), with the
     caret's cell blanked out: it blinks. The same twice in a row, so that what the
     program drew last has reached the screen."""
     def shot():
         x, y, w, h = state()["client"]
-        with tempfile.NamedTemporaryFile(suffix=".rgb") as f:
-            subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y),
-                            "-depth", "8", "rgb:" + f.name], env=ENV, check=True)
-            pixels = bytearray(f.read())
+        pixels = screen_pixels(x, y, w, h)
         where = caret()
         if where is not None:
             left, top, right, bottom = where[1]
@@ -454,6 +486,74 @@ class ModalTest(E2E):
             self.assertEqual(differing, 0, "pixels that a repaint changed after " + caption)
         peer.close()
         p.status(" ")
+
+
+def drop_down_painted(item):
+    """True when a drop-down is drawn under the menu bar item: the rectangle below it
+    is mostly one light colour (the menu's) with dark text on it. Whatever stood there
+    before has no text, and a window that was never painted shows no such pattern."""
+    left, _, _, bottom = item
+    w, h = 90, 40
+    pixels = screen_pixels(left, bottom + 2, w, h)
+    counts = {}
+    for i in range(0, len(pixels), 3):
+        counts[bytes(pixels[i:i + 3])] = counts.get(bytes(pixels[i:i + 3]), 0) + 1
+    background, most = max(counts.items(), key=lambda kv: kv[1])
+    text = sum(1 for i in range(0, len(pixels), 3) if dark(pixels, i))
+    return most > w * h // 2 and sum(background) > 3 * 160 and text > 40
+
+
+class FloodTest(E2E):
+    def test_the_menu_opens_and_disconnects_while_a_peer_floods(self):
+        p, peer, capture = self.capturing_and_connected("menuflood")
+        items = menu_bar_items()
+        self.assertEqual(len(items), 5, "the menu bar's items were not found: %r" % items)
+        connexion = items[1]
+        self.assertFalse(drop_down_painted(connexion))
+        # The peer sends a block of random bytes again and again as fast as it can,
+        # until the connection breaks or its bound is reached.
+        block = random.Random(15).randbytes(1000003)
+        sent = [0]
+        ended = {}
+
+        def flood():
+            end = time.monotonic() + 60
+            try:
+                while time.monotonic() < end and sent[0] < (8 << 30):
+                    peer.sendall(block)
+                    sent[0] += len(block)
+                ended["why"] = "bound"
+            except OSError as e:
+                ended["why"] = "broken: %s" % e
+            ended["at"] = time.monotonic()
+
+        flooding = threading.Thread(target=flood)
+        flooding.start()
+        try:
+            wait_for(lambda: os.path.getsize(capture) > 4 * len(block), "the flood to arrive")
+            xdotool("mousemove", (connexion[0] + connexion[2]) // 2, (connexion[1] + connexion[3]) // 2)
+            xdotool("click", "1")
+            wait_for(lambda: drop_down_painted(connexion), "the drop-down", 90)
+            painted = time.monotonic()
+            xdotool("key", "d")
+            p.status(" ")
+        finally:
+            flooding.join()
+            peer.close()
+        self.assertTrue(ended["why"].startswith("broken"),
+                        "the peer stopped by itself before Deconnexion acted (%s)" % ended["why"])
+        self.assertLess(painted, ended["at"], "the drop-down was painted only after the flood")
+        size = os.path.getsize(capture)
+        self.assertGreater(size, 4 * len(block))
+        self.assertLessEqual(size, sent[0] + len(block))
+        with open(capture, "rb") as f:
+            offset = 0
+            while offset < size:
+                got = f.read(len(block))
+                if got != block[:len(got)]:
+                    self.fail("the capture differs from what was sent in bytes %d to %d" %
+                              (offset, offset + len(got)))
+                offset += len(got)
 
 
 class SessionTest(E2E):

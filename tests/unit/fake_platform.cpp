@@ -105,6 +105,9 @@ void enableMenuPair(int enableId, int grayId) {
 }
 void attachCaptureMenu() { record("attachCaptureMenu"); }
 void detachCaptureMenu() { record("detachCaptureMenu"); }
+bool inputOrPaintingWaits() { return fake.inputOrPaintingWaits; }
+void scheduleDeferredReceive() { record("scheduleReceive"); }
+void cancelDeferredReceive() { record("cancelReceive"); }
 void setWindowTitle(const char* title) {
     record(std::string("title ") + title);
     fake.windowTitle = title;

@@ -47,6 +47,7 @@ struct FakePlatform {
     std::string executablePath;
     std::string statusText;
     std::string windowTitle;
+    bool inputOrPaintingWaits = false;  // what the queue is said to hold
 
     // files: the in-memory file system and its open handles
     std::map<std::string, Bytes> files;

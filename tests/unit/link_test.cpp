@@ -207,16 +207,15 @@ TEST_F(LinkTest, CloseReadsThePendingDataBeforeClosing) {
 
     onSocketNotify(8, EVENT_CLOSE);
 
-    // Read until nothing is left, written whole, then shown, then the socket goes.
+    // Read until nothing is left, each read written whole and then shown, before the
+    // socket goes.
     EXPECT_EQ(all, fake.files["cap.txt"]);
-    EXPECT_EQ(1u, traceCount("receive 8 1048576 -> 512"));
-    EXPECT_EQ(1u, traceCount("receive 8 1048064 -> 512"));
-    EXPECT_EQ(1u, traceCount("receive 8 1047552 -> 276"));
-    std::size_t written = traceFind("write 3 1300 bytes");
+    EXPECT_EQ(2u, traceCount("receive 8 1048576 -> 512"));
+    EXPECT_EQ(1u, traceCount("receive 8 1048576 -> 276"));
+    std::size_t written = traceFind("write 3 276 bytes");
     std::size_t shown = traceFind("hideCaret", written);
     EXPECT_LT(shown, traceFind("showCaret", shown));
     EXPECT_LT(traceFind("showCaret", shown), traceFind("shutdown 8")) << traceText();
-    EXPECT_EQ(1u, traceCount("hideCaret"));
     EXPECT_EQ("menu 505 506", fake.trace.back());
     EXPECT_EQ(SERVER_IDLE, serverState);
     EXPECT_EQ(CAPTURE_RECORDING, captureMode);  // the link never touches the capture
@@ -245,24 +244,26 @@ TEST_F(LinkTest, StaleNotificationsForOldSocketsAreIgnored) {
     EXPECT_EQ(9u, serverSocket);
 }
 
-TEST_F(LinkTest, AReadTakesWhatIsPendingAsOneChunkForTheCaptureThenTheScreen) {
+TEST_F(LinkTest, AReadTakesOneReceiveAsOneChunkForTheCaptureThenTheScreen) {
     setCellSize(10, 18);
     layoutTextArea(511);
     createScreenGrid();
     connect();
     recordTo("cap.txt");
     fake.trace.clear();
-    fake.receives.push_back(FakeReceive{0, Bytes({0xE9, 0x00})});
-    fake.receives.push_back(FakeReceive{0, Bytes({0x09, 'A'})});
+    fake.receives.push_back(FakeReceive{0, Bytes({0xE9, 0x00, 0x09, 'A'})});
+    fake.receives.push_back(FakeReceive{0, Bytes({'B'})});
     onSocketNotify(8, EVENT_READ);
-    // The tab is recorded as itself; its blanks reach only the screen.
+    // The tab is recorded as itself; its blanks reach only the screen. What the
+    // receive did not take waits for the next notification.
     EXPECT_EQ(Bytes({0xE9, 0x00, 0x09, 'A'}), fake.files["cap.txt"]);
-    EXPECT_EQ(Lines({"receive 8 1048576 -> 2", "receive 8 1048574 -> 2", "receive 8 1048572 -> -1",
-                     "write 3 4 bytes", "hideCaret", "drawRow 10 31 9", "caret 100 31",
-                     "showCaret"}),
+    EXPECT_EQ(Lines({"receive 8 1048576 -> 4", "write 3 4 bytes", "hideCaret", "drawRow 10 31 9",
+                     "caret 100 31", "showCaret"}),
               fake.trace);
     EXPECT_EQ(std::string("\xE9\x00      A", 9), std::string(screenBuffer, screenBuffer + 9));
     EXPECT_TRUE(fake.delivered.empty()) << "received bytes go straight to the screen";
+    onSocketNotify(8, EVENT_READ);
+    EXPECT_EQ(Bytes({0xE9, 0x00, 0x09, 'A', 'B'}), fake.files["cap.txt"]);
 
     // Nothing to read, or the peer's zero-length read: nothing changes.
     fake.trace.clear();
@@ -271,20 +272,42 @@ TEST_F(LinkTest, AReadTakesWhatIsPendingAsOneChunkForTheCaptureThenTheScreen) {
     onSocketNotify(8, EVENT_READ);
     EXPECT_EQ(Lines({"receive 8 1048576 -> 0", "receive 8 1048576 -> -1"}), fake.trace);
     EXPECT_EQ(SERVER_CONNECTED, serverState);
+}
 
-    // A flood is taken a bounded chunk at a time; the rest waits for the next
-    // notification, in order.
-    Bytes flood(RECEIVE_CHUNK_LIMIT + 100);
-    for (std::size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<unsigned char>(i * 7);
-    fake.receives.push_back(FakeReceive{0, flood});
+TEST_F(LinkTest, AReadWaitsWhileInputOrPaintingWaitsAndNothingIsLostOrReordered) {
+    setCellSize(10, 18);
+    layoutTextArea(511);
+    createScreenGrid();
+    connect();
+    recordTo("cap.txt");
     fake.trace.clear();
+    fake.receives.push_back(FakeReceive{0, bytesOf("one")});
+    fake.inputOrPaintingWaits = true;
     onSocketNotify(8, EVENT_READ);
-    EXPECT_EQ(Lines({"receive 8 1048576 -> 1048576", "write 3 1048576 bytes", "hideCaret"}),
+    onSocketNotify(8, EVENT_READ);  // one wait, however many notifications
+    EXPECT_EQ(Lines({"scheduleReceive"}), fake.trace);
+    fake.inputOrPaintingWaits = false;
+    onDeferredReceiveDue();
+    EXPECT_EQ(Lines({"scheduleReceive", "cancelReceive", "receive 8 1048576 -> 3"}),
               Lines(fake.trace.begin(), fake.trace.begin() + 3));
+    onDeferredReceiveDue();  // a late timer message reads nothing
+    EXPECT_EQ(0u, traceCount("receive 8 1048576 -> -1"));
+
+    // The close comes while the read waits: everything pending is read, in order,
+    // before the socket goes, and the wait ends with the link.
+    fake.receives.push_back(FakeReceive{0, bytesOf("two")});
+    fake.receives.push_back(FakeReceive{0, bytesOf("three")});
+    fake.inputOrPaintingWaits = true;
     onSocketNotify(8, EVENT_READ);
-    Bytes expected = {0xE9, 0x00, 0x09, 'A'};
-    expected.insert(expected.end(), flood.begin(), flood.end());
-    EXPECT_EQ(expected, fake.files["cap.txt"]);
+    fake.trace.clear();
+    onSocketNotify(8, EVENT_CLOSE);
+    EXPECT_EQ(bytesOf("onetwothree"), fake.files["cap.txt"]);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_EQ(1u, traceCount("cancelReceive"));
+    EXPECT_LT(traceFind("receive 8 1048576 -> 3"), traceFind("shutdown 8")) << traceText();
+    fake.trace.clear();
+    onDeferredReceiveDue();
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
 }
 
 TEST_F(LinkTest, TypedCharactersGoOutOnlyWhileConnectedAsOneByte) {

@@ -4,7 +4,9 @@
 #include "harness.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "app/app_win32.h"
 #include "capture/recorder.h"
@@ -91,6 +93,44 @@ void logNotifications(const std::string& capture = "") {
 // chunk is written before it is shown, in the same notification.
 bool captured(const std::string& capture, size_t size) {
     return pumpUntil([&] { return fileSize(capture) >= static_cast<long>(size); });
+}
+
+// Waits, handling no message, until the program's socket holds `count` unread bytes.
+bool holdsUnread(SOCKET connected, size_t count) {
+    DWORD start = GetTickCount();
+    u_long pending = 0;
+    while (ioctlsocket(connected, FIONREAD, &pending) == 0 && pending < count &&
+           GetTickCount() - start < 10000) {
+        WaitForSingleObject(GetCurrentProcess(), 10);  // never signalled: a short wait
+    }
+    return pending == count;
+}
+
+u_long unreadBytes(SOCKET connected) {
+    u_long pending = 0;
+    ioctlsocket(connected, FIONREAD, &pending);
+    return pending;
+}
+
+void dropSocketNotifications() {
+    MSG queued;
+    while (PeekMessageA(&queued, mainWindow, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE)) {
+    }
+}
+
+// Read notifications waiting in the queue now; the queue keeps them, in order.
+int queuedReadNotifications() {
+    std::vector<MSG> queued;
+    MSG m;
+    while (PeekMessageA(&m, mainWindow, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE)) {
+        queued.push_back(m);
+    }
+    int reads = 0;
+    for (const MSG& q : queued) {
+        if (LOWORD(q.lParam) == FD_READ) reads++;
+        PostMessageA(q.hwnd, q.message, q.wParam, q.lParam);
+    }
+    return reads;
 }
 
 SOCKET acceptedPeer(unsigned short port) {
@@ -209,17 +249,8 @@ TEST_F(LinkTest, DataStillPendingAtTheCloseIsReadFirst) {
     // socket, then leave the close as the only notification, as when the close is
     // noticed before any read.
     SOCKET connected = static_cast<SOCKET>(serverSocket);
-    DWORD start = GetTickCount();
-    u_long pending = 0;
-    while (ioctlsocket(connected, FIONREAD, &pending) == 0 && pending < bytes.size() &&
-           GetTickCount() - start < 10000) {
-        WaitForSingleObject(GetCurrentProcess(), 10);  // never signalled: a short wait
-    }
-    ASSERT_EQ(pending, bytes.size());
-    MSG queued;
-    while (PeekMessageA(&queued, mainWindow, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE)) {
-        ASSERT_EQ(queued.message, WM_SOCKET_NOTIFY);
-    }
+    ASSERT_TRUE(holdsUnread(connected, bytes.size()));
+    dropSocketNotifications();
     PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_CLOSE);
     ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
     pumpPending();
@@ -228,6 +259,103 @@ TEST_F(LinkTest, DataStillPendingAtTheCloseIsReadFirst) {
     expectIdleLink();
     sendCommand(IDM_CAPTURE_STOP);
     EXPECT_EQ(readWholeFile(capture), bytes);
+    DeleteFileA(capture.c_str());
+}
+
+// Key input for the main window, in the system's input queue: a Shift press and
+// release, which types nothing.
+void queueKeyInput() {
+    SetForegroundWindow(mainWindow);
+    SetFocus(mainWindow);
+    INPUT keys[2];
+    ZeroMemory(keys, sizeof keys);
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_SHIFT;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof keys[0]);
+}
+
+TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
+    std::string capture = scratchPath("deferred-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    SOCKET connected = static_cast<SOCKET>(serverSocket);
+    std::string all;
+    struct Waiting {
+        const char* what;
+        std::function<void()> queue;
+    };
+    const Waiting cases[] = {
+        {"painting", [] { InvalidateRect(mainWindow, nullptr, FALSE); }},
+        {"input", [] { queueKeyInput(); }},
+    };
+    for (const Waiting& waiting : cases) {
+        SCOPED_TRACE(waiting.what);
+        std::string bytes = pattern(700 + all.size());
+        ASSERT_TRUE(sendAll(peer, bytes));
+        ASSERT_TRUE(holdsUnread(connected, bytes.size()));
+        dropSocketNotifications();
+        waiting.queue();
+        ASSERT_NE(HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)), 0) << "nothing waits";
+        SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_READ);
+        EXPECT_EQ(unreadBytes(connected), bytes.size()) << "read while the person waited";
+        EXPECT_EQ(fileSize(capture), static_cast<long>(all.size()));
+        all += bytes;
+        ASSERT_TRUE(captured(capture, all.size()));
+    }
+
+    // The close comes first, while the read waits: the close path reads it all.
+    std::string last = pattern(900);
+    ASSERT_TRUE(sendAll(peer, last));
+    closesocket(peer);
+    ASSERT_TRUE(holdsUnread(connected, last.size()));
+    dropSocketNotifications();
+    InvalidateRect(mainWindow, nullptr, FALSE);
+    SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_READ);
+    EXPECT_EQ(unreadBytes(connected), last.size());
+    SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_CLOSE);
+    all += last;
+    expectIdleLink();
+    pumpPending();
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), all);
+    DeleteFileA(capture.c_str());
+}
+
+TEST_F(LinkTest, ATrickleOfTinyWritesQueuesOneReadAtATimeAndTheCloseFollowsTheBytes) {
+    std::string capture = scratchPath("trickle-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    BOOL noDelay = TRUE;
+    setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+    std::string bytes = randomBytes(400000, 15);
+    std::thread writer([&] {
+        unsigned seed = 7;
+        for (size_t sent = 0; sent < bytes.size();) {
+            seed = seed * 1103515245u + 12345u;
+            size_t piece = std::min<size_t>(1 + (seed >> 16) % 20, bytes.size() - sent);
+            if (!sendAll(peer, bytes.substr(sent, piece))) break;
+            sent += piece;
+        }
+        closesocket(peer);
+    });
+    int mostQueued = 0;
+    size_t afterLastByte = 0;  // notifications taken once every byte was in the capture
+    socketNotificationObserver = [&](const MSG&) {
+        mostQueued = std::max(mostQueued, queuedReadNotifications());
+        if (fileSize(capture) == static_cast<long>(bytes.size())) afterLastByte++;
+    };
+    bool idle = pumpUntil([] { return serverState == SERVER_IDLE; }, 60000);
+    writer.join();
+    ASSERT_TRUE(idle);
+    EXPECT_EQ(mostQueued, 0) << "a read notification was queued behind the one being handled";
+    EXPECT_LE(afterLastByte, 2u) << "the close waited behind stale notifications";
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_TRUE(readWholeFile(capture) == bytes) << "the capture differs";
     DeleteFileA(capture.c_str());
 }
 
