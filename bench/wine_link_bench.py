@@ -5,16 +5,29 @@ For each size and kind of stream (80-column text lines, random bytes of every
 value), prints the bytes per second from a local peer through the program with its
 capture on (from the first byte sent until the capture file holds the last one,
 checked byte for byte) and through `nc -l > file` with the same bytes, and the
-ratio; then the delay from a typed key to the byte reaching the peer while a peer
-streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only to
+ratio; with --before, the same for another build of the program (an older one, say),
+in the same run. Then, for each program: the delay from the last byte captured to
+the idle status line after a peer's 1,000,000 tiny writes and its close. Then, for
+--exe only, while a peer floods the program as fast as it reads, with the capture
+on: the delays from a click on "Connexion" to its drop-down on the screen, from its
+Deconnexion key to the idle status line, and from a click on "A propos" to the box
+on the screen; and the delay from a typed key to the byte reaching the peer while a
+peer streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only to
 127.0.0.1, and ends every process it starts.
 
-    bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe
+    bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--before OLD.exe]
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
+        [--menu-tries 12] [--tiny-writes 1000000]
 
-Each figure is the median of --repeat runs, the program's and nc's taken in turn.
+Each throughput figure is the median of --repeat runs, the program's and nc's taken
+in turn. The screen is read and the mouse and keys are given straight through the X
+server (Xlib and its test extension), so that a delay is not that of a helper
+program starting; windows are unmanaged, so that Wine does not wait for a window
+manager around the boxes.
 """
 import argparse
+import ctypes
+import ctypes.util
 import os
 import random
 import shutil
@@ -75,10 +88,24 @@ class Display:
         self.process.wait()
 
 
+def prepare_prefix(prefix, display):
+    """Boots the Wine prefix once and makes its windows unmanaged: without a window
+    manager, Wine waits two seconds for one whenever a box is hidden."""
+    env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    with tempfile.TemporaryFile() as out:  # never a pipe: Wine's own processes keep it
+        subprocess.run(["wineserver", "-k"], env=env, stdout=out, stderr=out)  # an interrupted run's
+        subprocess.run(["wineboot", "-i"], env=env, stdout=out, stderr=out, timeout=300)
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], env=env, stdout=out, stderr=out, timeout=120)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=300)
+
+
 class Program:
-    def __init__(self, exe, prefix, display, session):
+    def __init__(self, exe, prefix, display, session, viewer):
         self.env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.viewer = viewer
         self.process = subprocess.Popen(["wine", exe, windows_path(session)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = wait_for(self.find_window, 120, "the main window")
@@ -89,6 +116,22 @@ class Program:
     def find_window(self):
         ids = self.xdotool("search", "--name", "^Dazirar OrU").split()
         return ids[0] if ids else None
+
+    def view(self, *args):
+        """What the e2e viewer prints about the program's windows."""
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["wine", self.viewer, *args], env=self.env, stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=60)
+            out.seek(0)
+            return out.read().decode("latin-1")
+
+    def client(self):
+        """The main window's client area on the screen: (x, y, width, height)."""
+        for line in self.view("state").splitlines():
+            fields = line.split("\t")
+            if fields[0] == "client":
+                return tuple(int(v) for v in fields[1:5])
+        raise RuntimeError("the viewer did not tell the client area")
 
     def keys(self, *keys):
         self.xdotool("windowfocus", "--sync", self.window)
@@ -107,7 +150,7 @@ class Program:
         # the program to idle, so it is chosen again until a connection goes through.
         end = time.monotonic() + DEADLINE
         while time.monotonic() < end:
-            self.keys("alt+c", "m")
+            self.view("command", "505")
             try:
                 return wait_for(lambda: try_connect(port), 3, "the program to listen")
             except RuntimeError:
@@ -236,68 +279,366 @@ def measure_key_delay(program, port, rounds, rate, seconds):
     return delays
 
 
+class XImage(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.c_void_p), ("byte_order", ctypes.c_int),
+                ("bitmap_unit", ctypes.c_int), ("bitmap_bit_order", ctypes.c_int),
+                ("bitmap_pad", ctypes.c_int), ("depth", ctypes.c_int),
+                ("bytes_per_line", ctypes.c_int), ("bits_per_pixel", ctypes.c_int),
+                ("red_mask", ctypes.c_ulong), ("green_mask", ctypes.c_ulong),
+                ("blue_mask", ctypes.c_ulong), ("obdata", ctypes.c_void_p),
+                ("create_image", ctypes.c_void_p), ("destroy_image", ctypes.c_void_p),
+                ("get_pixel", ctypes.c_void_p), ("put_pixel", ctypes.c_void_p),
+                ("sub_image", ctypes.c_void_p), ("add_pixel", ctypes.c_void_p)]
+
+
+class XWindowAttributes(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
+                ("height", ctypes.c_int), ("border_width", ctypes.c_int), ("depth", ctypes.c_int),
+                ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong), ("c_class", ctypes.c_int),
+                ("bit_gravity", ctypes.c_int), ("win_gravity", ctypes.c_int),
+                ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
+                ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int),
+                ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
+                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
+                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
+                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
+
+
+class Screen:
+    """The virtual display, read and driven through Xlib and its test extension."""
+    IS_VIEWABLE = 2
+    Z_PIXMAP = 2
+
+    def __init__(self, display):
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        self.xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x11.XGetImage.restype = ctypes.POINTER(XImage)
+        x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x11.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                   ctypes.POINTER(ctypes.c_ulong),
+                                   ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                   ctypes.POINTER(ctypes.c_uint)]
+        x11.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                             ctypes.POINTER(XWindowAttributes)]
+        x11.XFree.argtypes = [ctypes.c_void_p]
+        x11.XFlush.argtypes = [ctypes.c_void_p]
+        x11.XStringToKeysym.restype = ctypes.c_ulong
+        x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                                   ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                ctypes.c_ulong]
+        self.x11 = x11
+        # A window can go between listing it and asking about it: such errors are
+        # expected, and Xlib's default handler would end the process.
+        self.ignore_errors = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(
+            lambda display, error: 0)
+        x11.XSetErrorHandler(self.ignore_errors)
+        self.display = x11.XOpenDisplay(display.encode())
+        if not self.display:
+            raise RuntimeError("cannot open display " + display)
+        self.root = x11.XDefaultRootWindow(self.display)
+        self.destroy = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(XImage))
+
+    def pixels(self, x, y, w, h):
+        """(r, g, b) of each pixel of a screen rectangle, row after row."""
+        image = self.x11.XGetImage(self.display, self.root, x, y, w, h, 0xFFFFFFFF, self.Z_PIXMAP)
+        if not image:
+            return []
+        im = image.contents
+        raw = ctypes.string_at(im.data, im.bytes_per_line * im.height)
+        self.destroy(im.destroy_image)(image)
+        step = im.bits_per_pixel // 8
+        return [(raw[r * im.bytes_per_line + c * step + 2], raw[r * im.bytes_per_line + c * step + 1],
+                 raw[r * im.bytes_per_line + c * step]) for r in range(h) for c in range(w)]
+
+    def shown_windows(self):
+        """The viewable top-level windows: {id: (x, y, width, height)}."""
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        self.x11.XQueryTree(self.display, self.root, ctypes.byref(root), ctypes.byref(parent),
+                            ctypes.byref(children), ctypes.byref(count))
+        shown = {}
+        for i in range(count.value):
+            a = XWindowAttributes()
+            if self.x11.XGetWindowAttributes(self.display, children[i], ctypes.byref(a)) and \
+                    a.map_state == self.IS_VIEWABLE:
+                shown[children[i]] = (a.x, a.y, a.width, a.height)
+        if children:
+            self.x11.XFree(children)
+        return shown
+
+    def click(self, x, y):
+        self.xtst.XTestFakeMotionEvent(self.display, -1, x, y, 0)
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 1, 0)
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 0, 0)
+        self.x11.XFlush(self.display)
+
+    def key(self, name):
+        code = self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(name.encode()))
+        self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
+        self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
+        self.x11.XFlush(self.display)
+
+
+def dark(pixel):
+    return sum(pixel) < 3 * 80
+
+
+def painted(pixels):
+    """Mostly one light colour with dark text on it: a menu or a box drawn in full.
+    A window not painted yet shows what was under it or its bare background."""
+    if not pixels:
+        return False
+    counts = {}
+    for p in pixels:
+        counts[p] = counts.get(p, 0) + 1
+    background, most = max(counts.items(), key=lambda kv: kv[1])
+    return most > len(pixels) // 2 and sum(background) > 3 * 160 and \
+        sum(1 for p in pixels if dark(p)) > 40
+
+
+def wait_painted_window(screen, before, deadline):
+    """Polls until a top-level window that was not in `before` is shown and painted;
+    returns the time it was first seen painted."""
+    end = time.monotonic() + deadline
+    while time.monotonic() < end:
+        for window, (x, y, w, h) in screen.shown_windows().items():
+            if window not in before and painted(screen.pixels(x, y, w, h)):
+                return time.monotonic()
+        time.sleep(0.001)
+    raise RuntimeError("no new window was painted")
+
+
+def wait_windows_gone(screen, before, deadline=DEADLINE):
+    wait_for(lambda: set(screen.shown_windows()) <= set(before), deadline, "the window to go")
+
+
+def menu_bar_items(screen, client):
+    """Screen rectangles of the words of the menu bar above the client area at
+    (x, y, w): runs of columns with dark pixels, split at gaps wider than a blank."""
+    x, y, w = client
+    height = 18
+    top = y - height - 1
+    pixels = screen.pixels(x, top, w, height)
+    inked = [any(dark(pixels[row * w + col]) for row in range(height)) for col in range(w)]
+    items, start, gap = [], None, 0
+    for col, ink in enumerate(inked + [False] * 9):
+        if ink:
+            start = col if start is None else start
+            gap = 0
+        elif start is not None:
+            gap += 1
+            if gap > 8:
+                items.append(((x + start + x + col - gap + 1) // 2, top + height // 2))
+                start = None
+    return items
+
+
+def status_idle(screen, client):
+    """The status line shows no text (the idle status is one blank)."""
+    x, y, w, h = client
+    return not any(dark(p) for p in screen.pixels(x + 4, y + h - 17, 300, 14))
+
+
 def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+def measure_throughput(label, program, port, capture, workdir, sizes, repeat):
+    rng = random.Random(2026)
+    for size in sizes:
+        for kind in ("text", "random"):
+            data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
+            wine_times, nc_times, exact = [], [], []
+            for _ in range(repeat):
+                peer = program.listen(port)
+                base = file_size(capture)
+                wine_times.append(stream_through(peer, data, lambda: file_size(capture), base))
+                peer.close()
+                exact.append(same_bytes(capture, base, data))
+                nc_time, nc_exact = measure_nc(data, workdir)
+                nc_times.append(nc_time)
+                exact.append(nc_exact)
+            wine_time = percentile(wine_times, 0.5)
+            nc_time = percentile(nc_times, 0.5)
+            print("%-8s %-7s %11d %14.0f %14.0f %7.2f  %s" % (
+                label, kind, size, size / wine_time, size / nc_time, wine_time / nc_time,
+                "yes" if all(exact) else "NO"), flush=True)
+
+
+def measure_trickle(program, port, capture, screen, client, writes):
+    """Seconds from the last byte of `writes` tiny writes (1 to 20 bytes, each its own
+    segment) reaching the capture until the status line is idle after the peer's
+    close, and whether the capture is exact."""
+    peer = program.listen(port)
+    peer.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    rng = random.Random(5)
+    sizes = [rng.randint(1, 20) for _ in range(writes)]
+    data = rng.randbytes(sum(sizes))
+    base = file_size(capture)
+
+    def send():
+        offset = 0
+        for n in sizes:
+            peer.sendall(data[offset:offset + n])
+            offset += n
+        peer.close()
+
+    sender = threading.Thread(target=send)
+    sender.start()
+    captured_at = None
+    end = time.monotonic() + 600
+    while True:
+        now = time.monotonic()
+        if captured_at is None and file_size(capture) - base >= len(data):
+            captured_at = now
+        if captured_at is not None and status_idle(screen, client):
+            break
+        if now > end:
+            raise RuntimeError("the close was not seen within ten minutes")
+        time.sleep(0.001)
+    sender.join()
+    return now - captured_at, same_bytes(capture, base, data)
+
+
+def measure_menu_delays(program, port, capture, screen, client, tries, flooded):
+    """While a peer floods the program with the capture on (or, not flooded, while
+    it sends nothing): seconds from a click on "A propos" to the box painted, from a
+    click on "Connexion" to its drop-down painted, and from the Deconnexion key to
+    the idle status line; one of each a try."""
+    items = menu_bar_items(screen, client[:3])
+    if len(items) != 5:
+        raise RuntimeError("the menu bar's items were not found: %r" % items)
+    connexion, about = items[1], items[4]
+    block = random.Random(15).randbytes(1000003)
+    box, drop, idle = [], [], []
+    for _ in range(tries):
+        peer = program.listen(port)
+        base = file_size(capture)
+
+        def flood():
+            try:
+                while flooded:
+                    peer.sendall(block)
+            except OSError:
+                pass
+
+        flooding = threading.Thread(target=flood)
+        flooding.start()
+        try:
+            if flooded:
+                wait_for(lambda: file_size(capture) - base > 4 * len(block), DEADLINE, "the flood")
+            before = screen.shown_windows()
+            clicked = time.monotonic()
+            screen.click(*about)
+            box.append(wait_painted_window(screen, before, 120) - clicked)
+            program.xdotool("key", "Escape")
+            wait_windows_gone(screen, before)
+            clicked = time.monotonic()
+            screen.click(*connexion)
+            drop.append(wait_painted_window(screen, before, 120) - clicked)
+            pressed = time.monotonic()
+            screen.key("d")
+            wait_for(lambda: status_idle(screen, client), 120, "the idle status")
+            idle.append(time.monotonic() - pressed)
+        finally:
+            try:
+                peer.shutdown(socket.SHUT_RDWR)  # ends the flood if Deconnexion did not
+            except OSError:
+                pass
+            flooding.join()
+            peer.close()
+        os.truncate(capture, 0)  # the program writes on at its offset: a sparse file
+    return box, drop, idle
+
+
+def describe_delays(what, delays):
+    return "%-52s p50 %6.1f ms  p95 %6.1f ms  max %6.1f ms  (%d tries)" % (
+        what, 1000 * percentile(delays, 0.5), 1000 * percentile(delays, 0.95),
+        1000 * max(delays), len(delays))
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--before", help="another build, measured beside --exe")
+    parser.add_argument("--viewer", help="the e2e viewer (default: beside --exe's build)")
     parser.add_argument("--sizes", default="262144,10485760,104857600")
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--keys", type=int, default=60)
     parser.add_argument("--stream-rate", type=int, default=10000000)
     parser.add_argument("--stream-seconds", type=float, default=10.0)
+    parser.add_argument("--menu-tries", type=int, default=12)
+    parser.add_argument("--tiny-writes", type=int, default=1000000)
     args = parser.parse_args()
     for tool in ("wine", "Xvfb", "xdotool", "nc"):
         if shutil.which(tool) is None:
             sys.exit(tool + " is missing (scripts/test installs it)")
+    exe = os.path.abspath(args.exe)
+    viewer = os.path.abspath(args.viewer or os.path.join(os.path.dirname(exe), "tests", "e2e",
+                                                         "viewer", "oru-viewer.exe"))
+    programs = [("before", os.path.abspath(args.before))] if args.before else []
+    programs.append(("after" if args.before else "program", exe))
 
     workdir = tempfile.mkdtemp(prefix="oru-bench-")
-    prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "bench-wineprefix")
+    prefix = os.path.join(os.path.dirname(exe), "bench-wineprefix")
     capture = os.path.join(workdir, "capture.bin")
     session = os.path.join(workdir, "bench.sip")
     port = free_port()
     with open(session, "wb") as f:
         f.write(session_record("127.0.0.1", port, windows_path(capture)))
+    sizes = [int(s) for s in args.sizes.split(",")]
 
-    rng = random.Random(2026)
     display = Display()
+    screen = Screen(display.name)
     program = None
+    summary = []
     try:
-        program = Program(os.path.abspath(args.exe), prefix, display.name, session)
-        program.start_capture(capture)
-        print("%-7s %11s %14s %14s %7s  %s" % ("kind", "bytes", "program B/s", "nc B/s", "ratio",
-                                               "byte-exact"))
-        for size in (int(s) for s in args.sizes.split(",")):
-            for kind in ("text", "random"):
-                data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
-                wine_times, nc_times, exact = [], [], []
-                for _ in range(args.repeat):
-                    peer = program.listen(port)
-                    base = file_size(capture)
-                    wine_times.append(stream_through(peer, data, lambda: file_size(capture), base))
-                    peer.close()
-                    exact.append(same_bytes(capture, base, data))
-                    nc_time, nc_exact = measure_nc(data, workdir)
-                    nc_times.append(nc_time)
-                    exact.append(nc_exact)
-                wine_time = percentile(wine_times, 0.5)
-                nc_time = percentile(nc_times, 0.5)
-                print("%-7s %11d %14.0f %14.0f %7.2f  %s" % (
-                    kind, size, size / wine_time, size / nc_time, wine_time / nc_time,
-                    "yes" if all(exact) else "NO"), flush=True)
-        delays = measure_key_delay(program, port, args.keys, args.stream_rate, args.stream_seconds)
-        arrived = [d for d in delays if d is not None]
-        if arrived:
-            print("typed key to peer while a peer streams at %d B/s: %d keys, p50 %.1f ms, "
-                  "p99 %.1f ms, max %.1f ms, %d lost" % (
-                      args.stream_rate, len(delays), 1000 * percentile(arrived, 0.5),
-                      1000 * percentile(arrived, 0.99), 1000 * max(arrived),
-                      len(delays) - len(arrived)))
-        else:
-            print("typed key to peer: no key arrived")
+        prepare_prefix(prefix, display.name)
+        print("%-8s %-7s %11s %14s %14s %7s  %s" % ("program", "kind", "bytes", "program B/s",
+                                                    "nc B/s", "ratio", "byte-exact"))
+        for label, path in programs:
+            program = Program(path, prefix, display.name, session, viewer)
+            program.start_capture(capture)
+            client = program.client()
+            measure_throughput(label, program, port, capture, workdir, sizes, args.repeat)
+            waited, exact = measure_trickle(program, port, capture, screen, client,
+                                            args.tiny_writes)
+            summary.append("%s: %d tiny writes and a close: last byte captured to idle status "
+                           "%.1f ms, byte-exact %s" % (label, args.tiny_writes, 1000 * waited,
+                                                       "yes" if exact else "NO"))
+            if path == exe:
+                for flooded in (False, True):
+                    box, drop, idle = measure_menu_delays(program, port, capture, screen, client,
+                                                          args.menu_tries, flooded)
+                    when = "flood" if flooded else "quiet"
+                    summary.append(describe_delays(when + ": click on A propos to the box painted", box))
+                    summary.append(describe_delays(when + ": click on Connexion to its drop-down", drop))
+                    summary.append(describe_delays(when + ": Deconnexion key to the idle status", idle))
+                delays = measure_key_delay(program, port, args.keys, args.stream_rate,
+                                           args.stream_seconds)
+                arrived = [d for d in delays if d is not None]
+                summary.append("typed key to peer while a peer streams at %d B/s: %d keys, "
+                               "p50 %.1f ms, p99 %.1f ms, max %.1f ms, %d lost" % (
+                                   args.stream_rate, len(delays),
+                                   1000 * percentile(arrived or [0], 0.5),
+                                   1000 * percentile(arrived or [0], 0.99),
+                                   1000 * max(arrived or [0]), len(delays) - len(arrived)))
+            program.stop()
+            program = None
+        for line in summary:
+            print(line)
     finally:
         if program is not None:
             program.stop()
