@@ -4,7 +4,9 @@
 ORU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ORU_PACKAGES="cmake make g++ python3 libgtest-dev libbenchmark-dev clang
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation netcat-openbsd"
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation
+  netcat-openbsd"
 
 oru_say() { printf '== %s\n' "$*"; }
 
@@ -19,6 +21,11 @@ oru_install_packages() {
   oru_say "installing:$missing"
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  # The 32-bit Wine comes from the i386 architecture, which apt must know of before
+  # its package list is read.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq >/dev/null
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
@@ -59,10 +66,38 @@ oru_wine_environment() {
   mkdir -p "$(dirname "$WINEPREFIX")"
 }
 
+# What a Wine prefix is made for: its architecture (WINEARCH, win64 unless set) and
+# the Wine packages installed when it was made.
+oru_wine_install() {
+  printf 'arch %s\n' "${WINEARCH:-win64}"
+  dpkg-query -W -f='${binary:Package} ${Version}\n' wine wine64 wine32:i386 2>/dev/null
+}
+
+# Makes $WINEPREFIX ready for programs of $WINEARCH. A prefix works only with the
+# Wine that made it: one made before the 32-bit Wine was installed starts no program
+# afterwards ("could not load kernel32.dll"), and one made for the other
+# architecture is refused. Each prefix is therefore marked with what it was made
+# for; one marked otherwise, or not at all, is deleted and made anew. Wine's output
+# goes to /dev/null: its background processes outlive this call.
+oru_prepare_wine_prefix() {
+  local mark="$WINEPREFIX/dazirar-oru-wine.txt"
+  if [ -d "$WINEPREFIX" ] && [ "$(cat "$mark" 2>/dev/null)" != "$(oru_wine_install)" ]; then
+    oru_say "the Wine prefix $WINEPREFIX was made for another Wine: making it anew"
+    wineserver -k </dev/null >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+  fi
+  [ -s "$mark" ] && return 0
+  wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -w </dev/null >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "Wine could not make the prefix $WINEPREFIX" >&2; return 1; }
+  oru_wine_install > "$mark"
+}
+
 # Configures and builds one of the presets of CMakePresets.json.
 oru_build_preset() {
   (cd "$ORU_ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$(nproc)")
 }
 
 oru_build_windows() { oru_build_preset mingw; }
+oru_build_windows32() { oru_build_preset mingw32; }
 oru_build_native() { oru_build_preset native; }

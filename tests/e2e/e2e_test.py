@@ -4,6 +4,10 @@ driven from outside as a user would (menu commands, dialog buttons, typed keys,
 a TCP peer on 127.0.0.1), read back through the viewer program (tests/e2e/viewer).
 
     e2e_test.py --exe build/mingw/dazirar-oru.exe --inspector .../oru-viewer.exe --work DIR
+                [--wine-arch win32]
+
+The program and the viewer are of one build; --wine-arch win32 runs the 32-bit build
+on a 32-bit Wine prefix of its own (in DIR, as the 64-bit one is).
 """
 import argparse
 import os
@@ -17,6 +21,7 @@ import threading
 import time
 import unittest
 
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARGS = None
 ENV = None
 DISPLAY = None
@@ -623,12 +628,44 @@ class SessionTest(E2E):
         self.assertEqual(state()["title"], "Dazirar OrU :  saved")
 
 
+class WholeRunTest(E2E):
+    """The program's main paths in one run, for a build whose other paths the Win32
+    tests prove (the 32-bit one)."""
+
+    def test_listen_flood_with_capture_typed_keys_then_close_saves_the_session(self):
+        p, peer, capture = self.capturing_and_connected("whole", wrap=True)
+        port = peer.getpeername()[1]
+        session = os.path.join(self.dir, "whole.sip")
+        # The file is open only while it is read or written: what is there after the
+        # close is what the close wrote.
+        os.remove(session)
+        data = random.Random(13).randbytes(4 * 1024 * 1024)
+        peer.sendall(data)
+        p.type_keys("a", "z", "Return")
+        got = b""
+        while len(got) < 3:
+            chunk = peer.recv(16)
+            self.assertTrue(chunk, "connection closed while waiting for typed keys")
+            got += chunk
+        self.assertEqual(got, b"az\r")
+        wait_for(lambda: os.path.getsize(capture) >= len(data), "the flood in the capture")
+        p.command(IDM_QUIT)
+        self.assertEqual(p.wait_exit(), 0)
+        self.assertEqual(peer.recv(16), b"")
+        peer.close()
+        with open(capture, "rb") as f:
+            self.assertTrue(f.read() == data, "the capture differs from what was sent")
+        with open(session, "rb") as f:
+            self.assertEqual(f.read(), session_record("127.0.0.1", port, windows_path(capture), True))
+
+
 def main():
     global ARGS, ENV
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--inspector", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--wine-arch", default="win64", choices=("win64", "win32"))
     ARGS, rest = parser.parse_known_args()
     ARGS.exe = os.path.abspath(ARGS.exe)
     ARGS.inspector = os.path.abspath(ARGS.inspector)
@@ -646,13 +683,13 @@ def main():
     with os.fdopen(read_end) as f:
         display = ":" + f.readline().strip()
     ENV = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(ARGS.work, "wineprefix"),
-               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+               WINEARCH=ARGS.wine_arch, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     try:
         # A new Wine prefix takes a while to set up; do it once here, before any
-        # test starts its clock.
-        subprocess.run(["wineboot", "-i"], env=ENV, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run(["wineserver", "-w"], env=ENV, timeout=300)
+        # test starts its clock. One made for another Wine is made anew.
+        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix")], env=ENV,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
+                       check=True)
         result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
     finally:
         subprocess.run(["wineserver", "-k"], env=ENV)

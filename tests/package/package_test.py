@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
-"""The zip for Windows users: exactly the program and its guide; the guide made
-from the README as it is now; the program carrying the version set in CMake and
-importing only Windows' own DLLs.
+"""The zips for Windows users, one for each build: each holds exactly the program and
+its guide; the guide is made from the README as it is now; the program carries the
+version set in CMake and names its architecture, imports only Windows' own DLLs and is
+built for the machine its zip is named for.
 
-    package_test.py --zip Z --version V --readme README.md --guide-maker windows-guide.py
+    package_test.py --zip Z [--zip Z...] --version V --readme README.md
+                    --guide-maker windows-guide.py
+
+Each zip is named dazirar-oru-<version>-win32.zip or ...-win64.zip.
 """
 import argparse
+import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -14,16 +20,35 @@ import unittest
 import zipfile
 
 ARGS = None
-# What 64-bit Windows itself provides; anything else would have to ship in the zip.
+# What Windows itself provides; anything else would have to ship in the zip.
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdlg32.dll",
                 "ws2_32.dll", "msvcrt.dll", "advapi32.dll", "shell32.dll", "ole32.dll"}
+# For each architecture: the PE machine type, the bits the version resource names,
+# and the binutils that read its programs.
+ARCHITECTURES = {"win32": (0x14C, 32, "i686-w64-mingw32-"),
+                 "win64": (0x8664, 64, "x86_64-w64-mingw32-")}
 
 
-class ZipTest(unittest.TestCase):
+def pe_machine(path):
+    """The machine field of a PE file's COFF header."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    assert data[:2] == b"MZ", "not an MZ executable"
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[pe:pe + 4] == b"PE\0\0", "no PE header"
+    return struct.unpack_from("<H", data, pe + 4)[0]
+
+
+class ZipChecks:
+    """The checks of one zip; a test class per zip sets ZIP and ARCH."""
+    ZIP = None
+    ARCH = None
+
     @classmethod
     def setUpClass(cls):
+        cls.machine, cls.bits, cls.binutils = ARCHITECTURES[cls.ARCH]
         cls.dir = tempfile.TemporaryDirectory()
-        with zipfile.ZipFile(ARGS.zip) as z:
+        with zipfile.ZipFile(cls.ZIP) as z:
             cls.names = sorted(z.namelist())
             z.extractall(cls.dir.name)
         cls.exe = cls.dir.name + "/dazirar-oru.exe"
@@ -45,21 +70,27 @@ class ZipTest(unittest.TestCase):
         text = guide.decode("ascii")
         self.assertNotIn("\n", text.replace("\r\n", ""), "a line end that is not CR LF")
         self.assertTrue(text.startswith("Dazirar OrU " + ARGS.version + "\r\n"))
+        words = " ".join(text.split())  # a phrase may be wrapped onto two lines
         for needed in ("Mise en ecoute", "Deconnexion", "Proprietes", "Reprendre", ".sip",
-                       "capture.txt", "For Windows users", "no installer"):
-            self.assertIn(needed, text)
+                       "capture.txt", "For Windows users", "no installer", "System type",
+                       "dazirar-oru-" + ARGS.version + "-win32.zip",
+                       "dazirar-oru-" + ARGS.version + "-win64.zip"):
+            self.assertIn(needed, words)
         self.assertNotIn("`", text)
         self.assertNotIn("**", text)
 
+    def test_the_program_is_built_for_the_machine_its_zip_names(self):
+        self.assertEqual(hex(pe_machine(self.exe)), hex(self.machine))
+
     def test_the_program_imports_only_windows_own_dlls(self):
-        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", self.exe], check=True,
+        dump = subprocess.run([self.binutils + "objdump", "-p", self.exe], check=True,
                               capture_output=True, text=True).stdout
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
         self.assertIn("ws2_32.dll", dlls)
         self.assertEqual(dlls - WINDOWS_DLLS, set())
 
-    def test_the_program_carries_the_version(self):
-        rc = subprocess.run(["x86_64-w64-mingw32-windres", "-i", self.exe, "-O", "rc"],
+    def test_the_program_carries_the_version_and_names_its_architecture(self):
+        rc = subprocess.run([self.binutils + "windres", "-i", self.exe, "-O", "rc"],
                             check=True, capture_output=True, text=True).stdout
         values = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', rc))
         numbers = ", ".join(ARGS.version.split(".") + ["0"])
@@ -69,15 +100,24 @@ class ZipTest(unittest.TestCase):
         self.assertEqual(values.get("FileVersion"), ARGS.version)
         self.assertEqual(values.get("ProductVersion"), ARGS.version)
         self.assertEqual(values.get("OriginalFilename"), "dazirar-oru.exe")
-        self.assertTrue(values.get("FileDescription"))
+        self.assertEqual(values.get("FileDescription"),
+                         "Dazirar OrU, terminal serveur TCP (Windows %d bits)" % self.bits)
 
 
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for option in ("--zip", "--version", "--readme", "--guide-maker"):
+    parser.add_argument("--zip", action="append", required=True)
+    for option in ("--version", "--readme", "--guide-maker"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
+    for path in ARGS.zip:
+        named = re.fullmatch(r"dazirar-oru-(.+)-(win32|win64)\.zip", os.path.basename(path))
+        if not named or named.group(1) != ARGS.version:
+            sys.exit("%s is not named dazirar-oru-%s-win32.zip or -win64.zip" % (path, ARGS.version))
+        name = "ZipTest_" + named.group(2)
+        globals()[name] = type(name, (ZipChecks, unittest.TestCase),
+                               {"ZIP": path, "ARCH": named.group(2)})
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 

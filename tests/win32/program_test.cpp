@@ -7,25 +7,29 @@
 
 namespace {
 
+struct WindowSearch {
+    DWORD process;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK matchProcessWindow(HWND window, LPARAM data) {
+    WindowSearch* s = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (owner == s->process && lstrcmpA(name, s->className) == 0 && IsWindowVisible(window)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The first top-level window of `process` with the class `className`.
 HWND windowOfProcess(DWORD process, const char* className) {
-    struct Search {
-        DWORD process;
-        const char* className;
-        HWND found;
-    } search = {process, className, nullptr};
-    EnumWindows([](HWND window, LPARAM data) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        char name[64] = "";
-        GetClassNameA(window, name, sizeof name);
-        if (owner == s->process && lstrcmpA(name, s->className) == 0 && IsWindowVisible(window)) {
-            s->found = window;
-            return FALSE;
-        }
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&search));
+    WindowSearch search = {process, className, nullptr};
+    EnumWindows(matchProcessWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

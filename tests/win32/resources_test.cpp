@@ -199,37 +199,42 @@ void checkMenuTemplate(HMODULE module) {
     EXPECT_EQ(c.at, c.size) << "more items than expected";
 }
 
+// A resource type or name as text: "#" and the number for a numbered one.
+std::string resourceName(LPCSTR name) {
+    return IS_INTRESOURCE(name) ? "#" + std::to_string(reinterpret_cast<UINT_PTR>(name))
+                                : std::string(name);
+}
+
+BOOL CALLBACK addResourceType(HMODULE, LPSTR type, LONG_PTR list) {
+    reinterpret_cast<std::vector<std::string>*>(list)->push_back(resourceName(type));
+    return TRUE;
+}
+
+BOOL CALLBACK addResourceName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) {
+    reinterpret_cast<std::vector<std::string>*>(list)->push_back(resourceName(name));
+    return TRUE;
+}
+
+BOOL CALLBACK addResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) {
+    reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
+    return TRUE;
+}
+
 std::vector<std::string> resourceTypes(HMODULE module) {
     std::vector<std::string> types;
-    EnumResourceTypesA(module, [](HMODULE, LPSTR type, LONG_PTR list) -> BOOL {
-        std::string name = IS_INTRESOURCE(type)
-                               ? "#" + std::to_string(reinterpret_cast<UINT_PTR>(type))
-                               : std::string(type);
-        reinterpret_cast<std::vector<std::string>*>(list)->push_back(name);
-        return TRUE;
-    }, reinterpret_cast<LONG_PTR>(&types));
+    EnumResourceTypesA(module, addResourceType, reinterpret_cast<LONG_PTR>(&types));
     return types;
 }
 
 std::vector<std::string> resourceNames(HMODULE module, LPCSTR type) {
     std::vector<std::string> names;
-    EnumResourceNamesA(module, type, [](HMODULE, LPCSTR, LPSTR name, LONG_PTR list) -> BOOL {
-        std::string s = IS_INTRESOURCE(name)
-                            ? "#" + std::to_string(reinterpret_cast<UINT_PTR>(name))
-                            : std::string(name);
-        reinterpret_cast<std::vector<std::string>*>(list)->push_back(s);
-        return TRUE;
-    }, reinterpret_cast<LONG_PTR>(&names));
+    EnumResourceNamesA(module, type, addResourceName, reinterpret_cast<LONG_PTR>(&names));
     return names;
 }
 
 std::vector<WORD> resourceLanguages(HMODULE module, LPCSTR type, int id) {
     std::vector<WORD> languages;
-    EnumResourceLanguagesA(module, type, MAKEINTRESOURCEA(id),
-                           [](HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) -> BOOL {
-                               reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
-                               return TRUE;
-                           },
+    EnumResourceLanguagesA(module, type, MAKEINTRESOURCEA(id), addResourceLanguage,
                            reinterpret_cast<LONG_PTR>(&languages));
     return languages;
 }

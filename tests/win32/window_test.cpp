@@ -112,14 +112,16 @@ void expectRectEqualsTextRect(const RECT& r) {
     EXPECT_EQ(r.bottom, textRect.bottom);
 }
 
+BOOL CALLBACK countAppWindow(HWND window, LPARAM counter) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpA(name, MAIN_WINDOW_CLASS) == 0) ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
 int countAppWindows() {
     int count = 0;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM counter) -> BOOL {
-        char name[64] = "";
-        GetClassNameA(window, name, sizeof name);
-        if (lstrcmpA(name, MAIN_WINDOW_CLASS) == 0) ++*reinterpret_cast<int*>(counter);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&count));
+    EnumThreadWindows(GetCurrentThreadId(), countAppWindow, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
@@ -622,14 +624,16 @@ namespace {
 // Runs in a child process: quits through the menu, answers No to the save
 // question and leaves with what the message loop returned. A loop that misses its
 // quit message never returns, so a timer ends the child instead.
+void CALLBACK endTheStuckChild(HWND, UINT, UINT_PTR, DWORD) {
+    std::fprintf(stderr, "the message loop did not end within 15 s of the quit command\n");
+    std::fflush(stderr);
+    ExitProcess(7);
+}
+
 void quitThroughTheMenuAndExit() {
     defaultYesNoAnswer = IDNO;
     PostMessageA(mainWindow, WM_COMMAND, IDM_QUIT, 0);
-    SetTimer(nullptr, 0, 15000, [](HWND, UINT, UINT_PTR, DWORD) {
-        std::fprintf(stderr, "the message loop did not end within 15 s of the quit command\n");
-        std::fflush(stderr);
-        ExitProcess(7);
-    });
+    SetTimer(nullptr, 0, 15000, endTheStuckChild);
     int code = runMessageLoop();
     int result = 0;
     if (code != 0) {

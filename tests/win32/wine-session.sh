@@ -4,9 +4,10 @@
 # in a fraction of a second instead of booting Wine again.
 #
 #   wine-session.sh start DIR EXE  start the display (unless DISPLAY is set) and the
-#                                  wineserver of $WINEPREFIX, note them in DIR, and
-#                                  boot the prefix and its desktop by running one
-#                                  window test of EXE
+#                                  wineserver of $WINEPREFIX (made anew for $WINEARCH
+#                                  when it was made for another Wine), note them in
+#                                  DIR, and boot the prefix and its desktop by running
+#                                  one window test of EXE
 #   wine-session.sh run DIR EXE..  run EXE under Wine in that session, or through
 #                                  scripts/wine-run when no session is up
 #   wine-session.sh stop DIR       end the wineserver of $WINEPREFIX (and the Wine
@@ -60,6 +61,7 @@ start)
     rm -f "$fdfile"
   fi
   export DISPLAY=$(cat "$dir/display")
+  oru_prepare_wine_prefix || exit 1
   wineserver -p </dev/null >/dev/null 2>&1
   # Boot the prefix and its desktop once, with nothing attached to ctest's output:
   # the Wine processes started now live until the stop.

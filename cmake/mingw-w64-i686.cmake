@@ -1,0 +1,4 @@
+# Cross build for 32-bit Windows (x86) with MinGW-w64 (posix thread model).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(MINGW_PREFIX i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
