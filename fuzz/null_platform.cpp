@@ -29,6 +29,7 @@ void enableMenuPair(int, int) {}
 void attachCaptureMenu() {}
 void detachCaptureMenu() {}
 void setWindowTitle(const char*) {}
+void soundRefusal() {}
 bool inputOrPaintingWaits() { return false; }
 void scheduleDeferredReceive() {}
 void cancelDeferredReceive() {}
@@ -37,11 +38,12 @@ bool chooseSessionFile(char*, std::size_t) { return false; }
 void getExecutablePath(char* buffer, std::size_t capacity) {
     if (capacity > 0) std::memset(buffer, 0, capacity);
 }
+bool getFullPath(const char*, char*, std::size_t) { return false; }
 
 // ---- files -------------------------------------------------------------------
 FileHandle openFileForReading(const char*) { return NO_FILE; }
 FileHandle openFileForWriting(const char*) { return NO_FILE; }
-void moveFileToEnd(FileHandle) {}
+bool moveFileToEnd(FileHandle) { return true; }
 bool writeFileBytes(FileHandle, const void*, std::size_t) { return true; }
 std::size_t readFileBytes(FileHandle, void*, std::size_t) { return 0; }
 void closeFile(FileHandle) {}
@@ -51,11 +53,12 @@ SocketHandle createTcpSocket() { return NO_SOCKET; }
 void selectSocketEvents(SocketHandle) {}
 int bindSocket(SocketHandle, std::uint32_t, std::uint16_t) { return -1; }
 int listenOnSocket(SocketHandle) { return -1; }
-SocketHandle acceptConnection(SocketHandle, std::uint32_t*, std::uint16_t*) {
+SocketHandle acceptConnection(SocketHandle, std::uint32_t*, std::uint16_t*, bool* peerGone) {
+    *peerGone = false;
     return NO_SOCKET;
 }
 int receiveFromSocket(SocketHandle, unsigned char*, int) { return -1; }
-void sendByteOnSocket(SocketHandle, unsigned char) {}
+int sendOnSocket(SocketHandle, const unsigned char*, int) { return -1; }
 void shutdownSocket(SocketHandle) {}
 void closeSocket(SocketHandle) {}
 void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity) {

@@ -51,6 +51,8 @@ void attachCaptureMenu();
 // Turns the "C&apture" item back into a plain command and releases the drop-down.
 void detachCaptureMenu();
 void setWindowTitle(const char* title);
+// The short warning sound of a key that is not taken.
+void soundRefusal();
 // True while keyboard or mouse input, or painting, waits to be handled by this
 // thread's message loop (whichever loop runs, a modal one included). Asking changes
 // nothing in the queue.
@@ -69,11 +71,18 @@ bool chooseSessionFile(char* path, std::size_t capacity);
 // The full path of the running executable, file name included; the buffer is
 // zero-filled first and stays empty when the path cannot be had.
 void getExecutablePath(char* buffer, std::size_t capacity);
+// The full path of `path` as seen from the current folder now. False, with the
+// buffer's content undefined, when it cannot be had or does not fit.
+bool getFullPath(const char* path, char* buffer, std::size_t capacity);
 
 // ---- files (both opened with no sharing) -------------------------------------
+// Only files on a disk open: a device (a serial port, NUL, CON) or a pipe that the
+// path names is closed at once, unread and unwritten, and counts as not opened.
 FileHandle openFileForReading(const char* path);  // existing files only
 FileHandle openFileForWriting(const char* path);  // opens or creates, never truncates
-void moveFileToEnd(FileHandle file);
+// Moves the write position to the end of the file, whatever its size; false when it
+// could not be moved.
+bool moveFileToEnd(FileHandle file);
 // True when every byte was written; false when the write failed or fell short.
 bool writeFileBytes(FileHandle file, const void* data, std::size_t count);
 // One read of up to `count` bytes; returns the number of bytes read (0 on failure).
@@ -89,13 +98,17 @@ int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port);
 // Listens with a backlog of 0. 0 on success, -1 on failure.
 int listenOnSocket(SocketHandle socket);
 // Accepts one pending connection; NO_SOCKET on failure. The peer's address and
-// port (host order) are stored on success.
+// port (host order) are stored on success. On failure `peerGone` tells whether it
+// only means that the pending peer went before it could be accepted (it reset the
+// connection, or nothing is left to accept): the listening socket is still sound.
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
-                              std::uint16_t* peerPort);
+                              std::uint16_t* peerPort, bool* peerGone);
 // One receive of up to `capacity` bytes: the count read, 0 when the peer has
 // closed, -1 on an error (nothing pending included).
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity);
-void sendByteOnSocket(SocketHandle socket, unsigned char byte);
+// Sends up to `count` bytes: the number the socket took, 0 when it can take none
+// now (a write notification follows once it can), -1 on an error.
+int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count);
 void shutdownSocket(SocketHandle socket);  // both directions
 void closeSocket(SocketHandle socket);
 // Dotted-decimal text of an address.

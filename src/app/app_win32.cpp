@@ -55,6 +55,14 @@ void onClose(HWND window) {
     DestroyWindow(window);
 }
 
+// Windows ends the process after this, with no WM_CLOSE or WM_DESTROY: a loaded
+// session keeps its settings and the capture file is closed; nothing is asked.
+void onEndSession(bool ending) {
+    if (!ending) return;
+    saveSessionWithoutAsking();
+    if (captureMode != CAPTURE_OFF) stopCapture();
+}
+
 void onDestroy() {
     traceShutdown("sessionPath");
     releaseSessionPath();
@@ -97,6 +105,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_KEYDOWN: return 0;
     case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
     case WM_CLOSE: onClose(window); return 0;
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION: onEndSession(wParam != FALSE); return 0;
     case WM_DESTROY: onDestroy(); return 0;
     case WM_SOCKET_NOTIFY:
         onSocketNotify(static_cast<SocketHandle>(wParam), static_cast<std::uint32_t>(lParam));
@@ -215,6 +225,10 @@ void cancelDeferredReceive() {
     KillTimer(mainWindow, DEFERRED_RECEIVE_TIMER);
 }
 
+void soundRefusal() {
+    MessageBeep(MB_OK);
+}
+
 void setWindowTitle(const char* title) {
     SetWindowTextA(ownerWindow(), title);
 }
@@ -222,4 +236,9 @@ void setWindowTitle(const char* title) {
 void getExecutablePath(char* buffer, std::size_t capacity) {
     ZeroMemory(buffer, capacity);
     GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(capacity));
+}
+
+bool getFullPath(const char* path, char* buffer, std::size_t capacity) {
+    DWORD length = GetFullPathNameA(path, static_cast<DWORD>(capacity), buffer, nullptr);
+    return length != 0 && length < capacity;
 }

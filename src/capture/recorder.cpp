@@ -20,12 +20,16 @@ void reportCaptureProblem() {
 void startCapture() {
     if (runDialog(IDD_CAPTURE) != 0) return;
     FileHandle file = openFileForWriting(capturePath);
+    // A capture that cannot start at the file's end would overwrite its start.
+    if (file != NO_FILE && !moveFileToEnd(file)) {
+        closeFile(file);
+        file = NO_FILE;
+    }
     if (file == NO_FILE) {
         showErrorBox(FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
         return;
     }
     captureFile = file;
-    moveFileToEnd(captureFile);
     captureMode = CAPTURE_RECORDING;
     attachCaptureMenu();
 }

@@ -23,6 +23,10 @@ unsigned char receiveBuffer[RECEIVE_CHUNK_LIMIT];
 // posts no new read notification meanwhile.
 bool receiveDeferred = false;
 
+unsigned char typedQueue[TYPED_QUEUE_SIZE];
+std::size_t typedHead = 0;
+std::size_t typedCount = 0;
+
 unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
 unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
 
@@ -57,14 +61,29 @@ void onReadReady() {
 }
 
 void onAcceptReady() {
-    if (acceptPeer() == 0) {
+    int accepted = acceptPeer();
+    if (accepted == ACCEPT_PEER_GONE) return;  // a port scan or an impatient client
+    if (accepted == 0) {
         serverState = SERVER_CONNECTED;
         showServerStatus(SERVER_CONNECTED);
         return;
     }
+    // The box keeps dispatching messages: nothing may be accepted behind it.
     enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
-    showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
     disconnectServer();
+    showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
+}
+
+// Hands the socket as many waiting typed bytes as it takes, oldest first.
+void sendWaitingTypedBytes() {
+    while (typedCount > 0) {
+        std::size_t run = typedCount < TYPED_QUEUE_SIZE - typedHead ? typedCount
+                                                                   : TYPED_QUEUE_SIZE - typedHead;
+        int sent = sendOnSocket(serverSocket, typedQueue + typedHead, static_cast<int>(run));
+        if (sent <= 0) return;  // the write notification, or the close, comes next
+        typedHead = (typedHead + static_cast<std::size_t>(sent)) % TYPED_QUEUE_SIZE;
+        typedCount -= static_cast<std::size_t>(sent);
+    }
 }
 
 }  // namespace
@@ -100,8 +119,9 @@ int startListening(std::uint32_t port) {
 }
 
 int acceptPeer() {
-    SocketHandle accepted = acceptConnection(serverSocket, &peerAddress, &peerPort);
-    if (accepted == NO_SOCKET) return -1;
+    bool peerGone = false;
+    SocketHandle accepted = acceptConnection(serverSocket, &peerAddress, &peerPort, &peerGone);
+    if (accepted == NO_SOCKET) return peerGone ? ACCEPT_PEER_GONE : -1;
     clientSocket = accepted;
     closeSocket(serverSocket);
     serverSocket = clientSocket;
@@ -110,6 +130,8 @@ int acceptPeer() {
 
 void disconnectServer() {
     forgetDeferredReceive();
+    typedHead = 0;
+    typedCount = 0;
     if (serverSocket != NO_SOCKET) {
         shutdownSocket(serverSocket);
         closeSocket(serverSocket);
@@ -140,6 +162,9 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
     case SOCKET_EVENT_READ:
         onReadReady();
         break;
+    case SOCKET_EVENT_WRITE:
+        if (serverState == SERVER_CONNECTED) sendWaitingTypedBytes();
+        break;
     default:
         break;
     }
@@ -165,7 +190,18 @@ std::size_t receivePeerData() {
 
 void sendTypedChar(int ch) {
     if (serverState != SERVER_CONNECTED) return;
-    sendByteOnSocket(serverSocket, static_cast<unsigned char>(ch & 0xFF));
+    if (typedCount == TYPED_QUEUE_SIZE) {
+        soundRefusal();
+        return;
+    }
+    typedQueue[(typedHead + typedCount) % TYPED_QUEUE_SIZE] = static_cast<unsigned char>(ch & 0xFF);
+    typedCount++;
+    // Bytes that already wait go out on the write notification, this one after them.
+    if (typedCount == 1) sendWaitingTypedBytes();
+}
+
+std::size_t typedBytesWaiting() {
+    return typedCount;
 }
 
 void formatServerStatus(int state, char* text, std::size_t capacity) {

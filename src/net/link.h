@@ -22,6 +22,11 @@ const unsigned SOCKET_EVENT_CLOSE = 32;
 // notification keeps at most one read notification queued.
 const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
 const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
+// Typed bytes that the socket could not take yet wait here, in order, for the write
+// notification; a key typed while it is full is not taken.
+const std::size_t TYPED_QUEUE_SIZE = 64 * 1024;
+// What acceptPeer returns when the pending peer went before it could be accepted.
+const int ACCEPT_PEER_GONE = 1;
 
 const char LISTEN_FAILED_TEXT[] = "mise en ecoute impossible ";
 const char CONNECTION_REJECTED_TEXT[] = "Connexion rejetee... ";
@@ -44,7 +49,9 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event);
 
 // 0 when the socket listens, -1 otherwise (the link is then idle).
 int startListening(std::uint32_t port);
-// 0 when a peer was accepted (the listening socket is then closed), -1 otherwise.
+// 0 when a peer was accepted (the listening socket is then closed), ACCEPT_PEER_GONE
+// when the pending peer went before it could be accepted (still listening), -1 when
+// the accept failed otherwise.
 int acceptPeer();
 // Closes whatever socket is open and returns the link to idle. Harmless in every state.
 void disconnectServer();
@@ -55,8 +62,11 @@ void disconnectServer();
 std::size_t receivePeerData();
 // The read put off while input or painting waited is due: it is taken now.
 void onDeferredReceiveDue();
-// A character typed in the window goes to the peer as one byte, only while connected.
+// A character typed in the window goes to the peer as one byte, only while connected,
+// after the bytes typed before it.
 void sendTypedChar(int ch);
+// Typed bytes waiting for the socket to take them.
+std::size_t typedBytesWaiting();
 // The status-bar text for a server state.
 void formatServerStatus(int state, char* text, std::size_t capacity);
 void showServerStatus(int state);

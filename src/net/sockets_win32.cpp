@@ -21,6 +21,14 @@ void dropQueuedNotifications(SOCKET closed) {
     for (const MSG& m : others) PostMessageA(m.hwnd, m.message, m.wParam, m.lParam);
 }
 
+// Windows fails an accept with WSAECONNRESET when the peer reset the connection
+// before it was accepted; Wine fails it with WSAENOTCONN. WSAECONNABORTED is the same
+// end seen from this side, and WSAEWOULDBLOCK means that nothing is left to accept.
+bool pendingPeerWentAway(int error) {
+    return error == WSAECONNRESET || error == WSAENOTCONN || error == WSAECONNABORTED ||
+           error == WSAEWOULDBLOCK;
+}
+
 }  // namespace
 
 SocketHandle createTcpSocket() {
@@ -48,12 +56,15 @@ int listenOnSocket(SocketHandle socket) {
 }
 
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
-                              std::uint16_t* peerPort) {
+                              std::uint16_t* peerPort, bool* peerGone) {
     sockaddr_in peer;
     ZeroMemory(&peer, sizeof peer);
     int length = sizeof peer;
     SOCKET accepted = accept(asSocket(socket), reinterpret_cast<sockaddr*>(&peer), &length);
-    if (accepted == INVALID_SOCKET) return NO_SOCKET;
+    if (accepted == INVALID_SOCKET) {
+        *peerGone = pendingPeerWentAway(WSAGetLastError());
+        return NO_SOCKET;
+    }
     *peerAddress = peer.sin_addr.s_addr;
     *peerPort = ntohs(peer.sin_port);
     return static_cast<SocketHandle>(accepted);
@@ -63,9 +74,10 @@ int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) 
     return recv(asSocket(socket), reinterpret_cast<char*>(buffer), capacity, 0);
 }
 
-void sendByteOnSocket(SocketHandle socket, unsigned char byte) {
-    char data = static_cast<char>(byte);
-    send(asSocket(socket), &data, 1, 0);
+int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count) {
+    int sent = send(asSocket(socket), reinterpret_cast<const char*>(bytes), count, 0);
+    if (sent != SOCKET_ERROR) return sent;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
 void shutdownSocket(SocketHandle socket) {

@@ -12,20 +12,35 @@ HANDLE asHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle fromHandle(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 const char SESSION_FILTER[] = "Fichier cfg dazirar Oru\0*.sip\0";
 const std::size_t CHOOSER_PATH_SIZE = 260;
+
+
+// A serial port would make a read wait for bytes that never come: anything that is
+// not a file on a disk is closed before it is read or written.
+FileHandle keepDiskFilesOnly(HANDLE opened) {
+    if (opened != INVALID_HANDLE_VALUE && GetFileType(opened) != FILE_TYPE_DISK) {
+        CloseHandle(opened);
+        return NO_FILE;
+    }
+    return fromHandle(opened);
+}
 }  // namespace
 
 FileHandle openFileForReading(const char* path) {
-    return fromHandle(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    return keepDiskFilesOnly(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 FileHandle openFileForWriting(const char* path) {
-    return fromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    return keepDiskFilesOnly(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-void moveFileToEnd(FileHandle file) {
-    SetFilePointer(asHandle(file), 0, nullptr, FILE_END);
+// A 64-bit move: with a 32-bit one, a file of 4 GiB or more would leave the
+// position at its start.
+bool moveFileToEnd(FileHandle file) {
+    LARGE_INTEGER none;
+    none.QuadPart = 0;
+    return SetFilePointerEx(asHandle(file), none, nullptr, FILE_END) != FALSE;
 }
 
 bool writeFileBytes(FileHandle file, const void* data, std::size_t count) {
@@ -58,7 +73,9 @@ bool chooseSessionFile(char* path, std::size_t capacity) {
     request.lpstrFile = chosen;
     request.nMaxFile = sizeof chosen;
     request.lpstrTitle = "Enregistrement de la session";
-    request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN;
+    // The current folder stays where it was: a session named by a relative path is
+    // still written where it was read.
+    request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
     request.lpstrDefExt = "sip";
     if (!GetSaveFileNameA(&request)) return false;
     lstrcpynA(path, chosen, static_cast<int>(capacity));

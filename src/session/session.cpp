@@ -17,6 +17,8 @@ namespace {
 
 const std::size_t SHORTEST_SESSION_PATH = 3;
 const std::size_t EXECUTABLE_PATH_SIZE = 260;
+// What a full path may add to a relative one: the current folder and a separator.
+const std::size_t FULL_PATH_ROOM = 2 * 260;
 
 // Appends text to a field of `size` bytes that already holds a terminated text,
 // cutting what does not fit.
@@ -43,6 +45,22 @@ void takeSessionPath(const char* commandLine) {
     } else {
         std::memcpy(sessionPath, commandLine, length);
     }
+}
+
+// A relative session path is taken from the current folder at start-up and kept
+// whole, so that the close writes where the start read, whatever folder a chooser
+// may have moved to meanwhile. A path that cannot be made whole stays as it is.
+void makeSessionPathWhole() {
+    std::size_t size = std::strlen(sessionPath) + 1 + FULL_PATH_ROOM;
+    char* whole = static_cast<char*>(std::calloc(size, 1));
+    if (whole == nullptr) return;
+    if (!getFullPath(sessionPath, whole, size)) {
+        std::free(whole);
+        return;
+    }
+    std::free(sessionPath);
+    sessionPath = whole;
+    sessionPathSize = size;
 }
 
 }  // namespace
@@ -82,8 +100,9 @@ void applyCommandLine(const char* commandLine) {
         setSessionDefaults();
         return;
     }
+    composeSessionTitle(sessionPath, titleBuffer);  // from the name as it was given
+    makeSessionPathWhole();
     if (loadSessionFile(sessionPath) == 0) {
-        composeSessionTitle(sessionPath, titleBuffer);
         setWindowTitle(titleBuffer);
         return;
     }
@@ -101,6 +120,10 @@ void saveSession() {
     int written = writeSessionFile(sessionPath);
     if (written == SESSION_NOT_OPENED) showErrorBox(FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
     if (written == SESSION_NOT_WRITTEN) showErrorBox(INIT_FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
+}
+
+void saveSessionWithoutAsking() {
+    if (sessionPath != nullptr && !sessionUnnamed) writeSessionFile(sessionPath);
 }
 
 void releaseSessionPath() {

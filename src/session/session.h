@@ -26,6 +26,10 @@ void setSessionDefaults();
 void composeSessionTitle(const char* path, char (&title)[TITLE_SIZE]);
 // Saves the settings at close: silently to a loaded file, otherwise after asking.
 void saveSession();
+// Saves the settings to a loaded file without a word, whatever comes of it; an
+// unnamed session is not saved. For the end of the Windows session, when nothing
+// can be asked.
+void saveSessionWithoutAsking();
 void releaseSessionPath();
 
 #endif

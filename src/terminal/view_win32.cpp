@@ -97,7 +97,8 @@ void releaseTerminalFont() {
 void onTerminalSize(HWND window, int clientWidth, int clientHeight) {
     relayoutTextArea(clientHeight);
     placeCaret(cursorCaretPosition());
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+    // Erased too: what the old layout drew outside the new frame and panel must go.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
     if (statusBar != nullptr) {
         Placement bar = statusBarPlacement(clientWidth, clientHeight);
         MoveWindow(statusBar, bar.x, bar.y, bar.width, bar.height, TRUE);

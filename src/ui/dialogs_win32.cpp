@@ -74,7 +74,7 @@ BOOL chooseCaptureFile(HWND dialog) {
     request.nMaxFile = sizeof chosen;
     request.lpstrInitialDir = executable;
     request.lpstrTitle = "Selection du fichier de capture";
-    request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN;
+    request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
     request.lpstrDefExt = "txt";
     if (GetSaveFileNameA(&request)) copyTextField(capturePath, sizeof capturePath, chosen);
     SetDlgItemTextA(dialog, IDC_CAPTURE_PATH, capturePath);

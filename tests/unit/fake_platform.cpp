@@ -105,6 +105,10 @@ void enableMenuPair(int enableId, int grayId) {
 }
 void attachCaptureMenu() { record("attachCaptureMenu"); }
 void detachCaptureMenu() { record("detachCaptureMenu"); }
+void soundRefusal() {
+    record("beep");
+    fake.beeps++;
+}
 bool inputOrPaintingWaits() { return fake.inputOrPaintingWaits; }
 void scheduleDeferredReceive() { record("scheduleReceive"); }
 void cancelDeferredReceive() { record("cancelReceive"); }
@@ -128,6 +132,14 @@ bool chooseSessionFile(char* path, std::size_t capacity) {
     path[length] = '\0';
     return true;
 }
+bool getFullPath(const char* path, char* buffer, std::size_t capacity) {
+    std::string whole = path;
+    bool relative = whole.empty() || (whole[0] != '\\' && (whole.size() < 2 || whole[1] != ':'));
+    if (!fake.currentFolder.empty() && relative) whole = fake.currentFolder + "\\" + whole;
+    if (whole.size() + 1 > capacity) return false;
+    std::memcpy(buffer, whole.c_str(), whole.size() + 1);
+    return true;
+}
 void getExecutablePath(char* buffer, std::size_t capacity) {
     record("getExecutablePath " + num(static_cast<long long>(capacity)));
     std::memset(buffer, 0, capacity);
@@ -139,10 +151,12 @@ void getExecutablePath(char* buffer, std::size_t capacity) {
 FileHandle openFileForReading(const char* path) { return openFile(path, false); }
 FileHandle openFileForWriting(const char* path) { return openFile(path, true); }
 
-void moveFileToEnd(FileHandle file) {
-    record("moveToEnd " + num(file));
+bool moveFileToEnd(FileHandle file) {
+    record("moveToEnd " + num(file) + (fake.moveToEndFails ? " -> fail" : ""));
+    if (fake.moveToEndFails) return false;
     auto it = fake.openFiles.find(file);
     if (it != fake.openFiles.end()) it->second.position = fake.files[it->second.path].size();
+    return true;
 }
 
 bool writeFileBytes(FileHandle file, const void* data, std::size_t count) {
@@ -207,7 +221,7 @@ int listenOnSocket(SocketHandle socket) {
     return fake.listenResult;
 }
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut,
-                              std::uint16_t* peerPortOut) {
+                              std::uint16_t* peerPortOut, bool* peerGone) {
     FakeAccept next = {fake.nextSocket, ipv4("127.0.0.1"), 50000};
     if (!fake.accepts.empty()) {
         next = fake.accepts.front();
@@ -215,7 +229,8 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut
     }
     std::string line = "accept " + num(static_cast<long long>(socket)) + " -> ";
     if (next.socket == NO_SOCKET) {
-        record(line + "fail");
+        record(line + (next.peerGone ? "peer gone" : "fail"));
+        *peerGone = next.peerGone;
         return NO_SOCKET;
     }
     if (next.socket >= fake.nextSocket) fake.nextSocket = next.socket + 1;
@@ -244,9 +259,18 @@ int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) 
            num(result));
     return result;
 }
-void sendByteOnSocket(SocketHandle socket, unsigned char byte) {
-    record("send " + num(static_cast<long long>(socket)) + " " + num(byte));
-    fake.sent.push_back(byte);
+int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count) {
+    std::string line = "send " + num(static_cast<long long>(socket)) + " " +
+                       (count == 1 ? num(bytes[0]) : num(count) + " bytes");
+    if (fake.sendFails) {
+        record(line + " -> fail");
+        return -1;
+    }
+    int taken = static_cast<int>(std::min(static_cast<std::size_t>(count), fake.sendRoom));
+    fake.sendRoom -= static_cast<std::size_t>(taken);
+    fake.sent.insert(fake.sent.end(), bytes, bytes + taken);
+    record(taken == count ? line : line + " -> " + num(taken));
+    return taken;
 }
 void shutdownSocket(SocketHandle socket) {
     record("shutdown " + num(static_cast<long long>(socket)));

@@ -28,6 +28,7 @@ struct FakeAccept {
     SocketHandle socket;  // NO_SOCKET for a failed accept
     std::uint32_t address;  // network order
     std::uint16_t port;
+    bool peerGone = false;  // a failed accept: the pending peer went first
 };
 
 struct FakeReceive {
@@ -45,6 +46,8 @@ struct FakePlatform {
     bool chooserAccepts = false;
     std::string chosenPath;
     std::string executablePath;
+    std::string currentFolder;  // relative paths are made whole from it; none when empty
+    int beeps = 0;
     std::string statusText;
     std::string windowTitle;
     bool inputOrPaintingWaits = false;  // what the queue is said to hold
@@ -59,6 +62,7 @@ struct FakePlatform {
     // what fits, if anything, and fails (a full volume).
     std::size_t writeRoom = static_cast<std::size_t>(-1);
     int badFileCloses = 0;
+    bool moveToEndFails = false;
 
     // sockets
     SocketHandle nextSocket = 7;
@@ -68,6 +72,8 @@ struct FakePlatform {
     std::deque<FakeAccept> accepts;  // an empty queue accepts a new socket from 127.0.0.1
     std::deque<FakeReceive> receives;  // an empty queue receives -1
     Bytes sent;
+    std::size_t sendRoom = static_cast<std::size_t>(-1);  // bytes the socket still takes
+    bool sendFails = false;
     int badSocketCloses = 0;
 
     // terminal: every value handed to deliverTerminalChar, nested ones included

@@ -119,16 +119,30 @@ TEST_F(LinkTest, AcceptClosesTheListeningSocketAndShowsThePeer) {
     EXPECT_EQ(std::set<SocketHandle>({8}), fake.openSockets);
 }
 
-TEST_F(LinkTest, RejectedConnectionReturnsToIdleWithAMessage) {
+TEST_F(LinkTest, RejectedConnectionClosesTheListenerBeforeTheMessage) {
     listen();
     fake.trace.clear();
     fake.accepts.push_back(FakeAccept{NO_SOCKET, 0, 0});
     onSocketNotify(7, EVENT_ACCEPT);
-    EXPECT_EQ(Lines({"accept 7 -> fail", "menu 505 506", "errorBox Connexion rejetee... |erreur",
-                     "shutdown 7", "close socket 7", "status  "}),
+    EXPECT_EQ(Lines({"accept 7 -> fail", "menu 505 506", "shutdown 7", "close socket 7",
+                     "status  ", "errorBox Connexion rejetee... |erreur"}),
               fake.trace);
     EXPECT_EQ(SERVER_IDLE, serverState);
     EXPECT_FALSE(settingsChecked);
+}
+
+TEST_F(LinkTest, APeerGoneBeforeItsAcceptLeavesTheServerListening) {
+    listen();
+    fake.trace.clear();
+    fake.accepts.push_back(FakeAccept{NO_SOCKET, 0, 0, true});
+    fake.accepts.push_back(FakeAccept{8, ipv4("127.0.0.1"), 4000});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(Lines({"accept 7 -> peer gone"}), fake.trace);
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+    EXPECT_TRUE(settingsChecked);
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(8u, serverSocket);
 }
 
 TEST_F(LinkTest, DisconnectCommandWhileListeningOrConnected) {
@@ -327,6 +341,42 @@ TEST_F(LinkTest, TypedCharactersGoOutOnlyWhileConnectedAsOneByte) {
     onDisconnectCommand();
     sendTypedChar('d');
     EXPECT_EQ(4u, fake.sent.size());
+}
+
+TEST_F(LinkTest, TypedBytesTheSocketCannotTakeWaitInOrderAndAFullQueueRefusesKeys) {
+    connect();
+    fake.sendRoom = 2;
+    for (int i = 0; i < 5; ++i) sendTypedChar('a' + i);
+    EXPECT_EQ(bytesOf("ab"), fake.sent);
+    EXPECT_EQ(3u, typedBytesWaiting());
+    // Nothing overtakes what waits, and the write notification sends it on.
+    fake.sendRoom = 0;
+    sendTypedChar('f');
+    fake.sendRoom = 10;
+    onSocketNotify(8, EVENT_WRITE);
+    EXPECT_EQ(bytesOf("abcdef"), fake.sent);
+    EXPECT_EQ(0u, typedBytesWaiting());
+
+    // A full queue takes no key; once the socket takes bytes again, typing goes on.
+    fake.sendRoom = 0;
+    for (std::size_t i = 0; i < TYPED_QUEUE_SIZE + 3; ++i) sendTypedChar(static_cast<int>('0' + i % 10));
+    EXPECT_EQ(3, fake.beeps);
+    EXPECT_EQ(TYPED_QUEUE_SIZE, typedBytesWaiting());
+    fake.sendRoom = static_cast<std::size_t>(-1);
+    onSocketNotify(8, EVENT_WRITE);
+    sendTypedChar('z');
+    ASSERT_EQ(6 + TYPED_QUEUE_SIZE + 1, fake.sent.size());
+    for (std::size_t i = 0; i < TYPED_QUEUE_SIZE; ++i) {
+        ASSERT_EQ('0' + i % 10, fake.sent[6 + i]) << "byte " << i;
+    }
+    EXPECT_EQ('z', fake.sent.back());
+
+    // An error keeps the bytes for the close that follows, which drops them.
+    fake.sendFails = true;
+    sendTypedChar('x');
+    EXPECT_EQ(1u, typedBytesWaiting());
+    onSocketNotify(8, EVENT_CLOSE);
+    EXPECT_EQ(0u, typedBytesWaiting());
 }
 
 TEST_F(LinkTest, StatusTextsFollowTheState) {

@@ -3,6 +3,8 @@
 // capturing, and the file chooser behind "...".
 #include "harness.h"
 
+#include <winioctl.h>
+
 #include "app/app_win32.h"
 #include "capture/recorder.h"
 #include "net/link.h"
@@ -223,7 +225,9 @@ TEST_F(CaptureTest, AFileThatCannotBeOpenedIsTold) {
     HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    for (const std::string& target : {noFolder, path}) {
+    // A device is no capture file, whatever it would take.
+    for (const std::string& target : {noFolder, path, std::string("COM1"), std::string("AUX"),
+                                       std::string("NUL"), std::string("CON")}) {
         SCOPED_TRACE(target);
         clearDialogsSeen();
         EXPECT_FALSE(startCaptureOn(target));
@@ -287,4 +291,57 @@ TEST_F(CaptureTest, AChosenFileIsKeptEvenWhenTheDialogIsCancelled) {
     EXPECT_EQ(boxWait.seen, chosen);
     EXPECT_EQ(captureMode, CAPTURE_OFF) << "\"Annuler\" must start nothing";
     EXPECT_EQ(GetFileAttributesA(chosen.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+namespace {
+// Reads `count` bytes at `offset` of a file, through a handle that shares everything.
+std::string readAt(const std::string& path, LONGLONG offset, DWORD count) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<cannot open>";
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    std::string bytes(count, '\0');
+    DWORD read = 0;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, &bytes[0], count, &read, nullptr)) {
+        read = 0;
+    }
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+}  // namespace
+
+TEST_F(CaptureTest, ACaptureAppendsPastFourGibibytes) {
+    const LONGLONG fourGiB = 4LL << 30;
+    std::string head = randomBytes(65536, 41);
+    ASSERT_TRUE(writeWholeFile(path, head));
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD ignored = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = fourGiB;
+    DWORD written = 0;
+    bool grown = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+                 WriteFile(file, "tail!", 5, &written, nullptr) && written == 5;
+    CloseHandle(file);
+    DWORD high = 0;
+    DWORD low = GetCompressedFileSizeA(path.c_str(), &high);
+    ULONGLONG stored = (static_cast<ULONGLONG>(high) << 32) | low;
+    if (!grown || low == INVALID_FILE_SIZE || stored >= static_cast<ULONGLONG>(fourGiB)) {
+        GTEST_SKIP() << "the temporary folder's file system stores no sparse file of 4 GiB";
+    }
+
+    ASSERT_TRUE(startCaptureOn(path));
+    unsigned char received[] = {'n', 'e', 'w'};
+    EXPECT_TRUE(captureWriteBytes(received, sizeof received));
+    sendCommand(IDM_CAPTURE_STOP);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, fourGiB + 8);
+    EXPECT_EQ(readAt(path, fourGiB, 8), "tail!new");
+    EXPECT_TRUE(readAt(path, 0, 65536) == head) << "the start of the file was overwritten";
 }

@@ -528,3 +528,87 @@ TEST_F(LinkTest, StatusLineFollowsTheThreeStates) {
     EXPECT_EQ(statusText(), " ");
     closesocket(peer);
 }
+
+TEST_F(LinkTest, APeerThatResetsBeforeItsAcceptLeavesTheServerListening) {
+    ASSERT_TRUE(listenOn(port));
+    SOCKET impatient = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address;
+    ZeroMemory(&address, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Connected by the system and reset before the program takes it.
+    ASSERT_EQ(connect(impatient, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    linger abort = {1, 0};
+    setsockopt(impatient, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+    closesocket(impatient);
+    ASSERT_TRUE(pumpUntil([] { return notifications.events.size() >= 1; }));
+    pumpPending();
+    EXPECT_TRUE(dialogsSeen.empty()) << "the server stopped for a peer that went";
+    EXPECT_EQ(serverState, SERVER_LISTENING);
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET) << "the next peer was not accepted";
+    ASSERT_TRUE(sendAll(peer, "still here"));
+    EXPECT_TRUE(pumpUntil([] { return cursorCol == 10; }));
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+    closesocket(peer);
+}
+
+TEST_F(LinkTest, AFailedAcceptClosesTheListenerBeforeItsBox) {
+    ASSERT_TRUE(listenOn(port));
+    // The listening socket's handle closed underneath: the accept fails on the
+    // server's side (not a socket), not because a peer went.
+    closesocket(static_cast<SOCKET>(serverSocket));
+    int stateBehindTheBox = -1;
+    bool listenerOpenBehindTheBox = true;
+    queueDialogScript([&](HWND box) {
+        stateBehindTheBox = serverState;
+        listenerOpenBehindTheBox = serverSocket != NO_SOCKET;
+        pressButton(box, IDOK);
+    });
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(serverSocket), FD_ACCEPT);
+    ASSERT_TRUE(pumpUntil([] { return !dialogsSeen.empty() && serverState == SERVER_IDLE; }));
+    pumpPending();
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    ASSERT_EQ(dialogsSeen[0].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].texts[0], "Connexion rejetee... ");
+    EXPECT_EQ(stateBehindTheBox, SERVER_IDLE);
+    EXPECT_FALSE(listenerOpenBehindTheBox);
+    expectIdleLink();
+}
+
+TEST_F(LinkTest, KeysTypedWhileThePeerReadsNothingArriveInOrderOnceItReads) {
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    // Small buffers on both sides; not so small that the peer's window stays shut
+    // below one segment, which would leave the rest to TCP's slow window probes.
+    int small = 16384;
+    setsockopt(static_cast<SOCKET>(serverSocket), SOL_SOCKET, SO_SNDBUF,
+               reinterpret_cast<const char*>(&small), sizeof small);
+    setsockopt(peer, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    // Far more than the buffers hold: typing goes on until the queue is full, and the
+    // keys beyond it are not taken.
+    std::string typed = randomBytes(TYPED_QUEUE_SIZE + 100000, 23);
+    bool queued = false;
+    for (char c : typed) {
+        SendMessageA(mainWindow, WM_CHAR, static_cast<unsigned char>(c), 1);
+        queued = queued || typedBytesWaiting() > 0;
+    }
+    EXPECT_TRUE(queued) << "the socket never refused a byte: the test proves nothing";
+    EXPECT_EQ(typedBytesWaiting(), TYPED_QUEUE_SIZE);
+    std::string got;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
+        std::string more = receiveBytes(peer, typed.size(), 300);
+        got += more;
+        if (more.empty() && typedBytesWaiting() == 0) break;
+    }
+    EXPECT_GE(got.size(), TYPED_QUEUE_SIZE);
+    EXPECT_LT(got.size(), typed.size());
+    EXPECT_TRUE(got == typed.substr(0, got.size())) << "typed bytes lost or out of order";
+    EXPECT_EQ(typedBytesWaiting(), 0u);
+    // Once everything went out, typing goes on as before.
+    SendMessageA(mainWindow, WM_CHAR, 'k', 1);
+    EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
+    closesocket(peer);
+}

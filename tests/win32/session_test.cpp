@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app_win32.h"
+#include "capture/recorder.h"
 #include "session/record.h"
 #include "session/session.h"
 #include "session/settings.h"
@@ -248,4 +249,75 @@ TEST_F(SessionFileTest, AnsweringNoSavesNothing) {
     EXPECT_EQ(dialogsSeen[0].caption, "Fin de session");
     EXPECT_EQ(GetFileAttributesA("ab"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA(" "), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(SessionFileTest, ADeviceIsNoSessionFileAndStartUpGoesOn) {
+    for (const char* device : {"COM1", "AUX", "NUL", "CON"}) {
+        SCOPED_TRACE(device);
+        clearDialogsSeen();
+        ASSERT_TRUE(createMainWindow(device));
+        ASSERT_EQ(dialogsSeen.size(), 1u);
+        ASSERT_EQ(dialogsSeen[0].texts.size(), 1u);
+        EXPECT_EQ(dialogsSeen[0].texts[0], "Probleme avec le fichier d'initialisation!! ");
+        EXPECT_EQ(windowText(mainWindow), "Dazirar OrU");
+        EXPECT_TRUE(sessionUnnamed);
+        destroyMainWindow();
+    }
+}
+
+TEST_F(SessionFileTest, ARelativeSessionIsWrittenWhereItWasReadWhateverTheCurrentFolder) {
+    std::string path = file("relative.sip");
+    ASSERT_TRUE(writeWholeFile(path, RECORD_24));
+    char before[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof before, before);
+    std::string folder = path.substr(0, path.rfind('\\'));
+    std::string name = path.substr(path.rfind('\\') + 1);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    bool started = createMainWindow(name.c_str());
+    // As a chooser without OFN_NOCHANGEDIR leaves it after a file is chosen elsewhere.
+    SetCurrentDirectoryA(before);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(windowText(mainWindow), "Dazirar OrU :  " + name.substr(0, name.find('.')));
+    EXPECT_STREQ(sessionPath, path.c_str());
+    serverPort = 9000;
+    copyTextField(serverAddress, sizeof serverAddress, "0.0.0.0");
+    copyTextField(capturePath, sizeof capturePath, "C:\\capture.txt");
+    autoWrap = false;
+    closeMainWindow();
+    EXPECT_TRUE(dialogsSeen.empty());
+    EXPECT_EQ(readWholeFile(path), RECORD_27);
+    EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES) << "written elsewhere";
+}
+
+TEST_F(SessionFileTest, TheEndOfTheWindowsSessionSavesALoadedSessionAndClosesTheCapture) {
+    std::string path = file("ending.sip");
+    std::string capture = file("ending-capture.txt");
+    ASSERT_TRUE(writeWholeFile(path, RECORD_24));
+    ASSERT_TRUE(createMainWindow(path.c_str()));
+    ASSERT_TRUE(startCaptureOn(capture));
+    serverPort = 9000;
+    copyTextField(serverAddress, sizeof serverAddress, "0.0.0.0");
+    copyTextField(capturePath, sizeof capturePath, "C:\\capture.txt");
+    autoWrap = false;
+    // A session that goes on after all changes nothing.
+    EXPECT_EQ(SendMessageA(mainWindow, WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageA(mainWindow, WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(readWholeFile(path), RECORD_24);
+    EXPECT_EQ(captureMode, CAPTURE_RECORDING);
+    SendMessageA(mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(readWholeFile(path), RECORD_27);
+    EXPECT_EQ(captureMode, CAPTURE_OFF);
+    HANDLE other = CreateFileA(capture.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(other, INVALID_HANDLE_VALUE) << "the capture file is still held";
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    EXPECT_EQ(dialogsSeen.size(), 1u) << "only the capture dialog was expected";
+    destroyMainWindow();
+
+    // An unnamed session is not saved, and nothing is asked.
+    clearDialogsSeen();
+    ASSERT_TRUE(createMainWindow(""));
+    EXPECT_EQ(SendMessageA(mainWindow, WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageA(mainWindow, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(dialogsSeen.empty());
 }

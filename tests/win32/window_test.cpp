@@ -297,10 +297,10 @@ TEST_F(MainWindowTest, PaintDrawsFramePanelAndRows) {
 
 namespace {
 
-// The text area's pixels as the window shows them now, read back with GDI.
-std::vector<DWORD> textAreaPixels() {
-    const int width = textRect.right - textRect.left;
-    const int height = textRect.bottom - textRect.top;
+// A rectangle of the client area as the window shows it now, read back with GDI.
+std::vector<DWORD> windowPixels(const RECT& area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
     BITMAPINFO info;
     ZeroMemory(&info, sizeof info);
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -314,7 +314,7 @@ std::vector<DWORD> textAreaPixels() {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, window, textRect.left, textRect.top, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, window, area.left, area.top, SRCCOPY);
     GdiFlush();
     const DWORD* first = static_cast<const DWORD*>(bits);
     std::vector<DWORD> pixels;
@@ -324,6 +324,25 @@ std::vector<DWORD> textAreaPixels() {
     DeleteDC(memory);
     ReleaseDC(mainWindow, window);
     return pixels;
+}
+
+std::vector<DWORD> textAreaPixels() {
+    RECT area = {textRect.left, textRect.top, textRect.right, textRect.bottom};
+    return windowPixels(area);
+}
+
+// Pixels that differ, with where the first one is, for a failure message.
+std::string differences(const std::vector<DWORD>& a, const std::vector<DWORD>& b, int width) {
+    if (a.size() != b.size() || a.empty()) return "sizes " + std::to_string(a.size()) + " and " +
+                                                  std::to_string(b.size());
+    size_t differing = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && differing++ == 0) first = i;
+    }
+    if (differing == 0) return "";
+    return std::to_string(differing) + " pixels, the first at x " + std::to_string(first % width) +
+           ", y " + std::to_string(first / width);
 }
 
 void repaintTextArea() {
@@ -689,4 +708,27 @@ TEST(MainWindowWithoutMemory, GridFailureIsToldAndTheWindowStillWorks) {
     EXPECT_TRUE(IsWindow(mainWindow));
     destroyMainWindow();
     EXPECT_EQ(dialogsStuck, 0);
+}
+
+TEST_F(MainWindowTest, AfterAShrinkOrAGrowTheWindowLooksAsAFreshPaintDrawsIt) {
+    HideCaret(mainWindow);
+    for (int i = 0; i < 40; ++i) {
+        std::string line = "row " + std::to_string(i) + std::string(60, static_cast<char>('A' + i % 26)) + "\r\n";
+        putTerminalBytes(reinterpret_cast<const unsigned char*>(line.data()), line.size());
+    }
+    Point smallest = minimumTrackSize();
+    const POINT sizes[] = {{smallest.x, smallest.y}, {1000, 760}, {smallest.x + 3, smallest.y + 5}};
+    for (const POINT& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.x) + " by " + std::to_string(size.y));
+        resizeWindow(size.x, size.y);
+        UpdateWindow(mainWindow);
+        UpdateWindow(statusBar);
+        RECT client = clientRect();
+        std::vector<DWORD> shown = windowPixels(client);
+        RedrawWindow(mainWindow, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        std::vector<DWORD> fresh = windowPixels(client);
+        EXPECT_EQ(differences(shown, fresh, client.right), "") << "left by the old layout";
+    }
+    ShowCaret(mainWindow);
 }
