@@ -65,6 +65,19 @@ TEST_F(CaptureTest, OpenFailureTellsTheUserAndLeavesEverythingAsItWas) {
     EXPECT_EQ(NO_FILE, captureFile);
     received("a");
     EXPECT_EQ(3u, fake.trace.size());
+
+    // A file that opens but cannot be positioned at its end is closed unwritten.
+    fake.trace.clear();
+    fake.unwritable.clear();
+    fake.moveToEndFails = true;
+    fake.dialogResults.push_back(0);
+    startCapture();
+    EXPECT_EQ(Lines({"dialog 200", "openWrite C:\\logs\\cap.txt -> 3", "moveToEnd 3 -> fail",
+                     "close file 3", "errorBox Probleme avec le fichier !! |erreur"}),
+              fake.trace);
+    EXPECT_EQ(CAPTURE_OFF, captureMode);
+    EXPECT_EQ(NO_FILE, captureFile);
+    EXPECT_TRUE(fake.openFiles.empty());
 }
 
 TEST_F(CaptureTest, StartAppendsToTheExistingFileAndAttachesTheDropDown) {
