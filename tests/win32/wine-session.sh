@@ -3,7 +3,8 @@
 # and one wineserver kept alive between the tests, so that each test process starts
 # in a fraction of a second instead of booting Wine again.
 #
-#   wine-session.sh start DIR EXE  start the display (unless DISPLAY is set) and the
+#   wine-session.sh start DIR EXE  start the display (unless DISPLAY is set; large
+#                                  enough for the window at 200%) and the
 #                                  wineserver of $WINEPREFIX, note them in DIR, and
 #                                  boot the prefix and its desktop by running one
 #                                  window test of EXE
@@ -46,7 +47,7 @@ start)
   else
     fdfile="$dir/displayfd"
     : > "$fdfile"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 &
     echo $! > "$dir/xvfb.pid"
     waited=0
     while [ ! -s "$fdfile" ] && [ $waited -lt 300 ]; do sleep 0.1; waited=$((waited + 1)); done
