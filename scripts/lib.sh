@@ -32,12 +32,13 @@ oru_install_packages() {
 
 # Starts Xvfb on a free display when there is no display; sets DISPLAY and
 # ORU_XVFB_PID. The caller ends it with oru_stop_xvfb.
+# The screen is large enough for the window at 200% (about 1700 by 1150).
 ORU_XVFB_PID=""
 oru_start_xvfb_if_needed() {
   [ -n "${DISPLAY:-}" ] && return 0
   local fdfile
   fdfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
   ORU_XVFB_PID=$!
   local waited=0
   while [ ! -s "$fdfile" ] && [ $waited -lt 300 ]; do sleep 0.1; waited=$((waited + 1)); done

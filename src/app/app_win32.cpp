@@ -28,6 +28,7 @@ void traceShutdown(const char* step) {
 
 void onCreate(HWND window) {
     windowInCreation = window;
+    setLayoutDpi(windowDpi(window));
     measureTerminalFont(window);
     RECT client;
     GetClientRect(window, &client);
@@ -95,12 +96,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_KILLFOCUS: onTerminalFocus(window, false); return 0;
     case WM_PAINT: paintTerminal(window); return 0;
     case WM_GETMINMAXINFO: {
-        Point size = minimumTrackSize();
+        Point size = minimumTrackSize(windowFrameSize(window));
         MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize.x = size.x;
         info->ptMinTrackSize.y = size.y;
         return 0;
     }
+    case WM_DPICHANGED:
+        onTerminalDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_CHAR: sendTypedChar(static_cast<int>(wParam)); return 0;
     case WM_KEYDOWN: return 0;
     case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
@@ -155,6 +159,7 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
     statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 bar.x, bar.y, bar.width, bar.height, mainWindow, nullptr,
                                 instance, nullptr);
+    fitWindowToScale(mainWindow);
 
     applyCommandLine(commandLine);
     ShowWindow(mainWindow, showCommand);

@@ -4,14 +4,14 @@
 
 #include <windows.h>
 
+#include "terminal/layout.h"
+
 const UINT WM_SOCKET_NOTIFY = WM_USER;     // socket events of the listening or connected socket
 const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
 // The one timer of the main window: a read put off while input or painting waited.
 const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
 const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
 const char MAIN_WINDOW_CLASS[] = "App";
-const int MAIN_WINDOW_WIDTH = 845;
-const int MAIN_WINDOW_HEIGHT = 570;
 
 extern HINSTANCE appInstance;
 extern HWND mainWindow;
@@ -43,5 +43,17 @@ void onTerminalSize(HWND window, int clientWidth, int clientHeight);
 void onTerminalFocus(HWND window, bool gained);
 void paintTerminal(HWND window);
 void destroyTerminalCaret();
+// The window's DPI: the monitor's where Windows tells it per window, else the
+// system's.
+int windowDpi(HWND window);
+// What the window's frame, caption and menu add to its client area at layoutDpi.
+Point windowFrameSize(HWND window);
+// Once the status bar exists: the layout takes the bar's real height and the
+// window takes the size its scale asks for.
+void fitWindowToScale(HWND window);
+// The window's DPI changed (WM_DPICHANGED): the font is measured again, the window
+// moved to the suggested rectangle, the layout redone and the caret made anew; the
+// grid keeps its cells and cursor.
+void onTerminalDpiChanged(HWND window, int dpi, const RECT& suggested);
 
 #endif

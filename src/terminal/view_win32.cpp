@@ -17,7 +17,7 @@ bool caretOwned = false;
 
 void fillTerminalFont() {
     ZeroMemory(&terminalFont, sizeof terminalFont);
-    terminalFont.lfHeight = 18;
+    terminalFont.lfHeight = terminalFontHeight();
     terminalFont.lfWeight = FW_NORMAL;
     terminalFont.lfPitchAndFamily = FIXED_PITCH | FF_DONTCARE;
     lstrcpyA(terminalFont.lfFaceName, "Terminal");
@@ -34,8 +34,8 @@ void placeCaret(Point p) {
 
 void drawFrame(HDC dc) {
     TerminalFrame frame = terminalFrame();
-    HPEN white = CreatePen(PS_SOLID, 2, RGB(255, 255, 255));
-    HPEN shadow = CreatePen(PS_SOLID, 2, GetSysColor(COLOR_BTNSHADOW));
+    HPEN white = CreatePen(PS_SOLID, framePenWidth(), RGB(255, 255, 255));
+    HPEN shadow = CreatePen(PS_SOLID, framePenWidth(), GetSysColor(COLOR_BTNSHADOW));
     HGDIOBJ previousPen = SelectObject(dc, white);
     MoveToEx(dc, frame.start.x, frame.start.y, nullptr);
     LineTo(dc, frame.topLeft.x, frame.topLeft.y);
@@ -75,7 +75,92 @@ void drawRows(HDC dc) {
     SelectObject(dc, previousFont);
 }
 
+typedef UINT(WINAPI* DpiForWindowCall)(HWND window);
+typedef BOOL(WINAPI* AdjustForDpiCall)(RECT* rect, DWORD style, BOOL menu, DWORD exStyle,
+                                       UINT dpi);
+
+typedef void (*AnyCall)();
+
+// A user32 function that only newer Windows have, looked up when needed so that
+// the program still starts where it is missing; null there.
+AnyCall newerUser32Call(const char* name) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    FARPROC found = user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+    return reinterpret_cast<AnyCall>(found);
+}
+
+// The status bar sizes itself from its font: the layout takes the height it has.
+// True when that changed the layout's figure.
+bool takeStatusBarHeight() {
+    if (statusBar == nullptr) return false;
+    RECT bar;
+    GetWindowRect(statusBar, &bar);
+    const int before = statusBarHeight;
+    setStatusBarHeight(bar.bottom - bar.top);
+    return statusBarHeight != before;
+}
+
+void relayoutClientArea(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    onTerminalSize(window, client.right, client.bottom);
+}
+
 }  // namespace
+
+int windowDpi(HWND window) {
+    // Windows 10 (1607): the DPI of this window. Before it, the system DPI, which a
+    // process that declares itself DPI-aware gets from the screen.
+    DpiForWindowCall dpiForWindow =
+        reinterpret_cast<DpiForWindowCall>(newerUser32Call("GetDpiForWindow"));
+    const UINT dpi = dpiForWindow != nullptr ? dpiForWindow(window) : 0;
+    if (dpi != 0) return static_cast<int>(dpi);
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return systemDpi > 0 ? systemDpi : DEFAULT_DPI;
+}
+
+Point windowFrameSize(HWND window) {
+    RECT r = {0, 0, 0, 0};
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE));
+    const BOOL menu = GetMenu(window) != nullptr;
+    AdjustForDpiCall adjustForDpi =
+        reinterpret_cast<AdjustForDpiCall>(newerUser32Call("AdjustWindowRectExForDpi"));
+    if (adjustForDpi != nullptr) {
+        adjustForDpi(&r, style, menu, exStyle, static_cast<UINT>(layoutDpi));
+    } else {
+        AdjustWindowRectEx(&r, style, menu, exStyle);
+    }
+    return Point{r.right - r.left, r.bottom - r.top};
+}
+
+void fitWindowToScale(HWND window) {
+    if (takeStatusBarHeight()) relayoutClientArea(window);
+    const Point size = initialWindowSize(windowFrameSize(window));
+    RECT frame;
+    GetWindowRect(window, &frame);
+    if (size.x != frame.right - frame.left || size.y != frame.bottom - frame.top) {
+        SetWindowPos(window, nullptr, 0, 0, size.x, size.y,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void onTerminalDpiChanged(HWND window, int dpi, const RECT& suggested) {
+    setLayoutDpi(dpi);
+    measureTerminalFont(window);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    takeStatusBarHeight();
+    relayoutClientArea(window);  // also when the window kept its size
+    if (caretOwned) {
+        destroyTerminalCaret();
+        onTerminalFocus(window, true);
+    }
+    // The frame and the text area moved: the old ones are erased.
+    InvalidateRect(window, nullptr, TRUE);
+}
 
 void measureTerminalFont(HWND window) {
     HDC dc = GetDC(window);

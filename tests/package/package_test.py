@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The zips for Windows users, one for each build: each holds exactly the program and
 its guide; the guide is made from the README as it is now; the program carries the
-version set in CMake and names its architecture, imports only Windows' own DLLs and is
-built for the machine its zip is named for.
+version set in CMake and names its architecture, carries its manifest, imports only
+Windows' own DLLs and nothing that Windows 7 lacks, and is built for the machine its zip
+is named for.
 
     package_test.py --zip Z [--zip Z...] --version V --readme README.md
                     --guide-maker windows-guide.py
@@ -17,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 import zipfile
 
 ARGS = None
@@ -27,6 +29,49 @@ WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comd
 # and the binutils that read its programs.
 ARCHITECTURES = {"win32": (0x14C, 32, "i686-w64-mingw32-"),
                  "win64": (0x8664, 64, "x86_64-w64-mingw32-")}
+
+# The per-monitor DPI calls of Windows 8.1 and 10: imported, they would keep the
+# program from starting on Windows 7; the program looks them up when it runs.
+NEWER_DPI_CALLS = {"GetDpiForWindow", "GetDpiForSystem", "AdjustWindowRectExForDpi",
+                   "GetSystemMetricsForDpi", "SystemParametersInfoForDpi",
+                   "SetProcessDpiAwarenessContext", "SetThreadDpiAwarenessContext",
+                   "EnableNonClientDpiScaling", "GetDpiForMonitor", "SetProcessDpiAwareness"}
+RT_MANIFEST = 24
+SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",
+                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11"}
+
+
+def resource_id(data, at):
+    """A type or name field of a .res header: an ordinal, or a text."""
+    (first,) = struct.unpack_from("<H", data, at)
+    if first == 0xFFFF:
+        return struct.unpack_from("<H", data, at + 2)[0], at + 4
+    end = at
+    while struct.unpack_from("<H", data, end)[0] != 0:
+        end += 2
+    return data[at:end].decode("utf-16-le"), end + 2
+
+
+def resources(exe, binutils):
+    """(type, name, language, bytes) of every resource of the program."""
+    with tempfile.NamedTemporaryFile(suffix=".res") as res:
+        subprocess.run([binutils + "windres", "-i", exe, "-O", "res", "-o", res.name],
+                       check=True)
+        data = res.read()
+    found = []
+    at = 0
+    while at + 8 <= len(data):
+        size, header = struct.unpack_from("<II", data, at)
+        kind, field = resource_id(data, at + 8)
+        name, field = resource_id(data, field)
+        field = (field + 3) & ~3
+        (language,) = struct.unpack_from("<H", data, field + 6)
+        if size > 0:
+            found.append((kind, name, language, data[at + header:at + header + size]))
+        at = (at + header + size + 3) & ~3
+    return found
 
 
 def pe_machine(path):
@@ -88,6 +133,38 @@ class ZipChecks:
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
         self.assertIn("ws2_32.dll", dlls)
         self.assertEqual(dlls - WINDOWS_DLLS, set())
+
+    def test_the_program_imports_nothing_that_windows_7_lacks(self):
+        dump = subprocess.run([self.binutils + "objdump", "-p", self.exe], check=True,
+                              capture_output=True, text=True).stdout
+        imported = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", dump, re.MULTILINE))
+        self.assertIn("CreateWindowExA", imported)
+        self.assertEqual(imported & NEWER_DPI_CALLS, set())
+
+    def test_the_program_declares_its_dpi_awareness_in_its_manifest(self):
+        manifests = [r for r in resources(self.exe, self.binutils) if r[0] == RT_MANIFEST]
+        self.assertEqual([(kind, name) for kind, name, _, _ in manifests], [(RT_MANIFEST, 1)])
+        root = ElementTree.fromstring(manifests[0][3])
+        asm1 = "{urn:schemas-microsoft-com:asm.v1}"
+        settings = root.find("{urn:schemas-microsoft-com:asm.v3}application/"
+                             "{urn:schemas-microsoft-com:asm.v3}windowsSettings")
+        self.assertIsNotNone(settings, "no windowsSettings")
+        aware = settings.find("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+        awareness = settings.find(
+            "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness")
+        self.assertIsNotNone(aware, "no dpiAware for Windows 7 to 10 before 1607")
+        self.assertEqual(aware.text.strip().lower(), "true/pm")
+        self.assertIsNotNone(awareness, "no dpiAwareness for Windows 10 from 1607 on")
+        modes = [mode.strip().lower() for mode in awareness.text.split(",")]
+        self.assertEqual(modes, ["permonitorv2", "permonitor"])
+        compatibility = root.find("{urn:schemas-microsoft-com:compatibility.v1}compatibility/"
+                                  "{urn:schemas-microsoft-com:compatibility.v1}application")
+        self.assertIsNotNone(compatibility, "no supportedOS entries")
+        ids = {os.get("Id").lower() for os in compatibility.findall(
+            "{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}
+        self.assertEqual(ids, set(SUPPORTED_OS))
+        # No visual styles: the controls keep their classic look.
+        self.assertIsNone(root.find(asm1 + "dependency"))
 
     def test_the_program_carries_the_version_and_names_its_architecture(self):
         rc = subprocess.run([self.binutils + "windres", "-i", self.exe, "-O", "rc"],

@@ -300,6 +300,7 @@ void resetAll() {
     cursorRow = 0;
     cursorCol = 0;
 
+    setLayoutDpi(DEFAULT_DPI);
     cellWidth = 0;
     cellHeight = 0;
     textRect = TextRect{0, 0, 0, 0};

@@ -51,11 +51,11 @@ TEST_F(LayoutTest, WorkedExampleCell10By18Client829By511) {
     EXPECT_EQ(491, bar.y);
     EXPECT_EQ(829, bar.width);
     EXPECT_EQ(20, bar.height);
-    expectPoint(824, 540, minimumTrackSize());
+    expectPoint(824, 540, minimumTrackSize(Point{16, 59}));
 }
 
 TEST_F(LayoutTest, MinimumSizeBeforeTheFontIsMeasured) {
-    expectPoint(24, 90, minimumTrackSize());
+    expectPoint(24, 90, minimumTrackSize(Point{16, 59}));
 }
 
 TEST_F(LayoutTest, ResizingMovesTheTextAreaWithTheBottomEdgeOnly) {
@@ -91,6 +91,57 @@ TEST_F(LayoutTest, ResizingMovesTheTextAreaWithTheBottomEdgeOnly) {
     relayoutTextArea(511);
     expectRect(10, 31, 800, 481, textRect);
     expectPoint(60, 67, cursorCaretPosition());
+}
+
+// 200%, with the cell and the status bar that Wine gives there: every figure is
+// doubled, the grid keeps its 79 columns though the cell is narrower than twice 10.
+TEST_F(LayoutTest, EveryFigureFollowsTheDpiRoundedAsMulDiv) {
+    // MulDiv's rounding: to the nearest, halves away from zero (125% makes halves).
+    EXPECT_EQ(23, scaleToDpi(18, 120));
+    EXPECT_EQ(13, scaleToDpi(10, 120));
+    EXPECT_EQ(3, scaleToDpi(2, 120));
+    EXPECT_EQ(-13, scaleToDpi(-10, 120));
+    EXPECT_EQ(1268, scaleToDpi(845, 144));
+
+    setLayoutDpi(192);
+    EXPECT_EQ(36, terminalFontHeight());
+    EXPECT_EQ(4, framePenWidth());
+    EXPECT_EQ(40, statusBarHeight) << "the scaled 20 until the bar tells its height";
+    setStatusBarHeight(38);
+    setCellSize(19, 37);
+    layoutTextArea(1056);
+    createScreenGrid();
+    expectRect(20, 71, 1530, 996, textRect);  // 60 above the client bottom
+    EXPECT_EQ(79, gridColumns);
+    EXPECT_EQ(25, gridRows);
+    TerminalFrame f = terminalFrame();
+    expectPoint(0, 1016, f.start);  // its 4-pixel pen ends on the bar's top, 1018
+    expectPoint(0, 51, f.topLeft);
+    expectPoint(1554, 51, f.topRight);
+    expectPoint(1554, 1016, f.bottomRight);
+    expectRect(14, 65, 1536, 1002, f.panel);
+    expectPoint(39, 108, cellPosition(1, 1));
+    Placement bar = statusBarPlacement(1680, 1056);
+    EXPECT_EQ(1018, bar.y);
+    EXPECT_EQ(38, bar.height);
+
+    // The client area that shows it all: 1554 + 2 wide, 20 + 2 + 25 x 37 + 60 high.
+    expectPoint(1556, 1007, textAreaClientSize());
+    expectPoint(1690, 1140, initialWindowSize(Point{10, 84}));  // 845 x 570 doubled
+    expectPoint(1566, 1091, minimumTrackSize(Point{10, 84}));
+
+    // A taller bar lifts the text: the bar covers neither the last row nor more than
+    // the lower half of the frame's bottom line; the window grows to hold it.
+    setStatusBarHeight(50);
+    relayoutTextArea(1056);
+    EXPECT_EQ(986, textRect.bottom);
+    EXPECT_EQ(1006, terminalFrame().start.y);
+    expectPoint(1690, 1217, initialWindowSize(Point{10, 200}));
+
+    // At 96 DPI the bar keeps its 20 pixels, whatever its own height.
+    setLayoutDpi(96);
+    setStatusBarHeight(38);
+    EXPECT_EQ(20, statusBarHeight);
 }
 
 }  // namespace

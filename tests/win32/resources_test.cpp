@@ -247,14 +247,16 @@ TEST(Resources, TemplatesOfThisTestProgram) {
     for (const DialogExpected& dialog : expectedDialogs()) checkDialogTemplate(self, dialog);
 }
 
-TEST(Resources, TheProgramHoldsExactlyTheMenuTheThreeDialogsAndItsVersion) {
+TEST(Resources, TheProgramHoldsExactlyTheMenuTheThreeDialogsItsVersionAndItsManifest) {
     std::string path = programPath();
     HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr) << path << " error " << GetLastError();
     std::vector<std::string> types = resourceTypes(program);
-    const std::vector<std::string> expectedTypes = {"#4", "#5", "#16"};  // menu, dialog, version
+    // menu, dialog, version, manifest
+    const std::vector<std::string> expectedTypes = {"#4", "#5", "#16", "#24"};
     EXPECT_EQ(types, expectedTypes);
     EXPECT_EQ(resourceNames(program, RT_VERSION), std::vector<std::string>{"#1"});
+    EXPECT_EQ(resourceNames(program, RT_MANIFEST), std::vector<std::string>{"#1"});
     EXPECT_EQ(resourceNames(program, RT_MENU), std::vector<std::string>{"#500"});
     const std::vector<std::string> dialogs = {"#100", "#200", "#300"};
     EXPECT_EQ(resourceNames(program, RT_DIALOG), dialogs);
@@ -263,7 +265,7 @@ TEST(Resources, TheProgramHoldsExactlyTheMenuTheThreeDialogsAndItsVersion) {
     for (int id : {IDD_PROPERTIES, IDD_CAPTURE, IDD_ABOUT}) {
         EXPECT_EQ(resourceLanguages(program, RT_DIALOG, id), english) << id;
     }
-    for (LPCSTR absent : {RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING,
+    for (LPCSTR absent : {RT_ICON, RT_GROUP_ICON, RT_STRING,
                           RT_ACCELERATOR, RT_BITMAP, RT_CURSOR}) {
         EXPECT_TRUE(resourceNames(program, absent).empty())
             << "resource type " << reinterpret_cast<UINT_PTR>(absent);

@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -351,22 +352,21 @@ void repaintTextArea() {
     UpdateWindow(mainWindow);
 }
 
-}  // namespace
+// A chunk of received bytes, drawn as the receive path draws it.
+struct ChunkCase {
+    const char* what;
+    bool wrap;
+    std::string bytes;
+};
 
-TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
-    HideCaret(mainWindow);  // a caret that the window may own would be read as dark cells
+std::vector<ChunkCase> chunkCases() {
     // Every byte value on screen first: glyphs that the font borrows from other
     // fonts then stand beside the cells that the later chunks change.
     std::string everyByte;
     for (int b = 0; b < 256; ++b) everyByte += static_cast<char>(b);
-    struct Case {
-        const char* what;
-        bool wrap;
-        std::string bytes;
-    };
     std::string lines;
     for (int i = 0; i < 40; ++i) lines += "line " + std::to_string(i) + "\t|\xE9\x80\x81\x9D\x01\r\n";
-    const Case cases[] = {
+    return {
         {"every byte, wrapped", true, everyByte + everyByte},
         {"a few cells, no scroll", false, std::string("\r\n\n\x81x\tAB\x08\x08" "ab\x0b\x7f\0", 15)},
         {"a tail overwritten in the last column", false, "\r" + std::string(100, '\x9D') + "end"},
@@ -376,24 +376,38 @@ TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
         {"random bytes, wrap off", false, randomBytes(20000, 1)},
         {"random bytes, wrap on", true, randomBytes(20000, 2)},
     };
-    for (const Case& c : cases) {
+}
+
+// Applies the chunk to the grid and counts the text area's pixels that a full
+// repaint then changes; `first` gets the offset of the first. Every pixel counts
+// as differing when the text area cannot be read.
+size_t pixelsAChunkDrawsWrong(const ChunkCase& chunk, size_t* first) {
+    repaintTextArea();
+    autoWrap = chunk.wrap;
+    putTerminalBytes(reinterpret_cast<const unsigned char*>(chunk.bytes.data()), chunk.bytes.size());
+    std::vector<DWORD> afterChunk = textAreaPixels();
+    repaintTextArea();
+    std::vector<DWORD> repainted = textAreaPixels();
+    *first = 0;
+    if (afterChunk.empty() || afterChunk.size() != repainted.size()) return ~static_cast<size_t>(0);
+    size_t differing = 0;
+    for (size_t i = 0; i < afterChunk.size(); ++i) {
+        if (afterChunk[i] != repainted[i] && differing++ == 0) *first = i;
+    }
+    return differing;
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
+    HideCaret(mainWindow);  // a caret that the window may own would be read as dark cells
+    for (const ChunkCase& c : chunkCases()) {
         SCOPED_TRACE(c.what);
-        repaintTextArea();
-        autoWrap = c.wrap;
-        putTerminalBytes(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
-        std::vector<DWORD> afterChunk = textAreaPixels();
-        repaintTextArea();
-        std::vector<DWORD> repainted = textAreaPixels();
-        ASSERT_EQ(afterChunk.size(), repainted.size());
-        ASSERT_FALSE(afterChunk.empty());
-        size_t differing = 0;
-        size_t firstDifference = afterChunk.size();
-        for (size_t i = 0; i < afterChunk.size(); ++i) {
-            if (afterChunk[i] != repainted[i] && differing++ == 0) firstDifference = i;
-        }
+        size_t first = 0;
+        size_t differing = pixelsAChunkDrawsWrong(c, &first);
         const int width = textRect.right - textRect.left;
-        EXPECT_EQ(differing, 0u) << "first at x " << firstDifference % width << ", y "
-                                 << firstDifference / width << " of the text area";
+        EXPECT_EQ(differing, 0u) << "first at x " << first % width << ", y " << first / width
+                                 << " of the text area";
     }
     ShowCaret(mainWindow);
 }
@@ -716,7 +730,7 @@ TEST_F(MainWindowTest, AfterAShrinkOrAGrowTheWindowLooksAsAFreshPaintDrawsIt) {
         std::string line = "row " + std::to_string(i) + std::string(60, static_cast<char>('A' + i % 26)) + "\r\n";
         putTerminalBytes(reinterpret_cast<const unsigned char*>(line.data()), line.size());
     }
-    Point smallest = minimumTrackSize();
+    Point smallest = minimumTrackSize(windowFrameSize(mainWindow));
     const POINT sizes[] = {{smallest.x, smallest.y}, {1000, 760}, {smallest.x + 3, smallest.y + 5}};
     for (const POINT& size : sizes) {
         SCOPED_TRACE(std::to_string(size.x) + " by " + std::to_string(size.y));
@@ -731,4 +745,235 @@ TEST_F(MainWindowTest, AfterAShrinkOrAGrowTheWindowLooksAsAFreshPaintDrawsIt) {
         EXPECT_EQ(differences(shown, fresh, client.right), "") << "left by the old layout";
     }
     ShowCaret(mainWindow);
+}
+
+// ---- the window at other display scales ------------------------------------------
+
+namespace {
+
+// Where a frame line's pen of width `pen` ends after the line's own coordinate.
+int penAfter(int pen) {
+    return pen - pen / 2;
+}
+
+// What a user must see in the window as it is now: the whole frame and all 25 rows
+// in the client area, above the status bar, which spans the client bottom at its
+// own height. Adds what is wrong to `problems`.
+void checkFrameAndRowsFit(const std::string& when, std::vector<std::string>* problems) {
+    const RECT client = clientRect();
+    const RECT bar = statusBarRect();
+    const TerminalFrame frame = terminalFrame();
+    const int pen = framePenWidth();
+    const int midX = (textRect.left + textRect.right) / 2;
+    const int midY = (textRect.top + textRect.bottom) / 2;
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+    struct Check {
+        bool holds;
+        const char* what;
+    };
+    const Check checks[] = {
+        {bar.left == 0 && bar.right == client.right && bar.bottom == client.bottom,
+         "the status bar does not span the client bottom"},
+        {bar.top == client.bottom - statusBarHeight, "the layout has not the status bar's height"},
+        {frame.start.x >= 0, "the frame's left line is off the client area"},
+        {frame.topLeft.y - pen / 2 >= 0, "the frame's top line is off the client area"},
+        {frame.topRight.x + penAfter(pen) <= client.right, "the frame's right line is cut"},
+        {frame.start.y + penAfter(pen) <= bar.top, "the status bar covers the frame's bottom line"},
+        {gridRows == GRID_ROWS_SHOWN && textRect.bottom - textRect.top == gridRows * cellHeight,
+         "the text area does not hold 25 rows"},
+        {textRect.top >= 0 && cellPosition(gridRows - 1, 0).y + cellHeight <= bar.top,
+         "a row is off the client area or under the status bar"},
+        {textRect.left + gridColumns * cellWidth <= textRect.right && textRect.right <= client.right,
+         "the text area does not hold the grid's columns"},
+        {pixelAt(midX, frame.topLeft.y) == RGB(255, 255, 255), "no white top line where the frame is"},
+        {pixelAt(frame.topRight.x, midY) == shadow, "no shadow line on the right where the frame is"},
+        {pixelAt(midX, frame.start.y + penAfter(pen) - 1) == shadow,
+         "the frame's bottom line does not show whole"},
+    };
+    for (const Check& check : checks) {
+        if (!check.holds) problems->push_back(when + ": " + check.what);
+    }
+}
+
+// The cell measured at `dpi` against the cell of the 96-DPI font scaled to it: equal
+// within one pixel in each direction.
+bool cellIsTheScaledCell(int dpi) {
+    TEXTMETRICA at96 = terminalFontMetrics();
+    return std::abs(cellWidth * 96 - at96.tmAveCharWidth * dpi) <= 96 &&
+           std::abs(cellHeight * 96 - at96.tmHeight * dpi) <= 96;
+}
+
+std::string sizeText(int width, int height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+std::string sizeText(const RECT& r) {
+    return sizeText(r.right - r.left, r.bottom - r.top);
+}
+
+DWORD WINAPI endAHungCheck(LPVOID) {
+    Sleep(60000);
+    std::fprintf(stderr, "the checks did not end within 60 s\n");
+    std::fflush(stderr);
+    ExitProcess(99);
+}
+
+// Runs in a process that Wine started at `dpi`: the program's window at that scale,
+// at its default size and at its minimum size, with the chunks' drawing compared to
+// full repaints. Ends the process with the number of problems found, told on stderr.
+void checkTheWindowAtThisScaleAndExit(int dpi) {
+    // A watchdog, so that a hung check cannot keep the display scale changed.
+    CreateThread(nullptr, 0, endAHungCheck, nullptr, 0, nullptr);
+    std::vector<std::string> problems;
+    if (!createMainWindow("")) {
+        std::fprintf(stderr, "no main window\n");
+        ExitProcess(98);
+    }
+    HideCaret(mainWindow);  // the solid caret would read as dark cells
+    if (windowDpi(mainWindow) != dpi || layoutDpi != dpi) {
+        problems.push_back("the window runs at " + std::to_string(windowDpi(mainWindow)) +
+                           " DPI, its layout at " + std::to_string(layoutDpi));
+    }
+    const TEXTMETRICA at96 = terminalFontMetrics();
+    if (!cellIsTheScaledCell(dpi)) {
+        problems.push_back("the cell " + sizeText(cellWidth, cellHeight) + " is not the 96-DPI cell " +
+                           sizeText(at96.tmAveCharWidth, at96.tmHeight) + " scaled");
+    }
+    if (gridColumns != (80 * at96.tmAveCharWidth - 10) / at96.tmAveCharWidth) {
+        problems.push_back("the grid has " + std::to_string(gridColumns) + " columns");
+    }
+    RECT window;
+    GetWindowRect(mainWindow, &window);
+    if (window.right > GetSystemMetrics(SM_CXSCREEN) || window.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+        problems.push_back("the display is too small to read the window back: " +
+                           sizeText(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)));
+    }
+    checkFrameAndRowsFit("default window", &problems);
+    for (const ChunkCase& c : chunkCases()) {
+        size_t first = 0;
+        if (pixelsAChunkDrawsWrong(c, &first) != 0) {
+            problems.push_back(std::string("a chunk draws other pixels than a repaint: ") + c.what);
+        }
+    }
+    const RECT defaultClient = clientRect();
+    resizeWindow(200, 150);
+    RECT smallest;
+    GetWindowRect(mainWindow, &smallest);
+    if (smallest.bottom - smallest.top >= window.bottom - window.top) {
+        problems.push_back("the minimum size is the default size");
+    }
+    checkFrameAndRowsFit("minimum window", &problems);
+    std::printf("[ measured ] %d DPI: cell %s (96 DPI: %s), window %s, client %s, status bar %d, "
+                "minimum window %s\n", dpi, sizeText(cellWidth, cellHeight).c_str(),
+                sizeText(at96.tmAveCharWidth, at96.tmHeight).c_str(), sizeText(window).c_str(),
+                sizeText(defaultClient).c_str(), statusBarHeight, sizeText(smallest).c_str());
+    std::fflush(stdout);
+    destroyMainWindow();
+    for (const std::string& problem : problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    std::fflush(stderr);
+    ExitProcess(static_cast<UINT>(problems.size()));
+}
+
+const char DESKTOP_KEY[] = "Control Panel\\Desktop";
+
+// The display scale, which Wine reads when a process starts; 0 when it is not set.
+DWORD logPixels() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, DESKTOP_KEY, "LogPixels", RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS) {
+        return 0;
+    }
+    return value;
+}
+
+void setLogPixels(DWORD dpi) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, DESKTOP_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    if (dpi == 0) {
+        RegDeleteValueA(key, "LogPixels");
+    } else {
+        RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    }
+    RegCloseKey(key);
+}
+
+// Checks the window in a new process started at `dpi`, and puts the display scale
+// back whatever the checks found.
+void expectTheWindowWholeAt(int dpi) {
+    const DWORD before = logPixels();
+    // The child runs this test again up to here: it finds the scale already set.
+    if (before != static_cast<DWORD>(dpi)) setLogPixels(static_cast<DWORD>(dpi));
+    EXPECT_EXIT(checkTheWindowAtThisScaleAndExit(dpi), ::testing::ExitedWithCode(0), "");
+    setLogPixels(before);
+    EXPECT_EQ(logPixels(), before);
+}
+
+}  // namespace
+
+TEST(DisplayScale, TheWindowIsWholeAt144Dpi) {
+    expectTheWindowWholeAt(144);
+}
+
+TEST(DisplayScale, TheWindowIsWholeAt192Dpi) {
+    expectTheWindowWholeAt(192);
+}
+
+// Moved to a monitor at 200% and back: the window takes the suggested rectangle, the
+// font and caret follow, the grid keeps its cells and cursor, and back at 100%
+// everything stands where it stood.
+TEST_F(MainWindowTest, ADpiChangeRescalesTheWindowAndKeepsTheGrid) {
+    ASSERT_TRUE(takeFocus());
+    sendTerminalChar('q');
+    sendTerminalChar(10);
+    sendTerminalChar('z');
+    ASSERT_EQ(cursorRow, 1);
+    ASSERT_EQ(cursorCol, 2);
+    const std::vector<unsigned char> cells(screenBuffer, screenBuffer + gridRows * gridColumns);
+    const int columns = gridColumns;
+    const int rows = gridRows;
+    const TextRect textBefore = textRect;
+    const Point cellBefore = {cellWidth, cellHeight};
+    RECT before;
+    GetWindowRect(mainWindow, &before);
+    RECT suggested = {before.left + 5, before.top + 7, before.left + 5 + 2 * (before.right - before.left),
+                      before.top + 7 + 2 * (before.bottom - before.top)};
+
+    EXPECT_EQ(SendMessageA(mainWindow, WM_DPICHANGED, MAKEWPARAM(192, 192),
+                           reinterpret_cast<LPARAM>(&suggested)), 0);
+    pumpPending();
+    EXPECT_EQ(layoutDpi, 192);
+    EXPECT_TRUE(cellIsTheScaledCell(192)) << cellWidth << " x " << cellHeight;
+    RECT moved;
+    GetWindowRect(mainWindow, &moved);
+    EXPECT_TRUE(EqualRect(&moved, &suggested)) << "the window is " << sizeText(moved) << " at "
+                                               << moved.left << ", " << moved.top;
+    EXPECT_EQ(gridColumns, columns);
+    EXPECT_EQ(gridRows, rows);
+    EXPECT_TRUE(std::equal(cells.begin(), cells.end(), screenBuffer)) << "the cells changed";
+    EXPECT_EQ(cursorRow, 1);
+    EXPECT_EQ(cursorCol, 2);
+    GUITHREADINFO caret = caretInfo();
+    EXPECT_EQ(caret.hwndCaret, mainWindow);
+    EXPECT_EQ(caret.rcCaret.right - caret.rcCaret.left, cellWidth) << "caret one new cell wide";
+    EXPECT_EQ(caret.rcCaret.bottom - caret.rcCaret.top, cellHeight) << "caret one new cell high";
+    EXPECT_EQ(caret.rcCaret.left, textOriginX + 2 * cellWidth);
+    EXPECT_EQ(caret.rcCaret.top, textOriginY + cellHeight);
+    std::vector<std::string> problems;
+    checkFrameAndRowsFit("at 192 DPI", &problems);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+
+    EXPECT_EQ(SendMessageA(mainWindow, WM_DPICHANGED, MAKEWPARAM(96, 96),
+                           reinterpret_cast<LPARAM>(&before)), 0);
+    pumpPending();
+    GetWindowRect(mainWindow, &moved);
+    EXPECT_TRUE(EqualRect(&moved, &before));
+    EXPECT_EQ(cellWidth, cellBefore.x);
+    EXPECT_EQ(cellHeight, cellBefore.y);
+    expectRectEqualsTextRect(RECT{textBefore.left, textBefore.top, textBefore.right, textBefore.bottom});
+    EXPECT_EQ(statusBarHeight, 20);
+    EXPECT_EQ(statusBarRect().top, clientRect().bottom - 20);
 }

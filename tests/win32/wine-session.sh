@@ -3,11 +3,12 @@
 # and one wineserver kept alive between the tests, so that each test process starts
 # in a fraction of a second instead of booting Wine again.
 #
-#   wine-session.sh start DIR EXE  start the display (unless DISPLAY is set) and the
-#                                  wineserver of $WINEPREFIX (made anew for $WINEARCH
-#                                  when it was made for another Wine), note them in
-#                                  DIR, and boot the prefix and its desktop by running
-#                                  one window test of EXE
+#   wine-session.sh start DIR EXE  start the display (unless DISPLAY is set; large
+#                                  enough for the window at 200%) and the wineserver
+#                                  of $WINEPREFIX (made anew for $WINEARCH when it was
+#                                  made for another Wine), note them in DIR, and boot
+#                                  the prefix and its desktop by running one window
+#                                  test of EXE
 #   wine-session.sh run DIR EXE..  run EXE under Wine in that session, or through
 #                                  scripts/wine-run when no session is up
 #   wine-session.sh stop DIR       end the wineserver of $WINEPREFIX (and the Wine
@@ -47,7 +48,7 @@ start)
   else
     fdfile="$dir/displayfd"
     : > "$fdfile"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 &
     echo $! > "$dir/xvfb.pid"
     waited=0
     while [ ! -s "$fdfile" ] && [ $waited -lt 300 ]; do sleep 0.1; waited=$((waited + 1)); done
