@@ -272,6 +272,16 @@ class E2E(unittest.TestCase):
         dialog = program.dialog(caption)
         return dialog if dialog["controls"].get(IDC_PORT, {}).get("text") else None
 
+    def typed_keys_reach(self, program, peer):
+        """Typed keys go to the peer as single bytes, Enter as 13."""
+        program.type_keys("a", "z", "Return")
+        got = b""
+        while len(got) < 3:
+            chunk = peer.recv(16)
+            self.assertTrue(chunk, "connection closed while waiting for typed keys")
+            got += chunk
+        self.assertEqual(got, b"az\r")
+
     def connect(self, port):
         peer = wait_for(lambda: try_connect(port), "the program to accept on %d" % port)
         return peer
@@ -378,14 +388,7 @@ class LinkTest(E2E):
         p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
         peer_port = peer.getsockname()[1]
 
-        # Typed keys go to the peer as single bytes, Enter as 13.
-        p.type_keys("a", "z", "Return")
-        got = b""
-        while len(got) < 3:
-            chunk = peer.recv(16)
-            self.assertTrue(chunk, "connection closed while waiting for typed keys")
-            got += chunk
-        self.assertEqual(got, b"az\r")
+        self.typed_keys_reach(p, peer)
 
         # Capture: start, record, pause, resume, stop.
         p.command(IDM_CAPTURE)
@@ -641,13 +644,7 @@ class WholeRunTest(E2E):
         os.remove(session)
         data = random.Random(13).randbytes(4 * 1024 * 1024)
         peer.sendall(data)
-        p.type_keys("a", "z", "Return")
-        got = b""
-        while len(got) < 3:
-            chunk = peer.recv(16)
-            self.assertTrue(chunk, "connection closed while waiting for typed keys")
-            got += chunk
-        self.assertEqual(got, b"az\r")
+        self.typed_keys_reach(p, peer)
         wait_for(lambda: os.path.getsize(capture) >= len(data), "the flood in the capture")
         p.command(IDM_QUIT)
         self.assertEqual(p.wait_exit(), 0)

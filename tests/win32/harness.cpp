@@ -233,7 +233,6 @@ int menuState(int command) {
 
 // ---- sockets ------------------------------------------------------------------------
 
-namespace {
 sockaddr_in loopback(unsigned short port) {
     sockaddr_in address;
     ZeroMemory(&address, sizeof address);
@@ -242,7 +241,6 @@ sockaddr_in loopback(unsigned short port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
 }
-}  // namespace
 
 unsigned short freeLoopbackPort() {
     SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

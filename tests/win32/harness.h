@@ -84,6 +84,8 @@ int menuState(int command);
 
 // ---- sockets --------------------------------------------------------------------
 
+// The IPv4 address 127.0.0.1:port.
+sockaddr_in loopback(unsigned short port);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 unsigned short freeLoopbackPort();
 // Connects a test peer to 127.0.0.1:port, pumping messages while the connection is

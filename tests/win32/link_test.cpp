@@ -401,11 +401,7 @@ TEST_F(LinkTest, SignedBytesAndZeroReachGridAndCapture) {
 
 TEST_F(LinkTest, APortInUseCannotBeListenedOn) {
     SOCKET blocker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address;
-    ZeroMemory(&address, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(port);
     ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(blocker, 1), 0);
 
@@ -532,11 +528,7 @@ TEST_F(LinkTest, StatusLineFollowsTheThreeStates) {
 TEST_F(LinkTest, APeerThatResetsBeforeItsAcceptLeavesTheServerListening) {
     ASSERT_TRUE(listenOn(port));
     SOCKET impatient = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address;
-    ZeroMemory(&address, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(port);
     // Connected by the system and reset before the program takes it.
     ASSERT_EQ(connect(impatient, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     linger abort = {1, 0};
