@@ -56,14 +56,6 @@ void onClose(HWND window) {
     DestroyWindow(window);
 }
 
-// Windows ends the process after this, with no WM_CLOSE or WM_DESTROY: a loaded
-// session keeps its settings and the capture file is closed; nothing is asked.
-void onEndSession(bool ending) {
-    if (!ending) return;
-    saveSessionWithoutAsking();
-    if (captureMode != CAPTURE_OFF) stopCapture();
-}
-
 void onDestroy() {
     traceShutdown("sessionPath");
     releaseSessionPath();
@@ -110,7 +102,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
-    case WM_ENDSESSION: onEndSession(wParam != FALSE); return 0;
+    case WM_ENDSESSION:
+        if (wParam != FALSE) endWithTheSystemSession();  // the process ends after this
+        return 0;
     case WM_DESTROY: onDestroy(); return 0;
     case WM_SOCKET_NOTIFY:
         onSocketNotify(static_cast<SocketHandle>(wParam), static_cast<std::uint32_t>(lParam));

@@ -13,7 +13,6 @@ FileHandle fromHandle(HANDLE handle) { return reinterpret_cast<FileHandle>(handl
 const char SESSION_FILTER[] = "Fichier cfg dazirar Oru\0*.sip\0";
 const std::size_t CHOOSER_PATH_SIZE = 260;
 
-
 // A serial port would make a read wait for bytes that never come: anything that is
 // not a file on a disk is closed before it is read or written.
 FileHandle keepDiskFilesOnly(HANDLE opened) {

@@ -122,8 +122,9 @@ void saveSession() {
     if (written == SESSION_NOT_WRITTEN) showErrorBox(INIT_FILE_PROBLEM_TEXT, FILE_PROBLEM_CAPTION);
 }
 
-void saveSessionWithoutAsking() {
+void endWithTheSystemSession() {
     if (sessionPath != nullptr && !sessionUnnamed) writeSessionFile(sessionPath);
+    if (captureMode != CAPTURE_OFF) stopCapture();
 }
 
 void releaseSessionPath() {

@@ -26,10 +26,10 @@ void setSessionDefaults();
 void composeSessionTitle(const char* path, char (&title)[TITLE_SIZE]);
 // Saves the settings at close: silently to a loaded file, otherwise after asking.
 void saveSession();
-// Saves the settings to a loaded file without a word, whatever comes of it; an
-// unnamed session is not saved. For the end of the Windows session, when nothing
-// can be asked.
-void saveSessionWithoutAsking();
+// The system's session ends, and the program with it, with no close: a loaded
+// session is saved without a word, whatever comes of it (an unnamed one is not:
+// nothing can be asked then), and a running capture is stopped.
+void endWithTheSystemSession();
 void releaseSessionPath();
 
 #endif

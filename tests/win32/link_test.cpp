@@ -95,27 +95,26 @@ bool captured(const std::string& capture, size_t size) {
     return pumpUntil([&] { return fileSize(capture) >= static_cast<long>(size); });
 }
 
-// Waits, handling no message, until the program's socket holds `count` unread bytes.
-bool holdsUnread(SOCKET connected, size_t count) {
-    DWORD start = GetTickCount();
-    u_long pending = 0;
-    while (ioctlsocket(connected, FIONREAD, &pending) == 0 && pending < count &&
-           GetTickCount() - start < 10000) {
-        WaitForSingleObject(GetCurrentProcess(), 10);  // never signalled: a short wait
-    }
-    return pending == count;
-}
-
 u_long unreadBytes(SOCKET connected) {
     u_long pending = 0;
     ioctlsocket(connected, FIONREAD, &pending);
     return pending;
 }
 
-void dropSocketNotifications() {
+// Waits, handling no message, until the program's socket holds `count` unread
+// bytes, then takes every socket notification out of the queue: the test hands the
+// program the notification it wants next. False when the bytes did not all come.
+bool heldUnreadWithNoNotification(SOCKET connected, size_t count) {
+    DWORD start = GetTickCount();
+    u_long pending = 0;
+    while (ioctlsocket(connected, FIONREAD, &pending) == 0 && pending < count &&
+           GetTickCount() - start < 10000) {
+        WaitForSingleObject(GetCurrentProcess(), 10);  // never signalled: a short wait
+    }
     MSG queued;
     while (PeekMessageA(&queued, mainWindow, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE)) {
     }
+    return pending == count;
 }
 
 // Read notifications waiting in the queue now; the queue keeps them, in order.
@@ -141,6 +140,13 @@ SOCKET acceptedPeer(unsigned short port) {
         return INVALID_SOCKET;
     }
     return peer;
+}
+
+// A capture recording into `capture` and a peer connected on `port`; the peer, or
+// INVALID_SOCKET when any step failed.
+SOCKET recordingAndConnected(unsigned short port, const std::string& capture) {
+    if (!startCaptureOn(capture) || !listenOn(port)) return INVALID_SOCKET;
+    return acceptedPeer(port);
 }
 
 class LinkTest : public MainWindowTest {
@@ -238,9 +244,7 @@ TEST_F(LinkTest, APeerThatSendsAndClosesAtOnceLosesNothing) {
 TEST_F(LinkTest, DataStillPendingAtTheCloseIsReadFirst) {
     autoWrap = true;
     std::string capture = scratchPath("drain-capture.txt");
-    ASSERT_TRUE(startCaptureOn(capture));
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = acceptedPeer(port);
+    SOCKET peer = recordingAndConnected(port, capture);
     ASSERT_NE(peer, INVALID_SOCKET);
     std::string bytes = pattern(3000);
     ASSERT_TRUE(sendAll(peer, bytes));
@@ -249,8 +253,7 @@ TEST_F(LinkTest, DataStillPendingAtTheCloseIsReadFirst) {
     // socket, then leave the close as the only notification, as when the close is
     // noticed before any read.
     SOCKET connected = static_cast<SOCKET>(serverSocket);
-    ASSERT_TRUE(holdsUnread(connected, bytes.size()));
-    dropSocketNotifications();
+    ASSERT_TRUE(heldUnreadWithNoNotification(connected, bytes.size()));
     PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_CLOSE);
     ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
     pumpPending();
@@ -277,9 +280,7 @@ void queueKeyInput() {
 
 TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
     std::string capture = scratchPath("deferred-capture.txt");
-    ASSERT_TRUE(startCaptureOn(capture));
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = acceptedPeer(port);
+    SOCKET peer = recordingAndConnected(port, capture);
     ASSERT_NE(peer, INVALID_SOCKET);
     SOCKET connected = static_cast<SOCKET>(serverSocket);
     std::string all;
@@ -295,8 +296,7 @@ TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
         SCOPED_TRACE(waiting.what);
         std::string bytes = pattern(700 + all.size());
         ASSERT_TRUE(sendAll(peer, bytes));
-        ASSERT_TRUE(holdsUnread(connected, bytes.size()));
-        dropSocketNotifications();
+        ASSERT_TRUE(heldUnreadWithNoNotification(connected, bytes.size()));
         waiting.queue();
         ASSERT_NE(HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)), 0) << "nothing waits";
         SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_READ);
@@ -310,8 +310,7 @@ TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
     std::string last = pattern(900);
     ASSERT_TRUE(sendAll(peer, last));
     closesocket(peer);
-    ASSERT_TRUE(holdsUnread(connected, last.size()));
-    dropSocketNotifications();
+    ASSERT_TRUE(heldUnreadWithNoNotification(connected, last.size()));
     InvalidateRect(mainWindow, nullptr, FALSE);
     SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_READ);
     EXPECT_EQ(unreadBytes(connected), last.size());
@@ -326,9 +325,7 @@ TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
 
 TEST_F(LinkTest, ATrickleOfTinyWritesQueuesOneReadAtATimeAndTheCloseFollowsTheBytes) {
     std::string capture = scratchPath("trickle-capture.txt");
-    ASSERT_TRUE(startCaptureOn(capture));
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = acceptedPeer(port);
+    SOCKET peer = recordingAndConnected(port, capture);
     ASSERT_NE(peer, INVALID_SOCKET);
     BOOL noDelay = TRUE;
     setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
@@ -377,9 +374,7 @@ TEST_F(LinkTest, AReadNotificationWithNothingToReadChangesNothing) {
 
 TEST_F(LinkTest, SignedBytesAndZeroReachGridAndCapture) {
     std::string capture = scratchPath("bytes-capture.txt");
-    ASSERT_TRUE(startCaptureOn(capture));
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = acceptedPeer(port);
+    SOCKET peer = recordingAndConnected(port, capture);
     ASSERT_NE(peer, INVALID_SOCKET);
     const std::string bytes("\xE9\x00" "A\xFF\x80\t|", 7);
     ASSERT_TRUE(sendAll(peer, bytes));
