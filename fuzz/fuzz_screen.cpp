@@ -31,7 +31,7 @@ void fail(const char* what, int value) {
 }
 
 unsigned char cell(int row, int col) {
-    return screenBuffer[static_cast<std::size_t>(row) * gridColumns + col];
+    return terminalRow(row)[col];
 }
 
 bool rowBlank(int row) {

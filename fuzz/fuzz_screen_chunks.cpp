@@ -6,7 +6,7 @@
 // chunk's length, its top bit switches auto-wrap before the chunk. Every chunk is
 // applied once through putTerminalChar, one byte at a time and widened with its sign
 // as received bytes were, and once through putTerminalBytes; after each chunk both
-// must leave the same grid and cursor.
+// must leave the same grid, history and cursor.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -27,7 +27,8 @@ struct Chunk {
 };
 
 struct Snapshot {
-    std::vector<unsigned char> cells;
+    std::vector<unsigned char> cells;  // the history's rows, oldest first, then the grid's
+    int historyRows;
     int row;
     int col;
 };
@@ -40,9 +41,11 @@ void makeGrid(int columns, int rows) {
 }
 
 Snapshot snapshot() {
-    std::size_t size = static_cast<std::size_t>(gridRows) * gridColumns;
-    return Snapshot{std::vector<unsigned char>(screenBuffer, screenBuffer + size), cursorRow,
-                    cursorCol};
+    std::vector<unsigned char> cells;
+    for (int row = -historyRows; row < gridRows; ++row) {
+        cells.insert(cells.end(), terminalRow(row), terminalRow(row) + gridColumns);
+    }
+    return Snapshot{cells, historyRows, cursorRow, cursorCol};
 }
 
 }  // namespace
@@ -79,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         putTerminalBytes(chunks[c].bytes, chunks[c].count);
         Snapshot got = snapshot();
         if (got.row != expected[c].row || got.col != expected[c].col ||
-            got.cells != expected[c].cells) {
+            got.historyRows != expected[c].historyRows || got.cells != expected[c].cells) {
             std::fprintf(stderr,
                          "chunk %zu of %zu on a %d x %d grid: cursor %d,%d, one at a time %d,%d; "
                          "cells %s\n",

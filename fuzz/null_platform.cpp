@@ -15,10 +15,13 @@
 // ---- terminal ----------------------------------------------------------------
 void drawTerminalCell(int, int, unsigned char) {}
 void requestTextRepaint() {}
-void drawTerminalRow(int, int, const unsigned char*, int) {}
+void drawTerminalRow(int, int, const unsigned char*, int, bool) {}
 void hideTerminalCaret() {}
 void showTerminalCaret() {}
 void placeTerminalCaret(int, int) {}
+void setTerminalCaretOutOfView(bool) {}
+void copyTextToClipboard(const char*, std::size_t) {}
+bool readClipboardText(std::string*) { return false; }
 void deliverTerminalChar(int value) { putTerminalChar(value); }
 
 // ---- shell -------------------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Opaque handles. A file handle is the platform's file handle value; NO_FILE is
 // the value of a file that is not open. A socket handle is the platform's socket
@@ -26,12 +27,20 @@ void drawTerminalCell(int x, int y, unsigned char byte);
 // Marks the text area for repainting with its background erased; draws nothing.
 void requestTextRepaint();
 // Draws `count` cells of one row from the top-left corner (x, y) on, one cell width
-// apart, in the terminal font, clipped to the text area. The caret is left as it is.
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count);
+// apart, in the terminal font, clipped to the text area; black on white, or white on
+// black when `inverted` (selected cells). The caret is left as it is.
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted);
 // Hides the caret until showTerminalCaret.
 void hideTerminalCaret();
 void showTerminalCaret();
 void placeTerminalCaret(int x, int y);
+// The cursor's row left the view (true) or came back into it: the caret is hidden
+// meanwhile, over and above the hiding of a drawing.
+void setTerminalCaretOutOfView(bool outOfView);
+// Puts text on the clipboard as the system's single-byte text.
+void copyTextToClipboard(const char* text, std::size_t length);
+// The clipboard's single-byte text, up to its terminator; false when it holds none.
+bool readClipboardText(std::string* text);
 // Hands one character to the main window synchronously (the terminal-character
 // message); returns once the terminal has finished with it.
 void deliverTerminalChar(int value);

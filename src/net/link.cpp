@@ -74,6 +74,11 @@ void onAcceptReady() {
     showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
 }
 
+void queueTypedByte(unsigned char byte) {
+    typedQueue[(typedHead + typedCount) % TYPED_QUEUE_SIZE] = byte;
+    typedCount++;
+}
+
 // Hands the socket as many waiting typed bytes as it takes, oldest first.
 void sendWaitingTypedBytes() {
     while (typedCount > 0) {
@@ -194,10 +199,35 @@ void sendTypedChar(int ch) {
         soundRefusal();
         return;
     }
-    typedQueue[(typedHead + typedCount) % TYPED_QUEUE_SIZE] = static_cast<unsigned char>(ch & 0xFF);
-    typedCount++;
+    queueTypedByte(static_cast<unsigned char>(ch & 0xFF));
     // Bytes that already wait go out on the write notification, this one after them.
     if (typedCount == 1) sendWaitingTypedBytes();
+}
+
+std::string pastedBytes(const std::string& text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && i > 0 && text[i - 1] == '\r') continue;  // CR LF: the CR is sent
+        bytes += text[i] == '\n' ? '\r' : text[i];
+    }
+    return bytes;
+}
+
+void pasteClipboardText() {
+    std::string text;
+    if (serverState != SERVER_CONNECTED || !readClipboardText(&text) || text.empty()) {
+        soundRefusal();
+        return;
+    }
+    const std::string bytes = pastedBytes(text);
+    if (bytes.size() > TYPED_QUEUE_SIZE - typedCount) {
+        soundRefusal();
+        return;
+    }
+    const bool nothingWaited = typedCount == 0;
+    for (char byte : bytes) queueTypedByte(static_cast<unsigned char>(byte));
+    if (nothingWaited) sendWaitingTypedBytes();
 }
 
 std::size_t typedBytesWaiting() {

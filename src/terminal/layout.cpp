@@ -94,6 +94,23 @@ Point cursorCaretPosition() {
     return cellPosition(cursorRow, cursorCol);
 }
 
+namespace {
+// Whole cells from the origin, rounded down also left of or above it.
+int cellsFrom(int origin, int position, int cell) {
+    const int offset = position - origin;
+    return offset >= 0 ? offset / cell : -((cell - 1 - offset) / cell);
+}
+}  // namespace
+
+bool cellAtPoint(int x, int y, int* row, int* col) {
+    if (cellWidth <= 0 || cellHeight <= 0 || gridRows <= 0 || gridColumns <= 0) return false;
+    const int across = cellsFrom(textOriginX, x, cellWidth);
+    const int down = cellsFrom(textOriginY, y, cellHeight);
+    *col = across < 0 ? 0 : across >= gridColumns ? gridColumns - 1 : across;
+    *row = down < 0 ? 0 : down >= gridRows ? gridRows - 1 : down;
+    return x >= textRect.left && x < textRect.right && y >= textRect.top && y < textRect.bottom;
+}
+
 TerminalFrame terminalFrame() {
     const TextRect& r = textRect;
     const int gap = scaled(FRAME_GAP);

@@ -66,6 +66,10 @@ void relayoutTextArea(int clientHeight);
 Point cellPosition(int row, int col);
 // Where the caret stands: the cell of the output cursor.
 Point cursorCaretPosition();
+// The cell of the view under a point of the client area, clamped into the grid
+// (so that a drag past an edge selects up to it); false when the point is outside
+// the text area.
+bool cellAtPoint(int x, int y, int* row, int* col);
 TerminalFrame terminalFrame();
 struct Placement {
     int x;

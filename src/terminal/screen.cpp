@@ -7,14 +7,15 @@
 
 #include "platform.h"
 #include "session/settings.h"
+#include "terminal/history_view.h"
 #include "terminal/layout.h"
 
 unsigned char* screenBuffer = nullptr;
-unsigned char* scrollBuffer = nullptr;
 int gridColumns = 0;
 int gridRows = 0;
 int cursorRow = 0;
 int cursorCol = 0;
+int historyRows = 0;
 
 void* (*allocateGridBuffer)(std::size_t size) = std::malloc;
 
@@ -24,17 +25,16 @@ const unsigned char BLANK = 32;
 const int TAB_STOP = 8;
 const unsigned char TAB_BLANKS[TAB_STOP] = {BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK};
 
-// The columns of one row that a received chunk changed; from is -1 for none.
+int ringRows = 0;  // HISTORY_ROWS + gridRows
+int ringTop = 0;   // the ring's row that is the grid's row 0
+
+// The columns of one grid row that a received chunk changed; from is -1 for none.
 struct ChangedSpan {
     int from;
     int to;
 };
-ChangedSpan* changedSpans = nullptr;  // one per row
+ChangedSpan* changedSpans = nullptr;  // one per grid row
 
-// While a received chunk is applied, its scrolls turn the rows instead of moving
-// them: row r of the grid lives in buffer row (chunkTopRow + r) % gridRows until the
-// chunk ends and the rows are put back in order.
-int chunkTopRow = 0;
 // Set by a scroll or a form feed: the chunk's end draws every row.
 bool chunkRedrawsAll = false;
 
@@ -43,13 +43,36 @@ int cellsAcross(int extent, int cell) {
     return count > 0 ? count : 1;
 }
 
-std::size_t gridSize() {
-    return static_cast<std::size_t>(gridColumns) * static_cast<std::size_t>(gridRows);
+std::size_t rowBytes() {
+    return static_cast<std::size_t>(gridColumns);
 }
 
-void placeCaretAtCursor() {
-    Point caret = cursorCaretPosition();
-    placeTerminalCaret(caret.x, caret.y);
+// Row `row` of the grid (history rows below 0) in the ring.
+unsigned char* ringRow(int row) {
+    int stored = ringTop + row;
+    if (stored >= ringRows) stored -= ringRows;
+    else if (stored < 0) stored += ringRows;
+    return screenBuffer + static_cast<std::size_t>(stored) * rowBytes();
+}
+
+// The grid moves up one row: its top row becomes the newest of the history, and
+// the ring row that becomes the grid's last one (the oldest history row once the
+// history is full) is blanked.
+void turnRingUp() {
+    if (++ringTop == ringRows) ringTop = 0;
+    if (historyRows < HISTORY_ROWS) historyRows++;
+    std::memset(ringRow(gridRows - 1), BLANK, rowBytes());
+    noteRowsScrolled(1);
+}
+
+// The grid's rows lie in the ring in one piece, or in two where they pass its end.
+void blankGridRows() {
+    const int inOnePiece = ringRows - ringTop < gridRows ? ringRows - ringTop : gridRows;
+    std::memset(ringRow(0), BLANK, static_cast<std::size_t>(inOnePiece) * rowBytes());
+    if (inOnePiece < gridRows) {
+        std::memset(screenBuffer, BLANK, static_cast<std::size_t>(gridRows - inOnePiece) * rowBytes());
+    }
+    noteGridBlanked();
 }
 
 void advanceCursor() {
@@ -66,9 +89,15 @@ void advanceCursor() {
 void putCharacter(int value) {
     if (screenGridReady()) {
         unsigned char byte = static_cast<unsigned char>(value & 0xFF);
-        screenBuffer[static_cast<std::size_t>(cursorRow) * gridColumns + cursorCol] = byte;
-        Point cell = cellPosition(cursorRow, cursorCol);
-        drawTerminalCell(cell.x, cell.y, byte);
+        ringRow(cursorRow)[cursorCol] = byte;
+        noteRowWritten(cursorRow);
+        const int shownRow = cursorRow + viewOffset;
+        if (shownRow < gridRows) {
+            Point cell = cellPosition(shownRow, cursorCol);
+            drawTerminalCell(cell.x, cell.y, byte);
+        } else {
+            hideTerminalCaret();  // out of view: nothing to draw, the caret as always
+        }
         advanceCursor();
         showTerminalCaret();
     }
@@ -91,7 +120,7 @@ void clearScreen() {
     cursorRow = 0;
     cursorCol = 0;
     if (screenGridReady()) {
-        std::memset(screenBuffer, BLANK, gridSize());
+        blankGridRows();
         requestTextRepaint();
     }
 }
@@ -99,24 +128,30 @@ void clearScreen() {
 }  // namespace
 
 bool screenGridReady() {
-    return screenBuffer != nullptr && scrollBuffer != nullptr && changedSpans != nullptr;
+    return screenBuffer != nullptr && changedSpans != nullptr;
 }
 
 void releaseScreenGrid() {
     std::free(screenBuffer);
     screenBuffer = nullptr;
-    std::free(scrollBuffer);
-    scrollBuffer = nullptr;
     std::free(changedSpans);
     changedSpans = nullptr;
+    historyRows = 0;
+    ringTop = 0;
+    resetHistoryView();
+}
+
+const unsigned char* terminalRow(int row) {
+    return ringRow(row);
 }
 
 void createScreenGrid() {
     gridColumns = cellsAcross(textRect.right - textRect.left, cellWidth);
     gridRows = cellsAcross(textRect.bottom - textRect.top, cellHeight);
     releaseScreenGrid();
-    screenBuffer = static_cast<unsigned char*>(allocateGridBuffer(gridSize()));
-    scrollBuffer = static_cast<unsigned char*>(allocateGridBuffer(gridSize()));
+    ringRows = HISTORY_ROWS + gridRows;
+    const std::size_t ringSize = static_cast<std::size_t>(ringRows) * rowBytes();
+    screenBuffer = static_cast<unsigned char*>(allocateGridBuffer(ringSize));
     changedSpans = static_cast<ChangedSpan*>(
         allocateGridBuffer(static_cast<std::size_t>(gridRows) * sizeof(ChangedSpan)));
     if (!screenGridReady()) {
@@ -124,7 +159,7 @@ void createScreenGrid() {
         showErrorBox(NOT_ENOUGH_MEMORY_TEXT, "erreur");
         return;
     }
-    std::memset(screenBuffer, BLANK, gridSize());
+    std::memset(screenBuffer, BLANK, ringSize);
     for (int row = 0; row < gridRows; ++row) changedSpans[row] = ChangedSpan{-1, -1};
     cursorCol = 0;
     cursorRow = 0;
@@ -136,10 +171,7 @@ void createScreenGrid() {
 void scrollScreenUp() {
     cursorRow = gridRows - 1;
     if (!screenGridReady()) return;
-    std::size_t rowBytes = static_cast<std::size_t>(gridColumns);
-    std::memcpy(scrollBuffer, screenBuffer + rowBytes, rowBytes * (gridRows - 1));
-    std::memset(scrollBuffer + rowBytes * (gridRows - 1), BLANK, rowBytes);
-    std::memcpy(screenBuffer, scrollBuffer, gridSize());
+    turnRingUp();
     requestTextRepaint();
 }
 
@@ -212,12 +244,6 @@ std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::s
     return from;
 }
 
-unsigned char* chunkRow(int row) {
-    int stored = chunkTopRow + row;
-    if (stored >= gridRows) stored -= gridRows;
-    return screenBuffer + static_cast<std::size_t>(stored) * gridColumns;
-}
-
 void noteChanged(int row, int from, int to) {
     if (chunkRedrawsAll) return;  // every row is drawn anyway
     ChangedSpan& span = changedSpans[row];
@@ -228,8 +254,7 @@ void noteChanged(int row, int from, int to) {
 void scrollChunkUp() {
     cursorRow = gridRows - 1;
     if (!screenGridReady()) return;
-    if (++chunkTopRow == gridRows) chunkTopRow = 0;
-    std::memset(chunkRow(gridRows - 1), BLANK, static_cast<std::size_t>(gridColumns));
+    turnRingUp();
     chunkRedrawsAll = true;
 }
 
@@ -243,7 +268,8 @@ void putChunkCharacters(const unsigned char* run, std::size_t count) {
     if (!screenGridReady()) return;
     while (count > 0) {
         std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
-        unsigned char* row = chunkRow(cursorRow);
+        unsigned char* row = ringRow(cursorRow);
+        noteRowWritten(cursorRow);
         if (count < room) {  // the run ends before the last column
             std::memcpy(row + cursorCol, run, count);
             noteChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(count) - 1);
@@ -277,8 +303,7 @@ void clearChunkScreen() {
     cursorRow = 0;
     cursorCol = 0;
     if (!screenGridReady()) return;
-    std::memset(screenBuffer, BLANK, gridSize());
-    chunkTopRow = 0;  // every row is blank: their order no longer matters
+    blankGridRows();
     chunkRedrawsAll = true;
 }
 
@@ -302,15 +327,16 @@ void putChunkControl(unsigned char control) {
     }
 }
 
+// Each changed row where the view shows it; after a scroll or a form feed, every
+// row of the view.
 void drawChangedRows() {
     for (int row = 0; row < gridRows; ++row) {
         ChangedSpan& span = changedSpans[row];
-        int from = chunkRedrawsAll ? 0 : span.from;
-        int to = chunkRedrawsAll ? gridColumns - 1 : span.to;
-        if (from >= 0) {
-            Point p = cellPosition(row, from);
-            drawTerminalRow(p.x, p.y, screenBuffer + static_cast<std::size_t>(row) * gridColumns + from,
-                            to - from + 1);
+        const int shownRow = row + viewOffset;
+        if (chunkRedrawsAll) {
+            drawViewRow(row, 0, gridColumns - 1);
+        } else if (span.from >= 0 && shownRow < gridRows) {
+            drawViewRow(shownRow, span.from, span.to);
         }
         span = ChangedSpan{-1, -1};
     }
@@ -318,14 +344,7 @@ void drawChangedRows() {
 }
 
 void finishChunk() {
-    if (screenGridReady()) {
-        if (chunkTopRow != 0) {
-            std::size_t top = static_cast<std::size_t>(chunkTopRow) * gridColumns;
-            std::rotate(screenBuffer, screenBuffer + top, screenBuffer + gridSize());
-            chunkTopRow = 0;
-        }
-        drawChangedRows();
-    }
+    if (screenGridReady()) drawChangedRows();
     placeCaretAtCursor();
     showTerminalCaret();
 }

@@ -1,36 +1,47 @@
-// The character grid and the interpreter of the characters put on it.
+// The character grid, the history of the rows that left it, and the interpreter of
+// the characters put on the grid.
 #ifndef ORU_SCREEN_H
 #define ORU_SCREEN_H
 
 #include <cstddef>
 
-extern unsigned char* screenBuffer;  // gridRows x gridColumns cells, row-major
-extern unsigned char* scrollBuffer;  // scratch space of scrollScreenUp
+// Rows kept after they leave the top of the grid; the oldest is dropped first.
+const int HISTORY_ROWS = 2000;
+
+// Grid and history as one ring of HISTORY_ROWS + gridRows rows of gridColumns cells:
+// a scroll turns the ring by one row and blanks the row that becomes the last one,
+// so it copies no row and allocates nothing. Read rows through terminalRow.
+extern unsigned char* screenBuffer;
 extern int gridColumns;
 extern int gridRows;
 extern int cursorRow;
 extern int cursorCol;
+// Rows of history kept now, 0 to HISTORY_ROWS. It lasts as long as the grid.
+extern int historyRows;
 
 // How the grid buffers are obtained; tests replace it to make the allocation fail.
 extern void* (*allocateGridBuffer)(std::size_t size);
 
 const char NOT_ENOUGH_MEMORY_TEXT[] = "Not enough memory.";
 
-// Sizes the grid from the text area and cell size, allocates and blanks it, homes
-// the cursor and sets the text origin. On an allocation failure it says so and
-// leaves the grid missing.
+// Sizes the grid from the text area and cell size, allocates and blanks it with an
+// empty history, homes the cursor and sets the text origin. On an allocation
+// failure it says so and leaves the grid missing.
 void createScreenGrid();
-// True when both grid buffers exist.
+// True when the grid buffers exist.
 bool screenGridReady();
-// Frees both buffers, each only if allocated.
+// Frees the buffers, each only if allocated.
 void releaseScreenGrid();
+// The gridColumns cells of a row: 0 to gridRows - 1 are the grid's rows, -1 to
+// -historyRows the history's, -1 the newest. The grid must exist.
+const unsigned char* terminalRow(int row);
 // One character for the terminal: a control or a byte to store and draw.
 void putTerminalChar(int value);
 // Received bytes for the terminal, with the result of handing each one, widened
 // with its sign, to putTerminalChar; the screen is brought up to date once, at the
 // end, with the caret hidden meanwhile.
 void putTerminalBytes(const unsigned char* bytes, std::size_t count);
-// Moves the grid up one row; the last row becomes blank.
+// Moves the grid up one row into the history; the last row becomes blank.
 void scrollScreenUp();
 
 #endif

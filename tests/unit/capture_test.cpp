@@ -161,7 +161,7 @@ TEST_F(CaptureTest, BytesReceivedWhileTheDialogIsUpAreNotRecorded) {
     fake.receives.push_back(FakeReceive{0, bytesOf("late")});
     onSocketNotify(8, 1);
     EXPECT_EQ(bytesOf("late"), content());
-    EXPECT_EQ("earlylate", std::string(screenBuffer, screenBuffer + 9));  // both shown
+    EXPECT_EQ("earlylate", std::string(terminalRow(0), terminalRow(0) + 9));  // both shown
 }
 
 TEST_F(CaptureTest, AWriteThatFailsOrFallsShortStopsTheCaptureAndIsToldOnce) {
@@ -187,13 +187,13 @@ TEST_F(CaptureTest, AWriteThatFailsOrFallsShortStopsTheCaptureAndIsToldOnce) {
         EXPECT_LT(told, fake.trace.size()) << traceText();
         EXPECT_LT(traceFind("close file 3"), stopped);
         EXPECT_EQ(bytesOf("old" + std::string("abcdef", room)), content());
-        EXPECT_EQ("abcdef", std::string(screenBuffer, screenBuffer + 6));
+        EXPECT_EQ("abcdef", std::string(terminalRow(0), terminalRow(0) + 6));
         // The link goes on; later bytes are shown, not written, and nothing is told again.
         fake.receives.push_back(FakeReceive{0, bytesOf("gh")});
         onSocketNotify(8, 1);
         EXPECT_EQ(1u, traceCount("errorBox Probleme avec le fichier !! |erreur"));
         EXPECT_EQ(SERVER_CONNECTED, serverState);
-        EXPECT_EQ("abcdefgh", std::string(screenBuffer, screenBuffer + 8));
+        EXPECT_EQ("abcdefgh", std::string(terminalRow(0), terminalRow(0) + 8));
         EXPECT_EQ(3 + room, content().size());
     }
 }

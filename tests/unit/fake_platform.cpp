@@ -53,7 +53,7 @@ FileHandle openFile(const char* path, bool forWriting) {
 // ---- terminal ------------------------------------------------------------------
 namespace {
 // Puts drawn cells into the shown grid, from their pixel position.
-void showCells(int x, int y, const unsigned char* cells, int count) {
+void showCells(int x, int y, const unsigned char* cells, int count, bool inverted) {
     if (fake.shown.empty() || cellWidth <= 0 || cellHeight <= 0) return;
     int row = (y - textOriginY) / cellHeight;
     int col = (x - textOriginX) / cellWidth;
@@ -62,18 +62,20 @@ void showCells(int x, int y, const unsigned char* cells, int count) {
             record("drawn outside the grid");
             return;
         }
-        fake.shown[static_cast<std::size_t>(row) * gridColumns + col + i] = cells[i];
+        const std::size_t at = static_cast<std::size_t>(row) * gridColumns + col + i;
+        fake.shown[at] = cells[i];
+        fake.shownInverted[at] = inverted ? 1 : 0;
     }
 }
 }  // namespace
 
 void drawTerminalCell(int x, int y, unsigned char byte) {
     record("draw " + num(x) + " " + num(y) + " " + num(byte));
-    showCells(x, y, &byte, 1);
+    showCells(x, y, &byte, 1, false);
 }
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count) {
-    record("drawRow " + num(x) + " " + num(y) + " " + num(count));
-    showCells(x, y, cells, count);
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted) {
+    record("drawRow " + num(x) + " " + num(y) + " " + num(count) + (inverted ? " inverted" : ""));
+    showCells(x, y, cells, count, inverted);
 }
 void requestTextRepaint() {
     record("repaint");
@@ -82,6 +84,20 @@ void requestTextRepaint() {
 void hideTerminalCaret() { record("hideCaret"); }
 void showTerminalCaret() { record("showCaret"); }
 void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
+void setTerminalCaretOutOfView(bool outOfView) {
+    record(outOfView ? "caretOutOfView" : "caretInView");
+    fake.caretOutOfView = outOfView;
+}
+void copyTextToClipboard(const char* text, std::size_t length) {
+    record("copy " + num(static_cast<long long>(length)));
+    fake.clipboardHoldsText = true;
+    fake.clipboard.assign(text, length);
+}
+bool readClipboardText(std::string* text) {
+    record("readClipboard");
+    *text = fake.clipboardHoldsText ? fake.clipboard : std::string();
+    return fake.clipboardHoldsText;
+}
 void deliverTerminalChar(int value) {
     record("deliver " + num(value));
     fake.delivered.push_back(value);
@@ -329,8 +345,17 @@ void resetAll() {
     titleBuffer[0] = '\0';
 }
 
+Bytes gridCells() {
+    Bytes cells;
+    for (int row = 0; row < gridRows; ++row) {
+        cells.insert(cells.end(), terminalRow(row), terminalRow(row) + gridColumns);
+    }
+    return cells;
+}
+
 void showGridAsIs() {
-    fake.shown.assign(screenBuffer, screenBuffer + static_cast<std::size_t>(gridRows) * gridColumns);
+    fake.shown = gridCells();
+    fake.shownInverted.assign(fake.shown.size(), 0);
     fake.repaintRequested = false;
 }
 

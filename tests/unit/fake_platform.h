@@ -76,12 +76,18 @@ struct FakePlatform {
     bool sendFails = false;
     int badSocketCloses = 0;
 
+    // the clipboard: its text, when it holds any
+    bool clipboardHoldsText = false;
+    std::string clipboard;
+
     // terminal: every value handed to deliverTerminalChar, nested ones included
     std::vector<int> delivered;
     // What the window would show: the cells as drawn, row-major over the grid, and
     // whether a repaint of the text area has been asked for since.
     Bytes shown;
+    Bytes shownInverted;  // 1 where the cell was last drawn inverted
     bool repaintRequested = false;
+    bool caretOutOfView = false;
 };
 
 extern FakePlatform fake;
@@ -90,6 +96,8 @@ extern FakePlatform fake;
 void resetAll();
 
 // Helpers for tests.
+// The grid's cells, row-major.
+Bytes gridCells();
 // Starts the shown cells as the grid is now (a window just painted).
 void showGridAsIs();
 // Carries out a requested repaint: the shown cells become the grid.

@@ -274,7 +274,7 @@ TEST_F(LinkTest, AReadTakesOneReceiveAsOneChunkForTheCaptureThenTheScreen) {
     EXPECT_EQ(Lines({"receive 8 1048576 -> 4", "write 3 4 bytes", "hideCaret", "drawRow 10 31 9",
                      "caret 100 31", "showCaret"}),
               fake.trace);
-    EXPECT_EQ(std::string("\xE9\x00      A", 9), std::string(screenBuffer, screenBuffer + 9));
+    EXPECT_EQ(std::string("\xE9\x00      A", 9), std::string(terminalRow(0), terminalRow(0) + 9));
     EXPECT_TRUE(fake.delivered.empty()) << "received bytes go straight to the screen";
     onSocketNotify(8, EVENT_READ);
     EXPECT_EQ(Bytes({0xE9, 0x00, 0x09, 'A', 'B'}), fake.files["cap.txt"]);
@@ -377,6 +377,49 @@ TEST_F(LinkTest, TypedBytesTheSocketCannotTakeWaitInOrderAndAFullQueueRefusesKey
     EXPECT_EQ(1u, typedBytesWaiting());
     onSocketNotify(8, EVENT_CLOSE);
     EXPECT_EQ(0u, typedBytesWaiting());
+}
+
+TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
+    EXPECT_EQ("a\rb\rc\r\rd\r", pastedBytes("a\r\nb\nc\r\r\nd\r"));
+
+    // Not connected, or nothing on the clipboard: the warning sound, nothing sent.
+    fake.clipboardHoldsText = true;
+    fake.clipboard = "ls\r\n";
+    pasteClipboardText();
+    connect();
+    fake.clipboardHoldsText = false;
+    pasteClipboardText();
+    fake.clipboardHoldsText = true;
+    fake.clipboard = "";
+    pasteClipboardText();
+    EXPECT_EQ(3, fake.beeps);
+    EXPECT_TRUE(fake.sent.empty());
+
+    // A paste goes after the typed bytes that wait, in order.
+    fake.sendRoom = 1;
+    sendTypedChar('x');
+    sendTypedChar('y');
+    fake.clipboard = "ls -l\n";
+    pasteClipboardText();
+    fake.sendRoom = static_cast<std::size_t>(-1);
+    onSocketNotify(8, EVENT_WRITE);
+    EXPECT_EQ(bytesOf("xyls -l\r"), fake.sent);
+
+    // What does not fit in the room left is refused whole; what just fits goes.
+    fake.sendRoom = 0;
+    sendTypedChar('q');
+    fake.clipboard = std::string(TYPED_QUEUE_SIZE - 2, 'p') + "\r\n";  // with the q: just fits
+    pasteClipboardText();
+    EXPECT_EQ(TYPED_QUEUE_SIZE, typedBytesWaiting());
+    EXPECT_EQ(3, fake.beeps);
+    fake.sendRoom = static_cast<std::size_t>(-1);
+    onSocketNotify(8, EVENT_WRITE);
+    fake.sendRoom = 0;
+    sendTypedChar('q');
+    fake.clipboard = std::string(TYPED_QUEUE_SIZE, 'p');
+    pasteClipboardText();
+    EXPECT_EQ(4, fake.beeps);
+    EXPECT_EQ(1u, typedBytesWaiting());
 }
 
 TEST_F(LinkTest, StatusTextsFollowTheState) {

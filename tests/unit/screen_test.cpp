@@ -28,15 +28,14 @@ protected:
     void TearDown() override { resetAll(); }
 
     static unsigned char cell(int row, int col) {
-        return screenBuffer[static_cast<std::size_t>(row) * gridColumns + col];
+        return terminalRow(row)[col];
     }
     static void moveTo(int row, int col) {
         cursorRow = row;
         cursorCol = col;
     }
     static std::string rowText(int row) {
-        return std::string(reinterpret_cast<const char*>(screenBuffer) +
-                               static_cast<std::size_t>(row) * gridColumns,
+        return std::string(reinterpret_cast<const char*>(terminalRow(row)),
                            static_cast<std::size_t>(gridColumns));
     }
     static void putText(const std::string& text) {
@@ -54,7 +53,7 @@ TEST_F(ScreenTest, CreationBlanksTheGridHomesTheCursorAndPlacesTheCaret) {
     ASSERT_TRUE(screenGridReady());
     EXPECT_EQ(79, gridColumns);
     EXPECT_EQ(25, gridRows);
-    for (int i = 0; i < gridColumns * gridRows; ++i) ASSERT_EQ(32, screenBuffer[i]) << i;
+    EXPECT_EQ(Bytes(static_cast<std::size_t>(gridColumns) * gridRows, 32), gridCells());
     EXPECT_EQ(0, cursorRow);
     EXPECT_EQ(0, cursorCol);
     EXPECT_EQ(10, textOriginX);
@@ -136,7 +135,7 @@ TEST_F(ScreenTest, FormFeedBlanksEverythingHomesAndOnlyRequestsARepaint) {
     putText("hello");
     fake.trace.clear();
     putTerminalChar(12);
-    for (int i = 0; i < gridColumns * gridRows; ++i) ASSERT_EQ(32, screenBuffer[i]) << i;
+    EXPECT_EQ(Bytes(static_cast<std::size_t>(gridColumns) * gridRows, 32), gridCells());
     EXPECT_EQ(0, cursorRow);
     EXPECT_EQ(0, cursorCol);
     EXPECT_EQ(Lines({"repaint", "caret 10 31"}), fake.trace);
@@ -309,13 +308,21 @@ TEST_F(ScreenTest, AllocationFailureSaysSoAndLeavesTheMissingGridAlone) {
 
 struct GridState {
     Bytes cells;
+    Bytes history;  // oldest row first
     int row;
     int col;
 };
 
+Bytes historyCells() {
+    Bytes cells;
+    for (int row = -historyRows; row < 0; ++row) {
+        cells.insert(cells.end(), terminalRow(row), terminalRow(row) + gridColumns);
+    }
+    return cells;
+}
+
 GridState gridState() {
-    return GridState{Bytes(screenBuffer, screenBuffer + static_cast<std::size_t>(gridRows) * gridColumns),
-                     cursorRow, cursorCol};
+    return GridState{gridCells(), historyCells(), cursorRow, cursorCol};
 }
 
 void makeGrid(int columns, int rows) {
@@ -326,24 +333,30 @@ void makeGrid(int columns, int rows) {
 }
 
 // Mostly the five controls, so that tabs, wraps, scrolls and form feeds meet each
-// other and the row ends; the rest is any byte.
-Bytes randomStream(std::mt19937& random, std::size_t length) {
+// other and the row ends; the rest is any byte. With `rareFormFeeds`, most form
+// feeds become line feeds, so that the grid scrolls and the history fills.
+Bytes randomStream(std::mt19937& random, std::size_t length, bool rareFormFeeds) {
     const unsigned char controls[] = {8, 9, 10, 12, 13};
     Bytes bytes(length);
     for (unsigned char& b : bytes) {
         unsigned pick = random() % 100;
         b = pick < 40 ? controls[pick % 5] : static_cast<unsigned char>(random() % 256);
+        if (b == 12 && rareFormFeeds && random() % 500 != 0) b = 10;
     }
     return bytes;
 }
 
-TEST(ScreenChunks, AChunkLeavesTheGridCursorAndScreenOfOneCharacterAtATime) {
+TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATime) {
     std::mt19937 random(20261208);
+    int roundsThatFilledHistory = 0;
     for (int round = 0; round < 600; ++round) {
         const int columns = round == 0 ? 1 : round == 1 ? 79 : 1 + static_cast<int>(random() % 79);
         const int rows = round == 0 ? 1 : round == 1 ? 25 : 1 + static_cast<int>(random() % 25);
         const bool wrapAtStart = random() % 2 == 0;
-        const Bytes stream = randomStream(random, random() % 4000);
+        // Now and then a stream long enough to fill the history and drop its oldest rows.
+        const bool longRound = round % 60 == 7;
+        const std::size_t streamLength = longRound ? 30000 + random() % 30000 : random() % 4000;
+        const Bytes stream = randomStream(random, streamLength, longRound);
         // Chunk ends, and whether auto-wrap is switched before each chunk.
         std::vector<std::size_t> ends;
         std::vector<bool> flips;
@@ -379,6 +392,7 @@ TEST(ScreenChunks, AChunkLeavesTheGridCursorAndScreenOfOneCharacterAtATime) {
             ASSERT_EQ(expected[c].row, got.row) << "chunk " << c;
             ASSERT_EQ(expected[c].col, got.col) << "chunk " << c;
             ASSERT_EQ(expected[c].cells, got.cells) << "chunk " << c;
+            ASSERT_EQ(expected[c].history, got.history) << "chunk " << c;
             ASSERT_EQ(got.cells, fake.shown) << "the screen differs from the grid after chunk " << c;
             // The caret is hidden once and shown once; nothing is left to a repaint.
             ASSERT_EQ("hideCaret", fake.trace.front()) << "chunk " << c;
@@ -388,7 +402,9 @@ TEST(ScreenChunks, AChunkLeavesTheGridCursorAndScreenOfOneCharacterAtATime) {
             ASSERT_TRUE(fake.delivered.empty());
             from = ends[c];
         }
+        if (historyRows == HISTORY_ROWS) roundsThatFilledHistory++;
     }
+    EXPECT_GE(roundsThatFilledHistory, 5) << "the streams must fill the history";
 }
 
 TEST_F(ScreenTest, AChunkDrawsOnlyTheChangedRunsOrEveryRowAfterAScroll) {
@@ -407,7 +423,7 @@ TEST_F(ScreenTest, AChunkDrawsOnlyTheChangedRunsOrEveryRowAfterAScroll) {
     EXPECT_EQ("drawRow 10 463 79", fake.trace[25]);
     EXPECT_EQ(std::string("cd      x"), rowText(0).substr(0, 9));
     EXPECT_EQ(std::string("    z"), rowText(24).substr(0, 5));
-    EXPECT_EQ(fake.shown, Bytes(screenBuffer, screenBuffer + 79 * 25));
+    EXPECT_EQ(fake.shown, gridCells());
 }
 
 }  // namespace

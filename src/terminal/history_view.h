@@ -1,0 +1,68 @@
+// What the window shows of the grid and its history, and the cells the person
+// selects there.
+//
+// Rows are named as terminalRow names them: 0 to gridRows - 1 the grid, -1 and
+// below the history. The view shows gridRows rows; view row v shows row
+// v - viewOffset, so the live grid is shown while viewOffset is 0.
+#ifndef ORU_HISTORY_VIEW_H
+#define ORU_HISTORY_VIEW_H
+
+#include <string>
+
+// Rows the view is back in the history, 0 to historyRows.
+extern int viewOffset;
+// True while cells are selected; read on the interpreter's way.
+extern bool selectionShown;
+
+// ---- looking back ----------------------------------------------------------------
+// A page: the rows shown less one, so that one row stays in sight.
+int pageRows();
+// Moves the view back into the history by `rows` (forward toward the live grid when
+// negative), as far as there is history.
+void scrollViewBack(int rows);
+void showOldestRows();
+void showLiveRows();
+
+// ---- selecting -------------------------------------------------------------------
+// The left button went down on a cell of the view: what was selected is cleared
+// and a drag may begin there.
+void pressSelection(int viewRow, int col);
+// The mouse moved to a cell with the button down: the cells from the pressed one to
+// this one, in reading order, are selected.
+void dragSelection(int viewRow, int col);
+// The button came up over a cell: the selection ends there and is copied to the
+// clipboard. Without a drag nothing is selected.
+void releaseSelection(int viewRow, int col);
+// The run of non-blank cells under a double-click is selected and copied.
+void selectWordAt(int viewRow, int col);
+void clearSelection();
+// The selected cells, row by row as shown, without the blanks that end each row,
+// rows joined by CR LF; a cell holding 0 reads as a blank.
+std::string selectionText();
+// The selected columns of a row, when it holds any.
+bool selectedColumns(int row, int* from, int* to);
+
+// ---- told by the interpreter -----------------------------------------------------
+// A new grid: the view is live, nothing is selected.
+void resetHistoryView();
+// The grid moved up `count` rows into the history: a view that is back keeps its
+// rows while they are kept; a selection on the grid's rows ends.
+void noteRowsScrolled(int count);
+// Cells of a grid row were written.
+void clearSelectionOnRow(int row);
+inline void noteRowWritten(int row) {
+    if (selectionShown) clearSelectionOnRow(row);
+}
+// Every cell of the grid became blank.
+void noteGridBlanked();
+
+// ---- drawing ---------------------------------------------------------------------
+// Draws the columns from..to of one view row, selected cells inverted.
+void drawViewRow(int viewRow, int from, int to);
+// Draws every row of the view.
+void drawWholeView();
+// Places the caret at the cursor's cell as the view shows it, hidden while that
+// row is out of view.
+void placeCaretAtCursor();
+
+#endif
