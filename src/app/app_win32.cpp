@@ -7,6 +7,7 @@
 #include "net/link.h"
 #include "platform.h"
 #include "session/session.h"
+#include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 #include "ui/properties.h"
@@ -97,8 +98,20 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DPICHANGED:
         onTerminalDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
-    case WM_CHAR: sendTypedChar(static_cast<int>(wParam)); return 0;
-    case WM_KEYDOWN: return 0;
+    case WM_CHAR:
+        showLiveRows();  // what is typed goes with the live rows in sight
+        sendTypedChar(static_cast<int>(wParam));
+        return 0;
+    case WM_KEYDOWN: onTerminalKey(wParam); return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_MOUSEMOVE:
+    case WM_RBUTTONDOWN:
+        onTerminalMouse(window, message, lParam);
+        return 0;
+    case WM_CAPTURECHANGED: onTerminalCaptureLost(); return 0;
+    case WM_MOUSEWHEEL: onTerminalWheel(wParam); return 0;
     case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;

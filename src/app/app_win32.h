@@ -42,6 +42,15 @@ void releaseTerminalFont();
 void onTerminalSize(HWND window, int clientWidth, int clientHeight);
 void onTerminalFocus(HWND window, bool gained);
 void paintTerminal(HWND window);
+// The mouse over the text area: a drag with the left button selects and copies, a
+// double-click selects and copies a word, the right button pastes.
+void onTerminalMouse(HWND window, UINT message, LPARAM position);
+// The window lost the mouse during a drag: the drag ends where the mouse is.
+void onTerminalCaptureLost();
+// The mouse wheel moves the view through the history.
+void onTerminalWheel(WPARAM wParam);
+// Shift with Page Up, Page Down, Home or End moves the view; Shift+Insert pastes.
+void onTerminalKey(WPARAM key);
 void destroyTerminalCaret();
 // The window's DPI: the monitor's where Windows tells it per window, else the
 // system's.

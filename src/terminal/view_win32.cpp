@@ -1,8 +1,12 @@
 // The terminal's pixels: the font, the caret, the cells and the painting.
 #include <windows.h>
 
+#include <cstring>
+
 #include "app/app_win32.h"
+#include "net/link.h"
 #include "platform.h"
+#include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 
@@ -14,6 +18,12 @@ HFONT terminalFontHandle = nullptr;
 // The main window owns the caret only while it has the keyboard focus; the caret
 // of a dialog's edit box must never be moved by received characters.
 bool caretOwned = false;
+// The cursor's row is out of the view: the caret is hidden one level more.
+bool caretOutOfView = false;
+// The device context of the drawing under way (a paint's); none between drawings.
+HDC drawingContext = nullptr;
+// Wheel turns smaller than a notch add up until they make one.
+int wheelRemainder = 0;
 
 void fillTerminalFont() {
     ZeroMemory(&terminalFont, sizeof terminalFont);
@@ -62,17 +72,6 @@ void drawCellRun(HDC dc, int x, int y, const unsigned char* cells, int count) {
                     reinterpret_cast<const char*>(cells + done), static_cast<UINT>(length),
                     advances);
     }
-}
-
-void drawRows(HDC dc) {
-    if (!screenGridReady()) return;
-    HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
-    for (int row = 0; row < gridRows; ++row) {
-        Point p = cellPosition(row, 0);
-        drawCellRun(dc, p.x, p.y, screenBuffer + static_cast<std::size_t>(row) * gridColumns,
-                    gridColumns);
-    }
-    SelectObject(dc, previousFont);
 }
 
 typedef UINT(WINAPI* DpiForWindowCall)(HWND window);
@@ -153,6 +152,7 @@ void onTerminalDpiChanged(HWND window, int dpi, const RECT& suggested) {
     SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     takeStatusBarHeight();
+    clearSelection();
     relayoutClientArea(window);  // also when the window kept its size
     if (caretOwned) {
         destroyTerminalCaret();
@@ -180,8 +180,9 @@ void releaseTerminalFont() {
 }
 
 void onTerminalSize(HWND window, int clientWidth, int clientHeight) {
+    clearSelection();  // the grid is laid out again
     relayoutTextArea(clientHeight);
-    placeCaret(cursorCaretPosition());
+    placeCaretAtCursor();
     // Erased too: what the old layout drew outside the new frame and panel must go.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
     if (statusBar != nullptr) {
@@ -194,8 +195,8 @@ void onTerminalFocus(HWND window, bool gained) {
     if (gained) {
         CreateCaret(window, nullptr, cellWidth, cellHeight);
         caretOwned = true;
-        placeCaret(cursorCaretPosition());
-        ShowCaret(window);
+        placeCaretAtCursor();
+        if (!caretOutOfView) ShowCaret(window);
     } else {
         HideCaret(window);
         destroyTerminalCaret();
@@ -211,24 +212,111 @@ void paintTerminal(HWND window) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     drawFrame(dc);
-    drawRows(dc);
+    drawingContext = dc;
+    drawWholeView();
+    drawingContext = nullptr;
     EndPaint(window, &paint);
+}
+
+namespace {
+
+// The cell of the view under the mouse; false outside the text area.
+bool cellUnderMouse(LPARAM position, int* row, int* col) {
+    return cellAtPoint(static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position)),
+                       row, col);
+}
+
+// Rows one notch of the wheel moves the view, as the system is set.
+int wheelRowsPerNotch() {
+    UINT lines = 3;
+    SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+    return lines == WHEEL_PAGESCROLL ? pageRows() : static_cast<int>(lines);
+}
+
+}  // namespace
+
+void onTerminalMouse(HWND window, UINT message, LPARAM position) {
+    int row = 0;
+    int col = 0;
+    const bool inText = cellUnderMouse(position, &row, &col);
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        if (!inText) return;
+        pressSelection(row, col);
+        SetCapture(window);
+        break;
+    case WM_MOUSEMOVE:
+        if (GetCapture() == window) dragSelection(row, col);
+        break;
+    case WM_LBUTTONUP:
+        if (GetCapture() != window) return;
+        releaseSelection(row, col);
+        ReleaseCapture();
+        break;
+    case WM_LBUTTONDBLCLK:
+        if (inText) selectWordAt(row, col);
+        break;
+    case WM_RBUTTONDOWN:
+        if (inText) pasteClipboardText();
+        break;
+    default:
+        break;
+    }
+}
+
+void onTerminalCaptureLost() {
+    DWORD at = GetMessagePos();
+    POINT p = {static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+    ScreenToClient(ownerWindow(), &p);
+    int row = 0;
+    int col = 0;
+    cellAtPoint(p.x, p.y, &row, &col);
+    releaseSelection(row, col);
+}
+
+void onTerminalWheel(WPARAM wParam) {
+    wheelRemainder += static_cast<short>(HIWORD(wParam));
+    const int notches = wheelRemainder / WHEEL_DELTA;
+    wheelRemainder -= notches * WHEEL_DELTA;
+    if (notches != 0) scrollViewBack(notches * wheelRowsPerNotch());
+}
+
+void onTerminalKey(WPARAM key) {
+    if (GetKeyState(VK_SHIFT) >= 0) return;
+    switch (key) {
+    case VK_PRIOR: scrollViewBack(pageRows()); break;
+    case VK_NEXT: scrollViewBack(-pageRows()); break;
+    case VK_HOME: showOldestRows(); break;
+    case VK_END: showLiveRows(); break;
+    case VK_INSERT: pasteClipboardText(); break;
+    default: break;
+    }
 }
 
 // ---- terminal operations of the seam ---------------------------------------------
 
 void drawTerminalCell(int x, int y, unsigned char byte) {
     hideTerminalCaret();
-    drawTerminalRow(x, y, &byte, 1);
+    drawTerminalRow(x, y, &byte, 1, false);
 }
 
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count) {
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted) {
     HWND window = ownerWindow();
-    HDC dc = GetDC(window);
+    HDC dc = drawingContext != nullptr ? drawingContext : GetDC(window);
     HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
+    COLORREF previousText = 0;
+    COLORREF previousBack = 0;
+    if (inverted) {
+        previousText = SetTextColor(dc, RGB(255, 255, 255));
+        previousBack = SetBkColor(dc, RGB(0, 0, 0));
+    }
     drawCellRun(dc, x, y, cells, count);
+    if (inverted) {
+        SetTextColor(dc, previousText);
+        SetBkColor(dc, previousBack);
+    }
     SelectObject(dc, previousFont);
-    ReleaseDC(window, dc);
+    if (dc != drawingContext) ReleaseDC(window, dc);
 }
 
 void hideTerminalCaret() {
@@ -246,6 +334,50 @@ void showTerminalCaret() {
 
 void placeTerminalCaret(int x, int y) {
     placeCaret(Point{x, y});
+}
+
+void setTerminalCaretOutOfView(bool outOfView) {
+    caretOutOfView = outOfView;
+    if (!caretOwned) return;
+    if (outOfView) HideCaret(ownerWindow());
+    else ShowCaret(ownerWindow());
+}
+
+void copyTextToClipboard(const char* text, std::size_t length) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, length + 1);
+    if (block == nullptr) return;
+    char* copy = static_cast<char*>(GlobalLock(block));
+    if (copy == nullptr) {
+        GlobalFree(block);
+        return;
+    }
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    GlobalUnlock(block);
+    if (!OpenClipboard(ownerWindow())) {
+        GlobalFree(block);
+        return;
+    }
+    EmptyClipboard();
+    // Once the clipboard has taken the block, it is the clipboard's.
+    if (SetClipboardData(CF_TEXT, block) == nullptr) GlobalFree(block);
+    CloseClipboard();
+}
+
+bool readClipboardText(std::string* text) {
+    text->clear();
+    if (!OpenClipboard(ownerWindow())) return false;
+    HANDLE block = GetClipboardData(CF_TEXT);
+    const char* data = block != nullptr ? static_cast<const char*>(GlobalLock(block)) : nullptr;
+    if (data != nullptr) {
+        // Up to the terminator, and never past the block, which may lack one.
+        const std::size_t size = GlobalSize(block);
+        const void* end = std::memchr(data, '\0', size);
+        text->assign(data, end != nullptr ? static_cast<const char*>(end) - data : size);
+        GlobalUnlock(block);
+    }
+    CloseClipboard();
+    return data != nullptr;
 }
 
 void deliverTerminalChar(int value) {

@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, WritesOntoAFullVolumeAreToldAndLoseNothingElse) {
 
     // The link and the screen go on: a form feed and a word after the flood show.
     ASSERT_TRUE(sendAll(peer, "\x0c" "end"));
-    EXPECT_TRUE(pumpUntil([] { return std::string(screenBuffer, screenBuffer + 3) == "end"; }));
+    EXPECT_TRUE(pumpUntil([] { return std::string(terminalRow(0), terminalRow(0) + 3) == "end"; }));
     EXPECT_EQ(serverState, SERVER_CONNECTED);
     ASSERT_EQ(dialogsSeen.size(), 1u) << "told more than once";
     EXPECT_EQ(dialogsSeen[0].caption, "erreur");

@@ -212,6 +212,18 @@ void MainWindowTest::TearDown() {
     clearDialogsSeen();
 }
 
+unsigned char gridCell(int row, int col) {
+    return terminalRow(row)[col];
+}
+
+std::vector<unsigned char> gridCells() {
+    std::vector<unsigned char> cells;
+    for (int row = 0; row < gridRows; ++row) {
+        cells.insert(cells.end(), terminalRow(row), terminalRow(row) + gridColumns);
+    }
+    return cells;
+}
+
 void sendTerminalChar(int value) {
     SendMessageA(mainWindow, WM_TERM_CHAR, static_cast<WPARAM>(value), 1);
 }

@@ -75,6 +75,9 @@ protected:
     void TearDown() override;
 };
 
+// A cell of the grid, and every cell of the grid, row-major.
+unsigned char gridCell(int row, int col);
+std::vector<unsigned char> gridCells();
 // Sends one character to the terminal the way the receive path does.
 void sendTerminalChar(int value);
 void sendCommand(int command);

@@ -59,7 +59,7 @@ void expectGridShowsStream(const std::string& bytes) {
     int wrong = 0;
     for (int row = 0; row < gridRows; ++row) {
         for (int col = 0; col < gridColumns; ++col) {
-            unsigned char seen = screenBuffer[static_cast<size_t>(row) * gridColumns + col];
+            unsigned char seen = gridCell(row, col);
             if (seen != expectedCell(bytes, row, col) && wrong++ < 5) {
                 ADD_FAILURE() << "cell (" << row << ", " << col << ") holds " << int(seen)
                               << ", expected " << int(expectedCell(bytes, row, col));
@@ -364,11 +364,11 @@ TEST_F(LinkTest, AReadNotificationWithNothingToReadChangesNothing) {
     pumpPending();
     EXPECT_EQ(serverState, SERVER_CONNECTED);
     EXPECT_EQ(cursorCol, 0);
-    EXPECT_EQ(screenBuffer[0], ' ');
+    EXPECT_EQ(gridCell(0, 0), ' ');
     EXPECT_TRUE(dialogsSeen.empty());
     ASSERT_TRUE(sendAll(peer, "ok"));
     EXPECT_TRUE(pumpUntil([] { return cursorCol == 2; }));
-    EXPECT_EQ(screenBuffer[1], 'k');
+    EXPECT_EQ(gridCell(0, 1), 'k');
     closesocket(peer);
 }
 
@@ -379,14 +379,14 @@ TEST_F(LinkTest, SignedBytesAndZeroReachGridAndCapture) {
     const std::string bytes("\xE9\x00" "A\xFF\x80\t|", 7);
     ASSERT_TRUE(sendAll(peer, bytes));
     ASSERT_TRUE(pumpUntil([] { return cursorCol >= 9; }));
-    EXPECT_EQ(screenBuffer[0], 0xE9);
-    EXPECT_EQ(screenBuffer[1], 0x00);
-    EXPECT_EQ(screenBuffer[2], 'A');
-    EXPECT_EQ(screenBuffer[3], 0xFF);
-    EXPECT_EQ(screenBuffer[4], 0x80);
-    EXPECT_EQ(screenBuffer[5], ' ');
-    EXPECT_EQ(screenBuffer[7], ' ');
-    EXPECT_EQ(screenBuffer[8], '|');
+    EXPECT_EQ(gridCell(0, 0), 0xE9);
+    EXPECT_EQ(gridCell(0, 1), 0x00);
+    EXPECT_EQ(gridCell(0, 2), 'A');
+    EXPECT_EQ(gridCell(0, 3), 0xFF);
+    EXPECT_EQ(gridCell(0, 4), 0x80);
+    EXPECT_EQ(gridCell(0, 5), ' ');
+    EXPECT_EQ(gridCell(0, 7), ' ');
+    EXPECT_EQ(gridCell(0, 8), '|');
     // The capture holds the bytes received, the tab as one byte.
     sendCommand(IDM_CAPTURE_STOP);
     EXPECT_EQ(readWholeFile(capture), bytes);
@@ -489,7 +489,7 @@ TEST_F(LinkTest, TypedCharactersGoToThePeerOnlyWhileConnected) {
     SendMessageA(mainWindow, WM_CHAR, 0xE9, 1);
     SendMessageA(mainWindow, WM_CHAR, 13, 1);
     EXPECT_EQ(receiveBytes(peer, 3, 5000), std::string("y\xE9\r"));
-    EXPECT_EQ(screenBuffer[0], ' ') << "typed characters are not shown";
+    EXPECT_EQ(gridCell(0, 0), ' ') << "typed characters are not shown";
     sendCommand(IDM_DISCONNECT);
     SendMessageA(mainWindow, WM_CHAR, 'z', 1);
     bool closed = false;

@@ -21,7 +21,7 @@
 namespace {
 
 unsigned char cell(int row, int col) {
-    return screenBuffer[static_cast<size_t>(row) * gridColumns + col];
+    return gridCell(row, col);
 }
 
 RECT clientRect() {
@@ -192,7 +192,7 @@ TEST_F(MainWindowTest, GridIsMadeFromTheMeasuredFont) {
     EXPECT_EQ(textOriginX, 10);
     EXPECT_EQ(textOriginY, textRect.top);
     ASSERT_TRUE(screenGridReady());
-    for (int i = 0; i < gridRows * gridColumns; ++i) ASSERT_EQ(screenBuffer[i], 32) << i;
+    EXPECT_EQ(gridCells(), std::vector<unsigned char>(static_cast<size_t>(gridRows) * gridColumns, 32));
     EXPECT_EQ(cursorRow, 0);
     EXPECT_EQ(cursorCol, 0);
     std::printf("[ measured ] cell %d x %d, client %ld x %ld, grid %d x %d\n", cellWidth,
@@ -214,8 +214,11 @@ TEST_F(MainWindowTest, TerminalCharactersLandThroughTheWindowProcedure) {
     EXPECT_EQ(cell(0, 4), 0);
     EXPECT_EQ(cursorCol, 5);
     // A tab delivers its blanks back through the window, one message each.
-    screenBuffer[5] = 'x';
-    screenBuffer[7] = 'x';
+    sendTerminalChar('x');
+    sendTerminalChar('y');
+    sendTerminalChar('x');
+    for (int i = 0; i < 3; ++i) sendTerminalChar(8);  // back to column 5
+    ASSERT_EQ(cursorCol, 5);
     sendTerminalChar(9);
     EXPECT_EQ(cursorCol, 8);
     EXPECT_EQ(cell(0, 5), ' ');
@@ -932,7 +935,7 @@ TEST_F(MainWindowTest, ADpiChangeRescalesTheWindowAndKeepsTheGrid) {
     sendTerminalChar('z');
     ASSERT_EQ(cursorRow, 1);
     ASSERT_EQ(cursorCol, 2);
-    const std::vector<unsigned char> cells(screenBuffer, screenBuffer + gridRows * gridColumns);
+    const std::vector<unsigned char> cells = gridCells();
     const int columns = gridColumns;
     const int rows = gridRows;
     const TextRect textBefore = textRect;
@@ -953,7 +956,7 @@ TEST_F(MainWindowTest, ADpiChangeRescalesTheWindowAndKeepsTheGrid) {
                                                << moved.left << ", " << moved.top;
     EXPECT_EQ(gridColumns, columns);
     EXPECT_EQ(gridRows, rows);
-    EXPECT_TRUE(std::equal(cells.begin(), cells.end(), screenBuffer)) << "the cells changed";
+    EXPECT_EQ(gridCells(), cells) << "the cells changed";
     EXPECT_EQ(cursorRow, 1);
     EXPECT_EQ(cursorCol, 2);
     GUITHREADINFO caret = caretInfo();

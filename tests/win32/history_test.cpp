@@ -1,0 +1,187 @@
+// The history, the selection and the clipboard with real input: the mouse and keys
+// come through SendInput, the text through the system's clipboard, a paste reaches
+// a real peer socket.
+#include <cstring>
+#include <string>
+
+#include "app/app_win32.h"
+#include "harness.h"
+#include "net/link.h"
+#include "terminal/history_view.h"
+#include "terminal/layout.h"
+#include "terminal/screen.h"
+
+namespace {
+
+void feed(const std::string& bytes) {
+    putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+bool takeFocus() {
+    SetForegroundWindow(mainWindow);
+    SetFocus(mainWindow);
+    return pumpUntil([] { return GetFocus() == mainWindow; }, 5000);
+}
+
+// The centre of a cell of the view, in screen coordinates.
+POINT cellOnScreen(int viewRow, int col) {
+    Point cell = cellPosition(viewRow, col);
+    POINT p = {cell.x + cellWidth / 2, cell.y + cellHeight / 2};
+    ClientToScreen(mainWindow, &p);
+    return p;
+}
+
+INPUT mouseInput(DWORD flags, POINT at = POINT{0, 0}, int wheel = 0) {
+    INPUT input;
+    ZeroMemory(&input, sizeof input);
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    input.mi.mouseData = static_cast<DWORD>(wheel);
+    if (flags & MOUSEEVENTF_ABSOLUTE) {
+        input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+        input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    }
+    return input;
+}
+
+void moveMouseTo(POINT at) {
+    INPUT move = mouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, at);
+    SendInput(1, &move, sizeof move);
+}
+
+// A press on one cell, a move to another, a release there: real mouse input.
+void dragWithTheMouse(int fromRow, int fromCol, int toRow, int toCol) {
+    moveMouseTo(cellOnScreen(fromRow, fromCol));
+    pumpPending();
+    INPUT press = mouseInput(MOUSEEVENTF_LEFTDOWN);
+    SendInput(1, &press, sizeof press);
+    pumpPending();
+    moveMouseTo(cellOnScreen(toRow, toCol));
+    pumpPending();
+    INPUT release = mouseInput(MOUSEEVENTF_LEFTUP);
+    SendInput(1, &release, sizeof release);
+}
+
+void pressKeys(const WORD* keys, int count) {
+    INPUT inputs[8];
+    ZeroMemory(inputs, sizeof inputs);
+    for (int i = 0; i < count; ++i) {
+        inputs[i].type = inputs[2 * count - 1 - i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = inputs[2 * count - 1 - i].ki.wVk = keys[i];
+        inputs[2 * count - 1 - i].ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    SendInput(static_cast<UINT>(2 * count), inputs, sizeof inputs[0]);
+}
+
+void pressShiftWith(WORD key) {
+    const WORD keys[2] = {VK_SHIFT, key};
+    pressKeys(keys, 2);
+}
+
+// The clipboard's text, or "(none)" when it holds no text.
+std::string clipboardText() {
+    std::string text = "(none)";
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE block = GetClipboardData(CF_TEXT);
+    const char* data = block != nullptr ? static_cast<const char*>(GlobalLock(block)) : nullptr;
+    if (data != nullptr) {
+        text = data;
+        GlobalUnlock(block);
+    }
+    CloseClipboard();
+    return text;
+}
+
+bool putOnClipboard(const std::string& text) {
+    if (!OpenClipboard(nullptr)) return false;
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    std::memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+    GlobalUnlock(block);
+    const bool set = SetClipboardData(CF_TEXT, block) != nullptr;
+    CloseClipboard();
+    return set;
+}
+
+COLORREF pixelAt(int x, int y) {
+    HDC dc = GetDC(mainWindow);
+    COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(mainWindow, dc);
+    return colour;
+}
+
+// How many pixels of a cell of the view are black.
+int blackPixelsInCell(int viewRow, int col) {
+    Point cell = cellPosition(viewRow, col);
+    int black = 0;
+    for (int y = 0; y < cellHeight; ++y) {
+        for (int x = 0; x < cellWidth; ++x) black += pixelAt(cell.x + x, cell.y + y) == RGB(0, 0, 0);
+    }
+    return black;
+}
+
+}  // namespace
+
+// Forty numbered lines, Shift+Page Up, a drag over two rows of the history with the
+// real mouse: the rows are on the clipboard as shown, and drawn white on black.
+TEST_F(MainWindowTest, ADragWithTheRealMouseCopiesWhatItSelectedToTheClipboard) {
+    ASSERT_TRUE(takeFocus());
+    ASSERT_TRUE(putOnClipboard("before"));
+    std::string lines;
+    for (int n = 1; n <= 40; ++n) lines += "line " + std::to_string(n) + " of 40   \r\n";
+    feed(lines);  // lines 1 to 16 are in the history
+    ASSERT_EQ(historyRows, 16);
+    pressShiftWith(VK_PRIOR);
+    ASSERT_TRUE(pumpUntil([] { return viewOffset == 16; }, 5000)) << "the view is at " << viewOffset;
+    UpdateWindow(mainWindow);
+
+    // From the 8th cell of "line 2 of 40" backwards to the 3rd cell of "line 1 of 40".
+    dragWithTheMouse(1, 7, 0, 2);
+    ASSERT_TRUE(pumpUntil([] { return clipboardText() != "before"; }, 5000));
+    EXPECT_EQ(clipboardText(), "ne 1 of 40\r\nline 2 o");
+    UpdateWindow(mainWindow);
+    HideCaret(mainWindow);
+    // Selected blank cells are black; blank cells outside the selection are white.
+    EXPECT_EQ(blackPixelsInCell(0, 12), cellWidth * cellHeight);
+    EXPECT_EQ(blackPixelsInCell(1, 6), cellWidth * cellHeight);
+    EXPECT_EQ(blackPixelsInCell(1, 20), 0);
+    EXPECT_EQ(blackPixelsInCell(2, 30), 0);
+    ShowCaret(mainWindow);
+
+    // The wheel moves the view three rows a notch; a typed key brings the live rows back.
+    moveMouseTo(cellOnScreen(10, 10));
+    INPUT wheel = mouseInput(MOUSEEVENTF_WHEEL, POINT{0, 0}, -WHEEL_DELTA);
+    SendInput(1, &wheel, sizeof wheel);
+    UINT notch = 3;
+    SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &notch, 0);
+    EXPECT_TRUE(pumpUntil([notch] { return viewOffset == 16 - static_cast<int>(notch); }, 5000))
+        << "the view is at " << viewOffset;
+    const WORD key = 'A';
+    pressKeys(&key, 1);
+    EXPECT_TRUE(pumpUntil([] { return viewOffset == 0; }, 5000)) << "the view is at " << viewOffset;
+}
+
+// A right-click in the text area and Shift+Insert send the clipboard's text to the
+// peer, its line ends as Enter sends them.
+TEST_F(MainWindowTest, APasteReachesThePeerAsEnterSendsLineEnds) {
+    ASSERT_TRUE(takeFocus());
+    const unsigned short port = freeLoopbackPort();
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = connectPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
+    ASSERT_TRUE(putOnClipboard("show version\r\nshow clock\nexit"));
+
+    moveMouseTo(cellOnScreen(12, 40));
+    pumpPending();
+    INPUT right[2] = {mouseInput(MOUSEEVENTF_RIGHTDOWN), mouseInput(MOUSEEVENTF_RIGHTUP)};
+    SendInput(2, right, sizeof right[0]);
+    const std::string expected = "show version\rshow clock\rexit";
+    EXPECT_EQ(receiveBytes(peer, expected.size(), 5000), expected);
+
+    ASSERT_TRUE(putOnClipboard("\n"));
+    SendMessageA(mainWindow, WM_CHAR, 'k', 1);  // a typed byte, then the paste after it
+    pressShiftWith(VK_INSERT);
+    EXPECT_EQ(receiveBytes(peer, 2, 5000), "k\r");
+    closesocket(peer);
+}
