@@ -17,7 +17,7 @@ peer streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only 
 
     bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--before OLD.exe]
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
-        [--menu-tries 12] [--tiny-writes 1000000]
+        [--menu-tries 12] [--tiny-writes 1000000] [--throughput-only]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
 in turn. The screen is read and the mouse and keys are given straight through the X
@@ -581,6 +581,8 @@ def main():
     parser.add_argument("--stream-seconds", type=float, default=10.0)
     parser.add_argument("--menu-tries", type=int, default=12)
     parser.add_argument("--tiny-writes", type=int, default=1000000)
+    parser.add_argument("--throughput-only", action="store_true",
+                        help="only the streams beside nc: no tiny writes, menus or keys")
     args = parser.parse_args()
     for tool in ("wine", "Xvfb", "xdotool", "nc"):
         if shutil.which(tool) is None:
@@ -613,6 +615,10 @@ def main():
             program.start_capture(capture)
             client = program.client()
             measure_throughput(label, program, port, capture, workdir, sizes, args.repeat)
+            if args.throughput_only:
+                program.stop()
+                program = None
+                continue
             waited, exact = measure_trickle(program, port, capture, screen, client,
                                             args.tiny_writes)
             summary.append("%s: %d tiny writes and a close: last byte captured to idle status "

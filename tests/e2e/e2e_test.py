@@ -564,6 +564,48 @@ class FloodTest(E2E):
                 offset += len(got)
 
 
+def cell_on_screen(row, col):
+    """The centre of a cell of the view on the screen, for the 10 by 18 cell that Wine's
+    stand-in for the Terminal font gives: the text area's left edge is 10 pixels into
+    the client area, its bottom 30 pixels above the client's bottom."""
+    x, y, _, h = state()["client"]
+    top = h - 30 - 25 * 18
+    return x + 10 + col * 10 + 5, y + top + row * 18 + 9
+
+
+class HistoryTest(E2E):
+    def test_a_row_of_the_history_is_selected_and_pasted_back_to_the_peer(self):
+        p, peer, _ = self.capturing_and_connected("history")
+        lines = b"".join(b"line %03d: serial A%05d ready\r\n" % (n, n * 7) for n in range(1, 301))
+        peer.sendall(lines)
+        # 300 line feeds from the top row: lines 1 to 276 went to the history, the grid
+        # shows lines 277 to 300 and the cursor's empty row.
+        wait_for(lambda: os.path.getsize(os.path.join(self.dir, "history.bin")) == len(lines),
+                 "the lines to arrive")
+        live = client_pixels()
+        xdotool("mousemove", *cell_on_screen(12, 40))  # keys go to the window under the pointer
+        p.type_keys("shift+Prior")  # back a page: lines 253 to 277
+        wait_for(lambda: client_pixels() != live, "the view to go back")
+        # A drag over the view's sixth row, line 258, from its first cell past its end.
+        start, end = cell_on_screen(5, 0), cell_on_screen(5, 60)
+        xdotool("mousemove", *start)
+        xdotool("mousedown", "1")
+        xdotool("mousemove", *end)
+        xdotool("mouseup", "1")
+        xdotool("click", "3")
+        expected = b"line 258: serial A01806 ready"
+        got = b""
+        while len(got) < len(expected):
+            chunk = peer.recv(64)
+            self.assertTrue(chunk, "connection closed while waiting for the paste")
+            got += chunk
+        self.assertEqual(got, expected)
+        # A typed key goes to the peer and brings the live rows back as they were.
+        p.type_keys("q")
+        self.assertEqual(peer.recv(16), b"q")
+        wait_for(lambda: client_pixels() == live, "the live rows")
+
+
 class SessionTest(E2E):
     def test_loaded_session_titles_the_window_and_is_saved_silently(self):
         port = free_port()
