@@ -108,14 +108,15 @@ void BM_InterpreterLines(benchmark::State& state) {
 BENCHMARK(BM_InterpreterLines);
 
 // ---- the received-chunk path ----------------------------------------------------
-
-const std::size_t CHUNK = 64 * 1024;
+// Each runs with chunks of 64 KB and of 1 MB (the argument): a flood arrives in
+// chunks of up to 1 MB.
 
 void feedChunks(benchmark::State& state, const std::string& stream) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stream.data());
+    const std::size_t chunk = static_cast<std::size_t>(state.range(0));
     for (auto _ : state) {
-        for (std::size_t at = 0; at < stream.size(); at += CHUNK) {
-            std::size_t count = stream.size() - at < CHUNK ? stream.size() - at : CHUNK;
+        for (std::size_t at = 0; at < stream.size(); at += chunk) {
+            std::size_t count = stream.size() - at < chunk ? stream.size() - at : chunk;
             putTerminalBytes(bytes + at, count);
         }
         benchmark::DoNotOptimize(screenBuffer);
@@ -129,13 +130,13 @@ void BM_ChunksText(benchmark::State& state) {
     setUpWindowGrid(false);
     feedChunks(state, textStream(1024 * 1024));
 }
-BENCHMARK(BM_ChunksText);
+BENCHMARK(BM_ChunksText)->Arg(64 * 1024)->Arg(1024 * 1024);
 
 void BM_ChunksLines(benchmark::State& state) {
     setUpWindowGrid(false);
     feedChunks(state, lineStream(1024 * 1024));
 }
-BENCHMARK(BM_ChunksLines);
+BENCHMARK(BM_ChunksLines)->Arg(64 * 1024)->Arg(1024 * 1024);
 
 void BM_ChunksTextWrapped(benchmark::State& state) {
     setUpWindowGrid(true);
@@ -144,7 +145,7 @@ void BM_ChunksTextWrapped(benchmark::State& state) {
         if (c == '\r' || c == '\n') c = 'x';
     feedChunks(state, stream);
 }
-BENCHMARK(BM_ChunksTextWrapped);
+BENCHMARK(BM_ChunksTextWrapped)->Arg(64 * 1024)->Arg(1024 * 1024);
 
 // Any byte value, controls included: form feeds, tabs and scrolls every few hundred bytes.
 void BM_ChunksRandom(benchmark::State& state) {
@@ -157,6 +158,6 @@ void BM_ChunksRandom(benchmark::State& state) {
     }
     feedChunks(state, stream);
 }
-BENCHMARK(BM_ChunksRandom);
+BENCHMARK(BM_ChunksRandom)->Arg(64 * 1024)->Arg(1024 * 1024);
 
 }  // namespace

@@ -2,11 +2,14 @@
 //
 // The first byte picks the grid's columns (1 to 79), the second its rows (1 to 25)
 // and, in its top bit, auto-wrap at the start. The rest is a series of chunks, each
-// one a header byte and then up to 127 bytes: the header's low 7 bits are the
-// chunk's length, its top bit switches auto-wrap before the chunk. Every chunk is
-// applied once through putTerminalChar, one byte at a time and widened with its sign
-// as received bytes were, and once through putTerminalBytes; after each chunk both
-// must leave the same grid, history and cursor.
+// one a header byte and then up to 63 bytes: the header's low 6 bits are the
+// chunk's length, its top bit switches auto-wrap before the chunk. With the header's
+// bit 6 set, a count byte follows the header and the chunk is its bytes repeated
+// 16 times (count + 1): a few bytes make a chunk of thousands of rows, more than the
+// grid and the history keep, so that what the chunk path skips is checked too. Every
+// chunk is applied once through putTerminalChar, one byte at a time and widened with
+// its sign as received bytes were, and once through putTerminalBytes; after each
+// chunk both must leave the same grid, history and cursor.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -20,14 +23,18 @@
 
 namespace {
 
+const std::size_t MOST_BYTES = 64 * 1024;
+// Chunks this long or longer are compared with their history; shorter ones with the
+// grid, the cursor and the number of history rows, and the last chunk with all.
+const std::size_t LONG_CHUNK = 64;
+
 struct Chunk {
-    const std::uint8_t* bytes;
-    std::size_t count;
+    std::vector<std::uint8_t> bytes;
     bool switchWrap;
 };
 
 struct Snapshot {
-    std::vector<unsigned char> cells;  // the history's rows, oldest first, then the grid's
+    std::vector<unsigned char> cells;  // the history's rows, oldest first (when taken), then the grid's
     int historyRows;
     int row;
     int col;
@@ -40,9 +47,9 @@ void makeGrid(int columns, int rows) {
     if (!screenGridReady()) std::abort();
 }
 
-Snapshot snapshot() {
+Snapshot snapshot(bool withHistory) {
     std::vector<unsigned char> cells;
-    for (int row = -historyRows; row < gridRows; ++row) {
+    for (int row = withHistory ? -historyRows : 0; row < gridRows; ++row) {
         cells.insert(cells.end(), terminalRow(row), terminalRow(row) + gridColumns);
     }
     return Snapshot{cells, historyRows, cursorRow, cursorCol};
@@ -56,12 +63,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int rows = 1 + (data[1] & 0x7F) % 25;
     const bool wrapAtStart = (data[1] & 0x80) != 0;
     std::vector<Chunk> chunks;
+    std::size_t total = 0;  // at most MOST_BYTES in all, so that one input runs quickly
     for (std::size_t at = 2; at < size;) {
-        std::size_t count = data[at] & 0x7F;
-        bool switchWrap = (data[at] & 0x80) != 0;
-        at++;
+        const std::uint8_t header = data[at++];
+        std::size_t repeats = 1;
+        if ((header & 0x40) != 0 && at < size) repeats = 16 * (static_cast<std::size_t>(data[at++]) + 1);
+        std::size_t count = header & 0x3F;
         if (count > size - at) count = size - at;
-        chunks.push_back(Chunk{data + at, count, switchWrap});
+        if (total + count * repeats > MOST_BYTES) repeats = 1;
+        total += count * repeats;
+        Chunk chunk = {{}, (header & 0x80) != 0};
+        for (std::size_t r = 0; r < repeats; r++) chunk.bytes.insert(chunk.bytes.end(), data + at, data + at + count);
+        chunks.push_back(chunk);
         at += count;
     }
 
@@ -70,17 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Snapshot> expected;
     for (const Chunk& chunk : chunks) {
         if (chunk.switchWrap) autoWrap = !autoWrap;
-        for (std::size_t i = 0; i < chunk.count; i++)
-            putTerminalChar(static_cast<signed char>(chunk.bytes[i]));
-        expected.push_back(snapshot());
+        for (std::uint8_t byte : chunk.bytes) putTerminalChar(static_cast<signed char>(byte));
+        expected.push_back(snapshot(chunk.bytes.size() >= LONG_CHUNK || &chunk == &chunks.back()));
     }
 
     makeGrid(columns, rows);
     autoWrap = wrapAtStart;
     for (std::size_t c = 0; c < chunks.size(); c++) {
         if (chunks[c].switchWrap) autoWrap = !autoWrap;
-        putTerminalBytes(chunks[c].bytes, chunks[c].count);
-        Snapshot got = snapshot();
+        putTerminalBytes(chunks[c].bytes.data(), chunks[c].bytes.size());
+        Snapshot got = snapshot(chunks[c].bytes.size() >= LONG_CHUNK || c + 1 == chunks.size());
         if (got.row != expected[c].row || got.col != expected[c].col ||
             got.historyRows != expected[c].historyRows || got.cells != expected[c].cells) {
             std::fprintf(stderr,

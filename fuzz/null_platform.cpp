@@ -16,6 +16,9 @@
 void drawTerminalCell(int, int, unsigned char) {}
 void requestTextRepaint() {}
 void drawTerminalRow(int, int, const unsigned char*, int, bool) {}
+void beginTerminalDrawing() {}
+void endTerminalDrawing() {}
+bool scrollTextAreaUp(int) { return true; }
 void hideTerminalCaret() {}
 void showTerminalCaret() {}
 void placeTerminalCaret(int, int) {}
@@ -36,6 +39,13 @@ void soundRefusal() {}
 bool inputOrPaintingWaits() { return false; }
 void scheduleDeferredReceive() {}
 void cancelDeferredReceive() {}
+void scheduleScreenDrawing(int) {}
+void cancelScreenDrawing() {}
+// Always a frame later than the last call: every chunk is drawn, as under a flood.
+long long monotonicMilliseconds() {
+    static long long now = 0;
+    return now += 16;
+}
 int runDialog(int) { return -1; }
 bool chooseSessionFile(char*, std::size_t) { return false; }
 void getExecutablePath(char* buffer, std::size_t capacity) {

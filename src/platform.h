@@ -30,6 +30,15 @@ void requestTextRepaint();
 // apart, in the terminal font, clipped to the text area; black on white, or white on
 // black when `inverted` (selected cells). The caret is left as it is.
 void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted);
+// Brackets one drawing of several rows: one device context serves them all, and
+// the caret is hidden meanwhile. Not nested.
+void beginTerminalDrawing();
+void endTerminalDrawing();
+// Inside a drawing: moves the text area's pixels up by `rows` rows; the rows that
+// come in below are left to the caller, which draws them next. False, with nothing
+// moved, when the pixels cannot be trusted to be what was drawn (part of the window
+// waits to be painted): the caller then draws every row.
+bool scrollTextAreaUp(int rows);
 // Hides the caret until showTerminalCaret.
 void hideTerminalCaret();
 void showTerminalCaret();
@@ -70,6 +79,13 @@ bool inputOrPaintingWaits();
 // their turn, and again every few milliseconds until cancelled.
 void scheduleDeferredReceive();
 void cancelDeferredReceive();
+// Calls onScreenDrawingDue after `firstDelayMs` milliseconds, then once a frame
+// (FRAME_MILLISECONDS), each time once input and painting have had their turn,
+// until cancelled.
+void scheduleScreenDrawing(int firstDelayMs);
+void cancelScreenDrawing();
+// Milliseconds from a fixed moment; never goes back.
+long long monotonicMilliseconds();
 // Runs one of the dialogs of ui/resource.h modally, owned by the main window.
 // Returns 0 when the dialog was accepted, anything else otherwise (also when the
 // dialog could not be shown).

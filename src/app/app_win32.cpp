@@ -124,8 +124,13 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TERM_CHAR: putTerminalChar(static_cast<int>(wParam)); return 0;
     case WM_TIMER:
-        if (wParam != DEFERRED_RECEIVE_TIMER) return DefWindowProcA(window, message, wParam, lParam);
-        onDeferredReceiveDue();
+        if (wParam == DEFERRED_RECEIVE_TIMER) {
+            onDeferredReceiveDue();
+        } else if (wParam == SCREEN_DRAWING_TIMER) {
+            onScreenDrawingFrame(window);
+        } else {
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
         return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -235,6 +240,41 @@ void scheduleDeferredReceive() {
 
 void cancelDeferredReceive() {
     KillTimer(mainWindow, DEFERRED_RECEIVE_TIMER);
+}
+
+namespace {
+// The screen drawing timer's period now: the first delay, then a frame.
+UINT screenDrawingPeriod = 0;
+}  // namespace
+
+void onScreenDrawingFrame(HWND window) {
+    if (screenDrawingPeriod != FRAME_MILLISECONDS) {
+        screenDrawingPeriod = FRAME_MILLISECONDS;
+        SetTimer(window, SCREEN_DRAWING_TIMER, screenDrawingPeriod, nullptr);
+    }
+    onScreenDrawingDue();
+}
+
+// Like every timer message, it comes only once nothing else waits.
+void scheduleScreenDrawing(int firstDelayMs) {
+    screenDrawingPeriod = firstDelayMs > static_cast<int>(USER_TIMER_MINIMUM)
+                              ? static_cast<UINT>(firstDelayMs)
+                              : USER_TIMER_MINIMUM;
+    SetTimer(ownerWindow(), SCREEN_DRAWING_TIMER, screenDrawingPeriod, nullptr);
+}
+
+void cancelScreenDrawing() {
+    KillTimer(ownerWindow(), SCREEN_DRAWING_TIMER);
+    screenDrawingPeriod = 0;
+}
+
+long long monotonicMilliseconds() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const long long perSecond = frequency.QuadPart;
+    return now.QuadPart / perSecond * 1000 + now.QuadPart % perSecond * 1000 / perSecond;
 }
 
 void soundRefusal() {

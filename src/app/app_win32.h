@@ -8,9 +8,11 @@
 
 const UINT WM_SOCKET_NOTIFY = WM_USER;     // socket events of the listening or connected socket
 const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
-// The one timer of the main window: a read put off while input or painting waited.
+// A timer of the main window: a read put off while input or painting waited.
 const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
 const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
+// The other timer: the display frames while received bytes keep changing the grid.
+const UINT_PTR SCREEN_DRAWING_TIMER = 2;
 const char MAIN_WINDOW_CLASS[] = "App";
 
 extern HINSTANCE appInstance;
@@ -34,6 +36,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 bool startApplication(HINSTANCE instance, const char* commandLine, int showCommand);
 // Runs the message loop until the quit message; returns its code.
 int runMessageLoop();
+// The screen drawing timer's message: a frame has come.
+void onScreenDrawingFrame(HWND window);
 
 // The terminal's window side (view_win32.cpp).
 // Measures the terminal font and keeps it for drawing until releaseTerminalFont.

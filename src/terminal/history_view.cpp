@@ -52,34 +52,17 @@ void copySelection() {
     copyTextToClipboard(text.c_str(), text.size());
 }
 
-int smaller(int a, int b) {
-    return a < b ? a : b;
-}
-
-int larger(int a, int b) {
-    return a > b ? a : b;
-}
-
-// Draws again the rows from `first` to `last` that the view shows, whole; every
-// row of the text area is drawn opaque, so nothing needs erasing first.
-void redrawRows(int first, int last) {
-    first = larger(first, -viewOffset);
-    last = smaller(last, gridRows - 1 - viewOffset);
-    if (first > last) return;
-    hideTerminalCaret();
-    for (int row = first; row <= last; ++row) drawViewRow(row + viewOffset, 0, gridColumns - 1);
-    showTerminalCaret();
-}
-
-void redrawView() {
-    redrawRows(-viewOffset, gridRows - 1 - viewOffset);
-    placeCaretAtCursor();
-}
-
-// The selection is gone without drawing: what follows draws every row anyway.
+// The selection is gone; every row is drawn again when the screen next catches up.
 void forgetSelection() {
+    if (selectionShown) oweWholeView();
     selectionShown = false;
     dragging = false;
+}
+
+// A person's doing changed what the view shows: it is shown at once.
+void showViewNow() {
+    oweWholeView();
+    bringScreenUpToDate();
 }
 
 }  // namespace
@@ -95,7 +78,7 @@ void scrollViewBack(int rows) {
     const int target = clamped(viewOffset + rows, 0, historyRows);
     if (target == viewOffset) return;
     viewOffset = target;
-    redrawView();
+    showViewNow();
 }
 
 void showOldestRows() {
@@ -121,10 +104,9 @@ void dragSelection(int viewRow, int col) {
     const Cell at = cellOfView(viewRow, col);
     if (!selectionShown && at.row == anchor.row && at.col == anchor.col) return;
     if (selectionShown && at.row == extent.row && at.col == extent.col) return;
-    const int before = extent.row;
     extent = at;
     selectionShown = true;
-    redrawRows(smaller(before, at.row), larger(before, at.row));
+    showViewNow();
 }
 
 void releaseSelection(int viewRow, int col) {
@@ -147,15 +129,14 @@ void selectWordAt(int viewRow, int col) {
     anchor = Cell{at.row, from};
     extent = Cell{at.row, to};
     selectionShown = true;
-    redrawRows(at.row, at.row);
+    showViewNow();
     copySelection();
 }
 
 void clearSelection() {
-    dragging = false;
-    if (!selectionShown) return;
-    selectionShown = false;
-    redrawRows(selectionFirst().row, selectionLast().row);
+    const bool shown = selectionShown;
+    forgetSelection();
+    if (shown) bringScreenUpToDate();
 }
 
 std::string selectionText() {
@@ -195,25 +176,29 @@ void resetHistoryView() {
     caretOutOfView = false;
 }
 
-void noteRowsScrolled(int count) {
+int noteRowsScrolled(int count) {
+    int moved = count;
     if (viewOffset > 0) {
-        // The rows shown went up with the grid; the oldest kept is as far back as it goes.
-        viewOffset = viewOffset + count < historyRows ? viewOffset + count : historyRows;
+        // The view keeps its rows, back to the oldest kept.
+        const int kept = viewOffset + count < historyRows ? viewOffset + count : historyRows;
+        moved = count - (kept - viewOffset);
+        viewOffset = kept;
     }
-    if (!selectionShown && !dragging) return;
+    if (!selectionShown && !dragging) return moved;
     // The grid's rows it covers moved, or it left the history: every row is drawn
     // again after a scroll.
     anchor.row -= count;
     extent.row -= count;
     if (selectionLast().row + count >= 0 || selectionFirst().row < -historyRows) forgetSelection();
+    return moved;
 }
 
 void clearSelectionOnRow(int row) {
-    if (row >= selectionFirst().row && row <= selectionLast().row) clearSelection();
+    if (row >= selectionFirst().row && row <= selectionLast().row) forgetSelection();
 }
 
 void noteGridBlanked() {
-    if (selectionShown && selectionLast().row >= 0) forgetSelection();  // all is drawn again
+    if (selectionShown && selectionLast().row >= 0) forgetSelection();
 }
 
 // ---- drawing -----------------------------------------------------------------------

@@ -46,8 +46,9 @@ bool selectedColumns(int row, int* from, int* to);
 // A new grid: the view is live, nothing is selected.
 void resetHistoryView();
 // The grid moved up `count` rows into the history: a view that is back keeps its
-// rows while they are kept; a selection on the grid's rows ends.
-void noteRowsScrolled(int count);
+// rows while they are kept; a selection on the grid's rows ends. Returns how many
+// rows the view's rows moved up with the grid.
+int noteRowsScrolled(int count);
 // Cells of a grid row were written.
 void clearSelectionOnRow(int row);
 inline void noteRowWritten(int row) {
@@ -59,7 +60,7 @@ void noteGridBlanked();
 // ---- drawing ---------------------------------------------------------------------
 // Draws the columns from..to of one view row, selected cells inverted.
 void drawViewRow(int viewRow, int from, int to);
-// Draws every row of the view.
+// Draws every row of the view (a paint).
 void drawWholeView();
 // Places the caret at the cursor's cell as the view shows it, hidden while that
 // row is out of view.

@@ -7,6 +7,8 @@
 
 #include "platform.h"
 #include "session/settings.h"
+#include "terminal/byte_scan.h"
+#include "terminal/chunk_pieces.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 
@@ -28,15 +30,29 @@ const unsigned char TAB_BLANKS[TAB_STOP] = {BLANK, BLANK, BLANK, BLANK, BLANK, B
 int ringRows = 0;  // HISTORY_ROWS + gridRows
 int ringTop = 0;   // the ring's row that is the grid's row 0
 
-// The columns of one grid row that a received chunk changed; from is -1 for none.
+// ---- what the screen still owes ---------------------------------------------------
+// Received chunks change the grid in memory; the screen is brought up to date at
+// most once a display frame, and what it still owes is kept here meanwhile.
+
+// The columns of a ring row changed since the screen was last brought up to date;
+// from is -1 for none. Kept by ring row, so a row's marks move with it when the grid
+// scrolls.
 struct ChangedSpan {
     int from;
     int to;
 };
-ChangedSpan* changedSpans = nullptr;  // one per grid row
-
-// Set by a scroll or a form feed: the chunk's end draws every row.
-bool chunkRedrawsAll = false;
+ChangedSpan* ringChanges = nullptr;  // one per ring row
+bool drawingOwed = false;            // cells, rows or the caret changed since
+bool wholeViewOwed = false;          // every row of the view is drawn again
+int viewRowsMovedUp = 0;             // the view's rows went up so many rows since, up to gridRows
+int ringTurnsOwed = 0;               // the ring turned so many times since, up to ringRows
+long long lastDrawingTime = 0;       // milliseconds
+bool drawingScheduled = false;      // the platform calls at every frame
+int framesWithNothingOwed = 0;
+// Frames with nothing to draw before the platform stops calling: while bytes keep
+// coming, the frames go on without being asked for again.
+const int IDLE_FRAMES_BEFORE_STOPPING = 15;
+ChunkPiece chunkPieces[MOST_CHUNK_PIECES];
 
 int cellsAcross(int extent, int cell) {
     int count = cell > 0 ? extent / cell : 0;
@@ -47,12 +63,22 @@ std::size_t rowBytes() {
     return static_cast<std::size_t>(gridColumns);
 }
 
-// Row `row` of the grid (history rows below 0) in the ring.
-unsigned char* ringRow(int row) {
+// The ring's row that holds row `row` of the grid (history rows below 0).
+int ringIndex(int row) {
     int stored = ringTop + row;
     if (stored >= ringRows) stored -= ringRows;
     else if (stored < 0) stored += ringRows;
-    return screenBuffer + static_cast<std::size_t>(stored) * rowBytes();
+    return stored;
+}
+
+unsigned char* ringRow(int row) {
+    return screenBuffer + static_cast<std::size_t>(ringIndex(row)) * rowBytes();
+}
+
+void markChanged(int row, int from, int to) {
+    ChangedSpan& span = ringChanges[ringIndex(row)];
+    if (span.from < 0 || from < span.from) span.from = from;
+    if (to > span.to) span.to = to;
 }
 
 // The grid moves up one row: its top row becomes the newest of the history, and
@@ -62,7 +88,11 @@ void turnRingUp() {
     if (++ringTop == ringRows) ringTop = 0;
     if (historyRows < HISTORY_ROWS) historyRows++;
     std::memset(ringRow(gridRows - 1), BLANK, rowBytes());
-    noteRowsScrolled(1);
+    markChanged(gridRows - 1, 0, gridColumns - 1);
+    if (ringTurnsOwed < ringRows) ringTurnsOwed++;
+    const int moved = noteRowsScrolled(1);
+    viewRowsMovedUp = viewRowsMovedUp + moved < gridRows ? viewRowsMovedUp + moved : gridRows;
+    drawingOwed = true;
 }
 
 // The grid's rows lie in the ring in one piece, or in two where they pass its end.
@@ -73,6 +103,8 @@ void blankGridRows() {
         std::memset(screenBuffer, BLANK, static_cast<std::size_t>(gridRows - inOnePiece) * rowBytes());
     }
     noteGridBlanked();
+    wholeViewOwed = true;
+    drawingOwed = true;
 }
 
 void advanceCursor() {
@@ -91,6 +123,7 @@ void putCharacter(int value) {
         unsigned char byte = static_cast<unsigned char>(value & 0xFF);
         ringRow(cursorRow)[cursorCol] = byte;
         noteRowWritten(cursorRow);
+        bringScreenUpToDate();  // so that the cell is drawn over what the grid shows
         const int shownRow = cursorRow + viewOffset;
         if (shownRow < gridRows) {
             Point cell = cellPosition(shownRow, cursorCol);
@@ -128,16 +161,24 @@ void clearScreen() {
 }  // namespace
 
 bool screenGridReady() {
-    return screenBuffer != nullptr && changedSpans != nullptr;
+    return screenBuffer != nullptr && ringChanges != nullptr;
 }
 
 void releaseScreenGrid() {
     std::free(screenBuffer);
     screenBuffer = nullptr;
-    std::free(changedSpans);
-    changedSpans = nullptr;
+    std::free(ringChanges);
+    ringChanges = nullptr;
     historyRows = 0;
     ringTop = 0;
+    drawingOwed = false;
+    wholeViewOwed = false;
+    viewRowsMovedUp = 0;
+    ringTurnsOwed = 0;
+    if (drawingScheduled) cancelScreenDrawing();
+    drawingScheduled = false;
+    framesWithNothingOwed = 0;
+    lastDrawingTime = 0;
     resetHistoryView();
 }
 
@@ -152,15 +193,15 @@ void createScreenGrid() {
     ringRows = HISTORY_ROWS + gridRows;
     const std::size_t ringSize = static_cast<std::size_t>(ringRows) * rowBytes();
     screenBuffer = static_cast<unsigned char*>(allocateGridBuffer(ringSize));
-    changedSpans = static_cast<ChangedSpan*>(
-        allocateGridBuffer(static_cast<std::size_t>(gridRows) * sizeof(ChangedSpan)));
+    ringChanges = static_cast<ChangedSpan*>(
+        allocateGridBuffer(static_cast<std::size_t>(ringRows) * sizeof(ChangedSpan)));
     if (!screenGridReady()) {
         releaseScreenGrid();
         showErrorBox(NOT_ENOUGH_MEMORY_TEXT, "erreur");
         return;
     }
     std::memset(screenBuffer, BLANK, ringSize);
-    for (int row = 0; row < gridRows; ++row) changedSpans[row] = ChangedSpan{-1, -1};
+    for (int row = 0; row < ringRows; ++row) ringChanges[row] = ChangedSpan{-1, -1};
     cursorCol = 0;
     cursorRow = 0;
     textOriginX = textRect.left;
@@ -200,37 +241,77 @@ void putTerminalChar(int value) {
     placeCaretAtCursor();
 }
 
+// ---- bringing the screen up to date ------------------------------------------------
+
+namespace {
+
+// Nothing is owed any more: the marks of every ring row that was the grid's at
+// some time since the last drawing are cleared.
+void clearOwedDrawing() {
+    if (ringTurnsOwed + gridRows >= ringRows) {
+        for (int row = 0; row < ringRows; ++row) ringChanges[row] = ChangedSpan{-1, -1};
+    } else {
+        for (int row = -ringTurnsOwed; row < gridRows; ++row) ringChanges[ringIndex(row)] = ChangedSpan{-1, -1};
+    }
+    drawingOwed = false;
+    wholeViewOwed = false;
+    viewRowsMovedUp = 0;
+    ringTurnsOwed = 0;
+    lastDrawingTime = monotonicMilliseconds();
+}
+
+}  // namespace
+
+void bringScreenUpToDate() {
+    if (!screenGridReady() || !drawingOwed) return;
+    beginTerminalDrawing();
+    // The rows still shown move up with the pixels; the rows that come into view
+    // below them, and the rows changed, are drawn.
+    bool whole = wholeViewOwed || viewRowsMovedUp >= gridRows;
+    if (!whole && viewRowsMovedUp > 0 && !scrollTextAreaUp(viewRowsMovedUp)) whole = true;
+    const int firstNewRow = gridRows - viewRowsMovedUp;
+    for (int viewRow = 0; viewRow < gridRows; ++viewRow) {
+        if (whole || viewRow >= firstNewRow) {
+            drawViewRow(viewRow, 0, gridColumns - 1);
+            continue;
+        }
+        const ChangedSpan& span = ringChanges[ringIndex(viewRow - viewOffset)];
+        if (span.from >= 0) drawViewRow(viewRow, span.from, span.to);
+    }
+    clearOwedDrawing();
+    placeCaretAtCursor();
+    endTerminalDrawing();
+}
+
+void onScreenDrawingDue() {
+    if (drawingOwed) {
+        framesWithNothingOwed = 0;
+        bringScreenUpToDate();
+    } else if (++framesWithNothingOwed >= IDLE_FRAMES_BEFORE_STOPPING) {
+        cancelScreenDrawing();
+        drawingScheduled = false;
+        framesWithNothingOwed = 0;
+    }
+}
+
+bool screenDrawingOwed() {
+    return drawingOwed;
+}
+
+void screenDrawnWhole() {
+    if (screenGridReady()) clearOwedDrawing();
+}
+
+void oweWholeView() {
+    wholeViewOwed = true;
+    drawingOwed = true;
+}
+
 // ---- a received chunk ----------------------------------------------------------
 // The same interpreter as putTerminalChar, for many bytes at once: the grid changes
 // in memory and the screen is brought up to date once, at the chunk's end.
 
 namespace {
-
-bool isControlByte(unsigned char byte) {
-    return byte == 8 || byte == 9 || byte == 10 || byte == 12 || byte == 13;
-}
-
-// Runs of characters are found eight bytes at a time, the bytes of a word taken
-// first byte lowest (Windows runs little-endian only).
-const std::uint64_t EVERY_BYTE = 0x0101010101010101u;
-const std::uint64_t TOP_BITS = EVERY_BYTE * 0x80;
-const std::uint64_t LOW_BITS = EVERY_BYTE * 0x7F;
-
-// Marks the top bit of every byte of `word` that is a control: from 8 to 13, but 11.
-// Each byte is tested on its own (no carry crosses from one byte into the next).
-std::uint64_t controlBytes(std::uint64_t word) {
-    std::uint64_t low = word & LOW_BITS;
-    std::uint64_t from8To13 = (EVERY_BYTE * (127 + 14) - low) & ~word & (low + EVERY_BYTE * (127 - 7));
-    std::uint64_t notEleven = word ^ (EVERY_BYTE * 11);
-    std::uint64_t nonzero = ((notEleven & LOW_BITS) + LOW_BITS) | notEleven;
-    return from8To13 & nonzero & TOP_BITS;
-}
-
-// The index of the byte of the lowest mark.
-std::size_t lowestMarkedByte(std::uint64_t marks) {
-    std::uint64_t lowest = marks & (~marks + 1);
-    return static_cast<std::size_t>(((lowest >> 7) * 0x0001020304050607u) >> 56);
-}
 
 // The end of the run of non-control bytes that starts at `from`.
 std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::size_t count) {
@@ -244,18 +325,9 @@ std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::s
     return from;
 }
 
-void noteChanged(int row, int from, int to) {
-    if (chunkRedrawsAll) return;  // every row is drawn anyway
-    ChangedSpan& span = changedSpans[row];
-    if (span.from < 0 || from < span.from) span.from = from;
-    if (to > span.to) span.to = to;
-}
-
 void scrollChunkUp() {
     cursorRow = gridRows - 1;
-    if (!screenGridReady()) return;
-    turnRingUp();
-    chunkRedrawsAll = true;
+    if (screenGridReady()) turnRingUp();
 }
 
 void nextChunkRow() {
@@ -272,11 +344,11 @@ void putChunkCharacters(const unsigned char* run, std::size_t count) {
         noteRowWritten(cursorRow);
         if (count < room) {  // the run ends before the last column
             std::memcpy(row + cursorCol, run, count);
-            noteChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(count) - 1);
+            markChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(count) - 1);
             cursorCol += static_cast<int>(count);
             return;
         }
-        noteChanged(cursorRow, cursorCol, gridColumns - 1);
+        markChanged(cursorRow, cursorCol, gridColumns - 1);
         if (!autoWrap) {
             // The cursor stops in the last column; there each byte overwrites the last.
             std::memcpy(row + cursorCol, run, room - 1);
@@ -302,9 +374,7 @@ void expandChunkTab() {
 void clearChunkScreen() {
     cursorRow = 0;
     cursorCol = 0;
-    if (!screenGridReady()) return;
-    blankGridRows();
-    chunkRedrawsAll = true;
+    if (screenGridReady()) blankGridRows();
 }
 
 void putChunkControl(unsigned char control) {
@@ -327,32 +397,21 @@ void putChunkControl(unsigned char control) {
     }
 }
 
-// Each changed row where the view shows it; after a scroll or a form feed, every
-// row of the view.
-void drawChangedRows() {
-    for (int row = 0; row < gridRows; ++row) {
-        ChangedSpan& span = changedSpans[row];
-        const int shownRow = row + viewOffset;
-        if (chunkRedrawsAll) {
-            drawViewRow(row, 0, gridColumns - 1);
-        } else if (span.from >= 0 && shownRow < gridRows) {
-            drawViewRow(shownRow, span.from, span.to);
-        }
-        span = ChangedSpan{-1, -1};
-    }
-    chunkRedrawsAll = false;
-}
-
+// The screen catches up at once when a frame has passed since it last did, else
+// at the next frame.
 void finishChunk() {
-    if (screenGridReady()) drawChangedRows();
-    placeCaretAtCursor();
-    showTerminalCaret();
+    if (!screenGridReady()) return;  // nothing to show
+    drawingOwed = true;  // the caret at least
+    const long long now = monotonicMilliseconds();
+    if (now - lastDrawingTime >= FRAME_MILLISECONDS) {
+        bringScreenUpToDate();
+    } else if (!drawingScheduled) {
+        drawingScheduled = true;
+        scheduleScreenDrawing(static_cast<int>(FRAME_MILLISECONDS - (now - lastDrawingTime)));
+    }
 }
 
-}  // namespace
-
-void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
-    hideTerminalCaret();
+void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
     std::size_t i = 0;
     while (i < count) {
         std::size_t end = endOfCharacters(bytes, i, count);
@@ -362,6 +421,18 @@ void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
         } else {
             putChunkControl(bytes[i++]);
         }
+    }
+}
+
+}  // namespace
+
+void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
+    const int pieces = screenGridReady() ? findChunkPieces(bytes, count, chunkPieces) : -1;
+    if (pieces < 0) applyChunkBytes(bytes, count);
+    for (int piece = pieces - 1; piece >= 0; --piece) {
+        const ChunkPiece& p = chunkPieces[piece];
+        if (p.fromCarriageReturn) cursorRow = gridRows - 1;
+        applyChunkBytes(bytes + p.from, p.to - p.from);
     }
     finishChunk();
 }

@@ -44,4 +44,21 @@ void putTerminalBytes(const unsigned char* bytes, std::size_t count);
 // Moves the grid up one row into the history; the last row becomes blank.
 void scrollScreenUp();
 
+// ---- what the screen shows --------------------------------------------------------
+// Received chunks change the grid in memory and mark what changed; the screen is
+// brought up to date at once when a display frame has passed since it last was,
+// else at the next frame, which the platform's timer calls for. Rows that the view
+// still shows move up with the pixels.
+const int FRAME_MILLISECONDS = 16;
+void bringScreenUpToDate();
+// A frame has come: what is owed is drawn; after a while with nothing owed, the
+// frames stop until a chunk asks for them again.
+void onScreenDrawingDue();
+// Whether the screen lags what it should show.
+bool screenDrawingOwed();
+// A paint of the whole text area has shown everything: nothing is owed.
+void screenDrawnWhole();
+// Every row of the view is to be drawn again (the view moved, the selection changed).
+void oweWholeView();
+
 #endif

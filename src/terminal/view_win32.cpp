@@ -20,8 +20,15 @@ HFONT terminalFontHandle = nullptr;
 bool caretOwned = false;
 // The cursor's row is out of the view: the caret is hidden one level more.
 bool caretOutOfView = false;
-// The device context of the drawing under way (a paint's); none between drawings.
+// Where the caret was last placed, so that it is moved only when that changes.
+Point caretPlacedAt = {0, 0};
+bool caretPlaced = false;
+// The drawing under way hid the caret, and shows it at its end.
+bool drawingHidCaret = false;
+// The device context of the drawing under way (a paint's, or one of
+// beginTerminalDrawing's own); none between drawings.
 HDC drawingContext = nullptr;
+bool drawingContextOwned = false;
 // Wheel turns smaller than a notch add up until they make one.
 int wheelRemainder = 0;
 
@@ -39,7 +46,11 @@ RECT textRectangle() {
 }
 
 void placeCaret(Point p) {
-    if (caretOwned) SetCaretPos(p.x, p.y);
+    if (!caretOwned) return;
+    if (caretPlaced && caretPlacedAt.x == p.x && caretPlacedAt.y == p.y) return;
+    SetCaretPos(p.x, p.y);
+    caretPlacedAt = p;
+    caretPlaced = true;
 }
 
 void drawFrame(HDC dc) {
@@ -195,6 +206,7 @@ void onTerminalFocus(HWND window, bool gained) {
     if (gained) {
         CreateCaret(window, nullptr, cellWidth, cellHeight);
         caretOwned = true;
+        caretPlaced = false;
         placeCaretAtCursor();
         if (!caretOutOfView) ShowCaret(window);
     } else {
@@ -209,11 +221,20 @@ void destroyTerminalCaret() {
 }
 
 void paintTerminal(HWND window) {
+    // What the screen still owes is drawn by this paint: the whole text area is part
+    // of it then.
+    const bool owed = screenDrawingOwed();
+    if (owed) {
+        RECT area = textRectangle();
+        InvalidateRect(window, &area, FALSE);
+    }
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     drawFrame(dc);
     drawingContext = dc;
     drawWholeView();
+    if (owed) screenDrawnWhole();
+    placeCaretAtCursor();
     drawingContext = nullptr;
     EndPaint(window, &paint);
 }
@@ -317,6 +338,44 @@ void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool i
     }
     SelectObject(dc, previousFont);
     if (dc != drawingContext) ReleaseDC(window, dc);
+}
+
+// A caret on show is hidden while the rows are drawn, so that no drawing lands on
+// its inverted cell; hiding one that does not show would cost for nothing.
+void beginTerminalDrawing() {
+    HWND window = ownerWindow();
+    drawingContext = GetDC(window);
+    drawingContextOwned = true;
+    drawingHidCaret = caretOwned && !caretOutOfView;
+    if (drawingHidCaret) HideCaret(window);
+}
+
+void endTerminalDrawing() {
+    HWND window = ownerWindow();
+    if (drawingHidCaret) ShowCaret(window);
+    drawingHidCaret = false;
+    if (drawingContextOwned) ReleaseDC(window, drawingContext);
+    drawingContext = nullptr;
+    drawingContextOwned = false;
+}
+
+bool scrollTextAreaUp(int rows) {
+    HWND window = ownerWindow();
+    // Pixels waiting to be painted are not what was drawn: moving them would carry
+    // them where nothing paints them.
+    if (GetUpdateRect(window, nullptr, FALSE)) return false;
+    RECT area = textRectangle();
+    HRGN uncovered = CreateRectRgn(0, 0, 0, 0);
+    ScrollDC(drawingContext, 0, -rows * cellHeight, &area, &area, uncovered, nullptr);
+    // The rows that came in below are drawn next, by the caller; what else the
+    // scroll left uncovered (a window above this one hid its source) is painted.
+    HRGN comeIn = CreateRectRgn(area.left, area.bottom - rows * cellHeight, area.right, area.bottom);
+    if (CombineRgn(uncovered, uncovered, comeIn, RGN_DIFF) != NULLREGION) {
+        InvalidateRgn(window, uncovered, FALSE);
+    }
+    DeleteObject(comeIn);
+    DeleteObject(uncovered);
+    return true;
 }
 
 void hideTerminalCaret() {

@@ -182,7 +182,7 @@ TEST_F(CaptureTest, AWriteThatFailsOrFallsShortStopsTheCaptureAndIsToldOnce) {
         EXPECT_EQ(NO_FILE, captureFile);
         EXPECT_TRUE(fake.openFiles.empty());
         std::size_t stopped = traceFind("detachCaptureMenu");
-        std::size_t shown = traceFind("showCaret", stopped);
+        std::size_t shown = traceFind("endDrawing", stopped);
         std::size_t told = traceFind("errorBox Probleme avec le fichier !! |erreur", shown);
         EXPECT_LT(told, fake.trace.size()) << traceText();
         EXPECT_LT(traceFind("close file 3"), stopped);

@@ -81,6 +81,22 @@ void requestTextRepaint() {
     record("repaint");
     fake.repaintRequested = true;
 }
+void beginTerminalDrawing() { record("beginDrawing"); }
+void endTerminalDrawing() { record("endDrawing"); }
+// The shown rows move up; the rows that come in below show 0xFE until drawn.
+bool scrollTextAreaUp(int rows) {
+    record("scrollText " + num(rows) + (fake.paintPending ? " -> refused" : ""));
+    if (fake.paintPending) return false;
+    const std::size_t moved = static_cast<std::size_t>(rows) * gridColumns;
+    if (fake.shown.size() >= moved) {
+        fake.shown.erase(fake.shown.begin(), fake.shown.begin() + static_cast<long>(moved));
+        fake.shown.insert(fake.shown.end(), moved, 0xFE);
+        fake.shownInverted.erase(fake.shownInverted.begin(),
+                                 fake.shownInverted.begin() + static_cast<long>(moved));
+        fake.shownInverted.insert(fake.shownInverted.end(), moved, 0);
+    }
+    return true;
+}
 void hideTerminalCaret() { record("hideCaret"); }
 void showTerminalCaret() { record("showCaret"); }
 void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
@@ -128,6 +144,18 @@ void soundRefusal() {
 bool inputOrPaintingWaits() { return fake.inputOrPaintingWaits; }
 void scheduleDeferredReceive() { record("scheduleReceive"); }
 void cancelDeferredReceive() { record("cancelReceive"); }
+void scheduleScreenDrawing(int firstDelayMs) {
+    record("scheduleDrawing " + num(firstDelayMs));
+    fake.framesAskedFor = true;
+}
+void cancelScreenDrawing() {
+    record("cancelDrawing");
+    fake.framesAskedFor = false;
+}
+long long monotonicMilliseconds() {
+    fake.now += fake.clockStep;
+    return fake.now;
+}
 void setWindowTitle(const char* title) {
     record(std::string("title ") + title);
     fake.windowTitle = title;

@@ -88,6 +88,12 @@ struct FakePlatform {
     Bytes shownInverted;  // 1 where the cell was last drawn inverted
     bool repaintRequested = false;
     bool caretOutOfView = false;
+    bool paintPending = false;         // the text area cannot be scrolled by its pixels
+    bool framesAskedFor = false;       // the screen drawing frames come until cancelled
+    // The clock: each reading moves it on by clockStep, a frame by default, so that
+    // every chunk is drawn at once unless a test stops it.
+    long long now = 1000000;
+    long long clockStep = 16;
 };
 
 extern FakePlatform fake;

@@ -227,9 +227,9 @@ TEST_F(LinkTest, CloseReadsThePendingDataBeforeClosing) {
     EXPECT_EQ(2u, traceCount("receive 8 1048576 -> 512"));
     EXPECT_EQ(1u, traceCount("receive 8 1048576 -> 276"));
     std::size_t written = traceFind("write 3 276 bytes");
-    std::size_t shown = traceFind("hideCaret", written);
-    EXPECT_LT(shown, traceFind("showCaret", shown));
-    EXPECT_LT(traceFind("showCaret", shown), traceFind("shutdown 8")) << traceText();
+    std::size_t shown = traceFind("beginDrawing", written);
+    EXPECT_LT(shown, traceFind("endDrawing", shown));
+    EXPECT_LT(traceFind("endDrawing", shown), traceFind("shutdown 8")) << traceText();
     EXPECT_EQ("menu 505 506", fake.trace.back());
     EXPECT_EQ(SERVER_IDLE, serverState);
     EXPECT_EQ(CAPTURE_RECORDING, captureMode);  // the link never touches the capture
@@ -271,8 +271,8 @@ TEST_F(LinkTest, AReadTakesOneReceiveAsOneChunkForTheCaptureThenTheScreen) {
     // The tab is recorded as itself; its blanks reach only the screen. What the
     // receive did not take waits for the next notification.
     EXPECT_EQ(Bytes({0xE9, 0x00, 0x09, 'A'}), fake.files["cap.txt"]);
-    EXPECT_EQ(Lines({"receive 8 1048576 -> 4", "write 3 4 bytes", "hideCaret", "drawRow 10 31 9",
-                     "caret 100 31", "showCaret"}),
+    EXPECT_EQ(Lines({"receive 8 1048576 -> 4", "write 3 4 bytes", "beginDrawing", "drawRow 10 31 9",
+                     "caret 100 31", "endDrawing"}),
               fake.trace);
     EXPECT_EQ(std::string("\xE9\x00      A", 9), std::string(terminalRow(0), terminalRow(0) + 9));
     EXPECT_TRUE(fake.delivered.empty()) << "received bytes go straight to the screen";

@@ -346,6 +346,24 @@ Bytes randomStream(std::mt19937& random, std::size_t length, bool rareFormFeeds)
     return bytes;
 }
 
+// Lines of text ended by CR LF, now and then with a tab or a backspace, without
+// their CR, or ended by a form feed instead: long chunks of it hold more rows than
+// the grid and the history keep.
+Bytes lineStream(std::mt19937& random, std::size_t length) {
+    Bytes bytes;
+    while (bytes.size() < length) {
+        const int width = static_cast<int>(random() % 100);
+        for (int i = 0; i < width; ++i) {
+            unsigned pick = random() % 200;
+            bytes.push_back(pick == 0 ? 9 : pick == 1 ? 8 : static_cast<unsigned char>(32 + random() % 224));
+        }
+        if (random() % 50 != 0) bytes.push_back(13);
+        bytes.push_back(random() % 3000 == 0 ? 12 : 10);
+    }
+    bytes.resize(length);
+    return bytes;
+}
+
 TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATime) {
     std::mt19937 random(20261208);
     int roundsThatFilledHistory = 0;
@@ -353,15 +371,23 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
         const int columns = round == 0 ? 1 : round == 1 ? 79 : 1 + static_cast<int>(random() % 79);
         const int rows = round == 0 ? 1 : round == 1 ? 25 : 1 + static_cast<int>(random() % 25);
         const bool wrapAtStart = random() % 2 == 0;
-        // Now and then a stream long enough to fill the history and drop its oldest rows.
+        // Now and then a stream long enough to fill the history and drop its oldest
+        // rows, or long lines of text in chunks far longer than the grid and history.
         const bool longRound = round % 60 == 7;
-        const std::size_t streamLength = longRound ? 30000 + random() % 30000 : random() % 4000;
-        const Bytes stream = randomStream(random, streamLength, longRound);
+        const bool linesRound = round % 30 == 17;
+        const std::size_t streamLength = linesRound  ? 150000 + random() % 150000
+                                         : longRound ? 30000 + random() % 30000
+                                                     : random() % 4000;
+        const Bytes stream = linesRound ? lineStream(random, streamLength)
+                                        : randomStream(random, streamLength, longRound);
         // Chunk ends, and whether auto-wrap is switched before each chunk.
         std::vector<std::size_t> ends;
         std::vector<bool> flips;
         for (std::size_t at = 0; at < stream.size();) {
-            std::size_t length = random() % 4 == 0 ? random() % 3 : random() % 600;
+            const unsigned kind = random() % 8;
+            std::size_t length = kind < 2 ? random() % 3
+                                 : kind < 7 || !(longRound || linesRound) ? random() % 600
+                                                                           : random() % (stream.size() + 1);
             at = std::min(stream.size(), at + length);
             ends.push_back(at);
             flips.push_back(random() % 8 == 0);
@@ -386,6 +412,9 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
         from = 0;
         for (std::size_t c = 0; c < ends.size(); ++c) {
             if (flips[c]) autoWrap = !autoWrap;
+            // Now and then chunks come within a frame of the last drawing, and the
+            // frame comes only after a few of them.
+            fake.clockStep = random() % 3 == 0 ? 0 : 16;
             fake.trace.clear();
             putTerminalBytes(stream.data() + from, ends[c] - from);
             GridState got = gridState();
@@ -393,11 +422,13 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
             ASSERT_EQ(expected[c].col, got.col) << "chunk " << c;
             ASSERT_EQ(expected[c].cells, got.cells) << "chunk " << c;
             ASSERT_EQ(expected[c].history, got.history) << "chunk " << c;
-            ASSERT_EQ(got.cells, fake.shown) << "the screen differs from the grid after chunk " << c;
-            // The caret is hidden once and shown once; nothing is left to a repaint.
-            ASSERT_EQ("hideCaret", fake.trace.front()) << "chunk " << c;
-            ASSERT_EQ("showCaret", fake.trace.back()) << "chunk " << c;
-            ASSERT_EQ(1u, traceCount("hideCaret"));
+            if (fake.framesAskedFor && random() % 2 == 0) onScreenDrawingDue();
+            // Once drawn, the screen shows the grid, its unchanged rows moved up with
+            // the pixels, and nothing is left to a repaint.
+            if (!screenDrawingOwed()) {
+                ASSERT_EQ(got.cells, fake.shown) << "the screen differs from the grid after chunk " << c;
+                ASSERT_EQ("endDrawing", fake.trace.back()) << "chunk " << c;
+            }
             ASSERT_FALSE(fake.repaintRequested);
             ASSERT_TRUE(fake.delivered.empty());
             from = ends[c];
@@ -407,23 +438,53 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
     EXPECT_GE(roundsThatFilledHistory, 5) << "the streams must fill the history";
 }
 
-TEST_F(ScreenTest, AChunkDrawsOnlyTheChangedRunsOrEveryRowAfterAScroll) {
+TEST_F(ScreenTest, AChunkIsDrawnOnceAFrameWithTheRowsItScrolledMovedUp) {
     showGridAsIs();
     const std::string text = "ab\r\ncd\tx";
     putTerminalBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    EXPECT_EQ(Lines({"hideCaret", "drawRow 10 31 2", "drawRow 10 49 9", "caret 100 49", "showCaret"}),
+    EXPECT_EQ(Lines({"beginDrawing", "drawRow 10 31 2", "drawRow 10 49 9", "caret 100 49", "endDrawing"}),
               fake.trace);
 
+    // A scroll moves the pixels; only the changed cell and the new row are drawn.
     moveTo(24, 3);
     fake.trace.clear();
     const unsigned char scroll[] = {'y', 10, 'z'};
     putTerminalBytes(scroll, sizeof scroll);
-    EXPECT_EQ(25u + 3u, fake.trace.size()) << traceText();
-    EXPECT_EQ("drawRow 10 31 79", fake.trace[1]);
-    EXPECT_EQ("drawRow 10 463 79", fake.trace[25]);
+    EXPECT_EQ(Lines({"beginDrawing", "scrollText 1", "drawRow 40 445 1", "drawRow 10 463 79",
+                     "caret 60 463", "endDrawing"}),
+              fake.trace);
     EXPECT_EQ(std::string("cd      x"), rowText(0).substr(0, 9));
     EXPECT_EQ(std::string("    z"), rowText(24).substr(0, 5));
-    EXPECT_EQ(fake.shown, gridCells());
+    EXPECT_EQ(gridCells(), fake.shown);
+
+    // Chunks within a frame of the last drawing wait for the next frame, together.
+    fake.clockStep = 0;
+    fake.trace.clear();
+    const unsigned char sooner[] = {'1', '2', 10, '3'};
+    putTerminalBytes(sooner, sizeof sooner);
+    EXPECT_EQ(Lines({"scheduleDrawing 16"}), fake.trace);
+    const unsigned char later[] = {10, '4'};
+    putTerminalBytes(later, sizeof later);
+    EXPECT_EQ(Lines({"scheduleDrawing 16"}), fake.trace);
+    EXPECT_NE(gridCells(), fake.shown);
+    onScreenDrawingDue();
+    EXPECT_EQ("scrollText 2", fake.trace[2]);
+    EXPECT_EQ(gridCells(), fake.shown);
+    // The frames go on while bytes may come, and stop after a while without any.
+    for (int frame = 1; frame < 15; ++frame) onScreenDrawingDue();
+    EXPECT_TRUE(fake.framesAskedFor);
+    onScreenDrawingDue();
+    EXPECT_FALSE(fake.framesAskedFor);
+
+    // While part of the window waits for a paint, no pixel is moved: every row is drawn.
+    fake.clockStep = 16;
+    fake.paintPending = true;
+    fake.trace.clear();
+    const unsigned char two[] = {10, 10};
+    putTerminalBytes(two, sizeof two);
+    EXPECT_EQ("scrollText 2 -> refused", fake.trace[1]);
+    EXPECT_EQ(25u, traceCount("drawRow 10 31 79") + traceCount("drawRow 10 463 79") + 23u);
+    EXPECT_EQ(gridCells(), fake.shown);
 }
 
 }  // namespace

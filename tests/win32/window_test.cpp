@@ -355,11 +355,12 @@ void repaintTextArea() {
     UpdateWindow(mainWindow);
 }
 
-// A chunk of received bytes, drawn as the receive path draws it.
+// Chunks of received bytes, each drawn as the receive path draws it once its frame
+// has come: rows that stay in view move up with their pixels.
 struct ChunkCase {
     const char* what;
     bool wrap;
-    std::string bytes;
+    std::vector<std::string> chunks;
 };
 
 std::vector<ChunkCase> chunkCases() {
@@ -370,24 +371,29 @@ std::vector<ChunkCase> chunkCases() {
     std::string lines;
     for (int i = 0; i < 40; ++i) lines += "line " + std::to_string(i) + "\t|\xE9\x80\x81\x9D\x01\r\n";
     return {
-        {"every byte, wrapped", true, everyByte + everyByte},
-        {"a few cells, no scroll", false, std::string("\r\n\n\x81x\tAB\x08\x08" "ab\x0b\x7f\0", 15)},
-        {"a tail overwritten in the last column", false, "\r" + std::string(100, '\x9D') + "end"},
-        {"lines that scroll", false, lines},
-        {"a long line that wraps and scrolls", true, std::string(500, '#') + randomBytes(300, 5)},
-        {"a form feed, then a few cells", false, "\x0c\xE9\x81 abc"},
-        {"random bytes, wrap off", false, randomBytes(20000, 1)},
-        {"random bytes, wrap on", true, randomBytes(20000, 2)},
+        {"every byte, wrapped", true, {everyByte + everyByte}},
+        {"a few cells, no scroll", false, {std::string("\r\n\n\x81x\tAB\x08\x08" "ab\x0b\x7f\0", 15)}},
+        {"a tail overwritten in the last column", false, {"\r" + std::string(100, '\x9D') + "end"}},
+        {"lines that scroll", false, {lines}},
+        {"rows moved up by their pixels, with the rows that changed", false,
+         {lines, "two\r\nrows\r\n", "\xE9\xE9\r\n\tx", "\r\n\r\n\r\n" + everyByte.substr(32, 60)}},
+        {"a long line that wraps and scrolls", true, {std::string(500, '#') + randomBytes(300, 5)}},
+        {"a form feed, then a few cells", false, {"\x0c\xE9\x81 abc"}},
+        {"random bytes, wrap off", false, {randomBytes(20000, 1)}},
+        {"random bytes, wrap on", true, {randomBytes(20000, 2)}},
     };
 }
 
-// Applies the chunk to the grid and counts the text area's pixels that a full
+// Applies the chunks to the grid and counts the text area's pixels that a full
 // repaint then changes; `first` gets the offset of the first. Every pixel counts
 // as differing when the text area cannot be read.
 size_t pixelsAChunkDrawsWrong(const ChunkCase& chunk, size_t* first) {
     repaintTextArea();
     autoWrap = chunk.wrap;
-    putTerminalBytes(reinterpret_cast<const unsigned char*>(chunk.bytes.data()), chunk.bytes.size());
+    for (const std::string& bytes : chunk.chunks) {
+        putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        bringScreenUpToDate();  // the frame has come
+    }
     std::vector<DWORD> afterChunk = textAreaPixels();
     repaintTextArea();
     std::vector<DWORD> repainted = textAreaPixels();
@@ -412,6 +418,36 @@ TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
         EXPECT_EQ(differing, 0u) << "first at x " << first % width << ", y " << first / width
                                  << " of the text area";
     }
+    ShowCaret(mainWindow);
+}
+
+// A frame with a few scrolls moves the rows still in view with their pixels rather
+// than drawing them again: a pixel put on one row by hand goes up with it.
+TEST_F(MainWindowTest, RowsStillInViewGoUpWithTheirPixels) {
+    HideCaret(mainWindow);
+    std::string lines;
+    for (int i = 0; i < 30; ++i) lines += "row " + std::to_string(i) + "\r\n";
+    putTerminalBytes(reinterpret_cast<const unsigned char*>(lines.data()), lines.size());
+    bringScreenUpToDate();
+    repaintTextArea();
+    const Point cell = cellPosition(10, 40);  // a blank cell
+    const COLORREF mark = RGB(255, 0, 0);
+    HDC dc = GetDC(mainWindow);
+    SetPixel(dc, cell.x + 3, cell.y + 3, mark);
+    ReleaseDC(mainWindow, dc);
+    ASSERT_EQ(pixelAt(cell.x + 3, cell.y + 3), mark);
+
+    const unsigned char twoRows[] = {'a', 13, 10, 'b', 13, 10};
+    putTerminalBytes(twoRows, sizeof twoRows);
+    bringScreenUpToDate();
+    RECT leftToPaint;
+    EXPECT_FALSE(GetUpdateRect(mainWindow, &leftToPaint, FALSE))
+        << "moving the rows left " << leftToPaint.left << ", " << leftToPaint.top << " to "
+        << leftToPaint.right << ", " << leftToPaint.bottom << " to paint";
+    EXPECT_EQ(pixelAt(cell.x + 3, cell.y + 3 - 2 * cellHeight), mark) << "the row was not moved up";
+    EXPECT_NE(pixelAt(cell.x + 3, cell.y + 3), mark);
+    repaintTextArea();
+    EXPECT_NE(pixelAt(cell.x + 3, cell.y + 3 - 2 * cellHeight), mark);
     ShowCaret(mainWindow);
 }
 
