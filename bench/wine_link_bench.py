@@ -6,8 +6,11 @@ value), prints the bytes per second from a local peer through the program with i
 capture on (from the first byte sent until the capture file holds the last one,
 checked byte for byte) and through `nc -l > file` with the same bytes, and the
 ratio; with --before, the same for another build of the program (an older one, say),
-in the same run. Then, for each program: the delay from the last byte captured to
-the idle status line after a peer's 1,000,000 tiny writes and its close. Then, for
+in the same run. Then, for each program: the share of a core that its process takes
+(Linux user plus system time) while a peer sends 80-column lines in 100 writes a
+second at each of --rates; the delay from the last byte of a burst until the screen
+shows it; the delay from the last byte captured to the idle status line after a
+peer's 1,000,000 tiny writes and its close. Then, for
 --exe only, while a peer floods the program as fast as it reads, with the capture
 on: the delays from a click on "Connexion" to its drop-down on the screen, from its
 Deconnexion key to the idle status line, and from a click on "A propos" to the box
@@ -17,7 +20,8 @@ peer streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only 
 
     bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--before OLD.exe]
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
-        [--menu-tries 12] [--tiny-writes 1000000] [--throughput-only]
+        [--menu-tries 12] [--tiny-writes 1000000] [--rates 100000,1000000,10000000]
+        [--cpu-seconds 10] [--frames 30] [--throughput-only]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
 in turn. The screen is read and the mouse and keys are given straight through the X
@@ -563,10 +567,120 @@ def measure_menu_delays(program, port, capture, screen, client, tries, flooded):
     return box, drop, idle
 
 
+def program_pids(name="dazirar-oru.exe"):
+    """The Linux processes that run the program under Wine."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/comm" % entry) as f:
+                    if f.read().strip() == name[:15]:
+                        pids.append(int(entry))
+            except OSError:
+                pass
+    return pids
+
+
+def cpu_seconds(pid):
+    """User plus system time of a process so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def measure_cpu_share(program, port, capture, rate, seconds):
+    """The share of a core that the program's process takes while a peer sends
+    80-column lines at `rate` bytes a second in 100 writes a second."""
+    pids = program_pids()
+    if len(pids) != 1:
+        raise RuntimeError("expected one program process, found %r" % pids)
+    pid = pids[0]
+    peer = program.listen(port)
+    rng = random.Random(rate)
+    block = text_lines(max(80, rate // 100), rng)
+    base = file_size(capture)
+    time.sleep(0.5)  # the connection settled (not a synchronisation)
+    sent = 0
+    start_cpu, start = cpu_seconds(pid), time.monotonic()
+    due = start
+    while time.monotonic() - start < seconds:
+        peer.sendall(block)
+        sent += len(block)
+        due += 0.01
+        pause = due - time.monotonic()
+        if pause > 0:
+            time.sleep(pause)
+    wait_for(lambda: file_size(capture) - base >= sent, DEADLINE, "the lines in the capture")
+    share = (cpu_seconds(pid) - start_cpu) / (time.monotonic() - start)
+    peer.close()
+    return share, sent / seconds
+
+
+def row_region(client, row, col, cells):
+    """The screen rectangle of `cells` cells of a row of the grid, for the 10 by 18
+    cell under Wine at 96 DPI: the text area's left edge is 10 pixels into the
+    client area, its bottom 30 pixels above the client's bottom."""
+    x, y, _, h = client
+    return x + 10 + 10 * col, y + h - 30 - 25 * 18 + 18 * row, 10 * cells, 18
+
+
+def measure_last_frame(program, port, screen, client, rounds):
+    """Seconds from the last byte of a burst until the screen shows it. A burst is
+    20 lines, then 5 ms later a last piece that puts a bar of ten '#' alone on the
+    last row, each time in another place: that piece comes within a display frame of
+    the drawing of the lines."""
+    peer = program.listen(port)
+    peer.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    rng = random.Random(7)
+    places = [0, 20, 40, 60]
+    delays = []
+    threshold = None
+    for i in range(rounds):
+        lines = text_lines(20 * 80, rng)
+        col, before = places[i % 4], places[(i - 1) % 4]
+
+        def dark_cells(at):
+            return sum(1 for p in screen.pixels(*row_region(client, 24, at, 10)) if dark(p))
+
+        peer.sendall(lines)
+        time.sleep(0.005)
+        peer.sendall(b"\r\n" + b" " * col + b"#" * 10)
+        sent = time.monotonic()
+        if threshold is None:
+            wait_for(lambda: dark_cells(col) > 100, DEADLINE, "the first bar")
+            threshold = dark_cells(col) // 2
+            continue
+        end = sent + DEADLINE
+        while not (dark_cells(col) >= threshold and dark_cells(before) == 0):
+            if time.monotonic() > end:
+                raise RuntimeError("the bar of round %d was not shown (%d dark pixels where it "
+                                   "goes, %d where the last one was, %d wanted)" % (
+                                       i, dark_cells(col), dark_cells(before), threshold))
+            time.sleep(0.0005)
+        delays.append(time.monotonic() - sent)
+        time.sleep(0.1)
+    peer.close()
+    return delays
+
+
 def describe_delays(what, delays):
     return "%-52s p50 %6.1f ms  p95 %6.1f ms  max %6.1f ms  (%d tries)" % (
         what, 1000 * percentile(delays, 0.5), 1000 * percentile(delays, 0.95),
         1000 * max(delays), len(delays))
+
+
+def find_viewer(given, exe):
+    """The e2e viewer: the one given, else the one of --exe's build tree, else the
+    64-bit build's (a release tree builds none)."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    relative = os.path.join("tests", "e2e", "viewer", "oru-viewer.exe")
+    places = [given] if given else [os.path.join(os.path.dirname(exe), relative),
+                                    os.path.join(root, "build", "mingw", relative)]
+    for place in places:
+        if os.path.exists(place):
+            return os.path.abspath(place)
+    sys.exit("the e2e viewer is missing; looked for it at " + " and ".join(places) +
+             " (cmake --build --preset mingw builds it)")
 
 
 def main():
@@ -581,15 +695,19 @@ def main():
     parser.add_argument("--stream-seconds", type=float, default=10.0)
     parser.add_argument("--menu-tries", type=int, default=12)
     parser.add_argument("--tiny-writes", type=int, default=1000000)
+    parser.add_argument("--rates", default="100000,1000000,10000000",
+                        help="bytes a second of the 80-column lines whose CPU share is measured")
+    parser.add_argument("--cpu-seconds", type=float, default=10.0)
+    parser.add_argument("--frames", type=int, default=30, help="bursts whose last frame is timed")
     parser.add_argument("--throughput-only", action="store_true",
-                        help="only the streams beside nc: no tiny writes, menus or keys")
+                        help="only the streams beside nc: no CPU shares, frames, tiny writes, "
+                             "menus or keys")
     args = parser.parse_args()
     for tool in ("wine", "Xvfb", "xdotool", "nc"):
         if shutil.which(tool) is None:
             sys.exit(tool + " is missing (scripts/test installs it)")
     exe = os.path.abspath(args.exe)
-    viewer = os.path.abspath(args.viewer or os.path.join(os.path.dirname(exe), "tests", "e2e",
-                                                         "viewer", "oru-viewer.exe"))
+    viewer = find_viewer(args.viewer, exe)
     programs = [("before", os.path.abspath(args.before))] if args.before else []
     programs.append(("after" if args.before else "program", exe))
 
@@ -619,6 +737,12 @@ def main():
                 program.stop()
                 program = None
                 continue
+            for rate in (int(r) for r in args.rates.split(",")):
+                share, achieved = measure_cpu_share(program, port, capture, rate, args.cpu_seconds)
+                summary.append("%s: CPU share while a peer sends 80-column lines at %9d B/s in 100 "
+                               "writes a second: %5.1f %% of a core" % (label, achieved, 100 * share))
+            frames = measure_last_frame(program, port, screen, client, args.frames)
+            summary.append(describe_delays(label + ": last byte of a burst to its frame shown", frames))
             waited, exact = measure_trickle(program, port, capture, screen, client,
                                             args.tiny_writes)
             summary.append("%s: %d tiny writes and a close: last byte captured to idle status "
