@@ -94,6 +94,9 @@ void sendWaitingTypedBytes() {
 }  // namespace
 
 void onListenCommand() {
+    // Only while idle, as the grayed item promises: another program can post the
+    // command, and a second socket would leave the first one open and lost.
+    if (serverState != SERVER_IDLE) return;
     if (!settingsChecked) {
         if (validateServerSettings() != 0) return;
         settingsChecked = true;
@@ -109,6 +112,7 @@ void onListenCommand() {
 }
 
 void onDisconnectCommand() {
+    if (serverState == SERVER_IDLE) return;  // grayed: nothing to close
     enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
     disconnectServer();
 }

@@ -41,9 +41,9 @@ extern SocketHandle clientSocket;
 extern std::uint32_t peerAddress;  // network order
 extern std::uint16_t peerPort;     // host order
 
-// The "&Mise en ecoute" command: validate if needed, then listen.
+// The "&Mise en ecoute" command: validate if needed, then listen. Only while idle.
 void onListenCommand();
-// The "&Deconnexion" command.
+// The "&Deconnexion" command. Only while listening or connected.
 void onDisconnectCommand();
 // One socket notification: `socket` is the socket it concerns, `event` the
 // notification's second parameter (event in the low 16 bits, error in the high).

@@ -1,6 +1,7 @@
 // The link's state machine, its receive and send paths and the status line.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,23 @@ TEST_F(LinkTest, DisconnectCommandWhileListeningOrConnected) {
     EXPECT_EQ(Lines({"menu 505 506", "shutdown 8", "close socket 8", "status  "}), fake.trace);
     EXPECT_TRUE(fake.openSockets.empty());
     EXPECT_EQ(0, fake.badSocketCloses);
+}
+
+// The items are grayed outside these states, but another program can post the
+// commands: they change nothing there.
+TEST_F(LinkTest, ListenOnlyWhileIdleAndDisconnectOnlyWhileNot) {
+    settingsChecked = true;
+    onDisconnectCommand();
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+    EXPECT_TRUE(settingsChecked);
+    listen();
+    fake.trace.clear();
+    onListenCommand();
+    connect();
+    onListenCommand();
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(std::set<SocketHandle>({8}), fake.openSockets);
 }
 
 TEST_F(LinkTest, DisconnectWithNothingOpenOnlyResetsTheState) {

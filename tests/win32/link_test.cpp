@@ -599,3 +599,37 @@ TEST_F(LinkTest, KeysTypedWhileThePeerReadsNothingArriveInOrderOnceItReads) {
     EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
     closesocket(peer);
 }
+
+// Another program can post "Mise en ecoute" whatever the menu shows: while the link
+// listens or is connected it changes nothing. No second socket takes the port, so
+// that after the disconnect the program listens on it again.
+TEST_F(LinkTest, AListenCommandPostedWhileListeningOrConnectedChangesNothing) {
+    ASSERT_TRUE(listenOn(port));
+    const SocketHandle listening = serverSocket;
+    PostMessageA(mainWindow, WM_COMMAND, IDM_LISTEN, 0);
+    pumpPending();
+    EXPECT_EQ(serverSocket, listening);
+    EXPECT_EQ(serverState, SERVER_LISTENING);
+    EXPECT_EQ(statusText(), listeningText(port));
+
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    const SocketHandle connected = serverSocket;
+    PostMessageA(mainWindow, WM_COMMAND, IDM_LISTEN, 0);
+    pumpPending();
+    EXPECT_EQ(serverSocket, connected);
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+    EXPECT_EQ(statusText(), connectedText(port));
+    int refusal = 0;
+    SOCKET second = connectPeer(port, &refusal);
+    EXPECT_EQ(refusal, WSAECONNREFUSED) << "something listens on the port";
+    if (second != INVALID_SOCKET) closesocket(second);
+    EXPECT_TRUE(dialogsSeen.empty()) << dialogsSeen[0].texts[0];
+
+    ASSERT_TRUE(sendAll(peer, "ok"));
+    EXPECT_TRUE(pumpUntil([] { return gridCell(0, 1) == 'k'; }));
+    sendCommand(IDM_DISCONNECT);
+    closesocket(peer);
+    expectIdleLink();
+    EXPECT_TRUE(listenOn(port)) << "the port is still taken";
+}
