@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes the plain-text guide for Windows users from the README.
 
-    windows-guide.py README.md VERSION OUT
+    windows-guide.py README.md VERSION OUT [CHANGELOG.md]
 
-The guide is the README's opening (what the program does) and its sections
-"Using it" and "For Windows users", as plain ASCII text with Windows line ends:
-markdown marks are dropped, code goes between double quotes, tables become
-indented lines, and <version> becomes the version.
+The guide is the README's opening (what the program does), its sections "Using it"
+and "For Windows users", and, given the changelog, its newest entry under "What is
+new", as plain ASCII text with Windows line ends: markdown marks are dropped, code
+goes between double quotes, tables become indented lines, and <version> becomes the
+version.
 """
 import re
 import sys
@@ -102,6 +103,17 @@ def render(heading, body, version):
     return out
 
 
+def newest_entry(changelog):
+    """The newest version's entry of a changelog in the "Keep a Changelog" layout:
+    ("What is new in <version> (<date>)", its lines, with ### headings kept)."""
+    with open(changelog, encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    start = next(i for i, line in enumerate(lines) if re.match(r"^## \[\d", line))
+    end = next((i for i in range(start + 1, len(lines)) if lines[i].startswith("## ")), len(lines))
+    found = re.match(r"^## \[([^\]]+)\] - (\S+)", lines[start])
+    return "What is new in %s (%s)" % found.groups(), lines[start + 1:end]
+
+
 def main():
     readme, version, target = sys.argv[1:4]
     with open(readme, encoding="utf-8") as f:
@@ -112,6 +124,8 @@ def main():
             guide += render(heading, body, version)
             if guide[-1]:
                 guide.append("")
+    if len(sys.argv) > 4:
+        guide += render(*newest_entry(sys.argv[4]), version)
     text = "\r\n".join(guide).rstrip() + "\r\n"
     text.encode("ascii")  # the guide is plain ASCII, as the program's texts are
     with open(target, "w", encoding="ascii", newline="") as f:

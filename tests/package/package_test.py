@@ -110,8 +110,9 @@ class ZipChecks:
             guide = f.read()
         with tempfile.NamedTemporaryFile() as fresh:
             subprocess.run([sys.executable, ARGS.guide_maker, ARGS.readme, ARGS.version,
-                            fresh.name], check=True)
-            self.assertEqual(guide, fresh.read(), "the guide in the zip is not the README's")
+                            fresh.name, ARGS.changelog], check=True)
+            self.assertEqual(guide, fresh.read(),
+                             "the guide in the zip is not the README's and the changelog's")
         text = guide.decode("ascii")
         self.assertNotIn("\n", text.replace("\r\n", ""), "a line end that is not CR LF")
         self.assertTrue(text.startswith("Dazirar OrU " + ARGS.version + "\r\n"))
@@ -119,7 +120,8 @@ class ZipChecks:
         for needed in ("Mise en ecoute", "Deconnexion", "Proprietes", "Reprendre", ".sip",
                        "capture.txt", "For Windows users", "no installer", "System type",
                        "dazirar-oru-" + ARGS.version + "-win32.zip",
-                       "dazirar-oru-" + ARGS.version + "-win64.zip"):
+                       "dazirar-oru-" + ARGS.version + "-win64.zip",
+                       "What is new in " + ARGS.version, "certutil -hashfile"):
             self.assertIn(needed, words)
         self.assertNotIn("`", text)
         self.assertNotIn("**", text)
@@ -185,7 +187,7 @@ def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--zip", action="append", required=True)
-    for option in ("--version", "--readme", "--guide-maker"):
+    for option in ("--version", "--readme", "--changelog", "--guide-maker"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
     for path in ARGS.zip:
