@@ -381,6 +381,14 @@ Bytes gridCells() {
     return cells;
 }
 
+void makeWindowGrid() {
+    resetAll();
+    setCellSize(10, 18);
+    layoutTextArea(511);
+    createScreenGrid();
+    fake.trace.clear();
+}
+
 void showGridAsIs() {
     fake.shown = gridCells();
     fake.shownInverted.assign(fake.shown.size(), 0);

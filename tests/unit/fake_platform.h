@@ -100,6 +100,9 @@ extern FakePlatform fake;
 
 // The fake and every module's state back to start-up values.
 void resetAll();
+// From start-up values, the window's grid: cell 10 x 18 in a client 511 pixels high,
+// 79 columns and 25 rows from (10, 31); the trace is emptied.
+void makeWindowGrid();
 
 // Helpers for tests.
 // The grid's cells, row-major.

@@ -15,13 +15,8 @@ namespace {
 class HistoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetAll();
-        // Cell 10 x 18 in a client 511 pixels high: 79 columns, 25 rows, origin (10, 31).
-        setCellSize(10, 18);
-        layoutTextArea(511);
-        createScreenGrid();
+        makeWindowGrid();
         showGridAsIs();
-        fake.trace.clear();
     }
     void TearDown() override { resetAll(); }
 

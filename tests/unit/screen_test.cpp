@@ -18,12 +18,7 @@ typedef std::vector<std::string> Lines;
 class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetAll();
-        // Cell 10 x 18 in a client 511 pixels high: 79 columns, 25 rows, origin (10, 31).
-        setCellSize(10, 18);
-        layoutTextArea(511);
-        createScreenGrid();
-        fake.trace.clear();
+        makeWindowGrid();
     }
     void TearDown() override { resetAll(); }
 

@@ -212,6 +212,19 @@ void MainWindowTest::TearDown() {
     clearDialogsSeen();
 }
 
+COLORREF pixelAt(int x, int y) {
+    HDC dc = GetDC(mainWindow);
+    COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(mainWindow, dc);
+    return colour;
+}
+
+bool takeFocus() {
+    SetForegroundWindow(mainWindow);
+    SetFocus(mainWindow);
+    return pumpUntil([] { return GetFocus() == mainWindow; }, 5000);
+}
+
 unsigned char gridCell(int row, int col) {
     return terminalRow(row)[col];
 }

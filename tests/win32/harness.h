@@ -75,6 +75,10 @@ protected:
     void TearDown() override;
 };
 
+// The colour of a pixel of the main window's client area as it shows now.
+COLORREF pixelAt(int x, int y);
+// Makes the main window the foreground window with the keyboard focus.
+bool takeFocus();
 // A cell of the grid, and every cell of the grid, row-major.
 unsigned char gridCell(int row, int col);
 std::vector<unsigned char> gridCells();

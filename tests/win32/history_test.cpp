@@ -17,12 +17,6 @@ void feed(const std::string& bytes) {
     putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
-bool takeFocus() {
-    SetForegroundWindow(mainWindow);
-    SetFocus(mainWindow);
-    return pumpUntil([] { return GetFocus() == mainWindow; }, 5000);
-}
-
 // The centre of a cell of the view, in screen coordinates.
 POINT cellOnScreen(int viewRow, int col) {
     Point cell = cellPosition(viewRow, col);
@@ -101,13 +95,6 @@ bool putOnClipboard(const std::string& text) {
     const bool set = SetClipboardData(CF_TEXT, block) != nullptr;
     CloseClipboard();
     return set;
-}
-
-COLORREF pixelAt(int x, int y) {
-    HDC dc = GetDC(mainWindow);
-    COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(mainWindow, dc);
-    return colour;
 }
 
 // How many pixels of a cell of the view are black.

@@ -44,12 +44,6 @@ void resizeWindow(int width, int height) {
     pumpPending();
 }
 
-bool takeFocus() {
-    SetForegroundWindow(mainWindow);
-    SetFocus(mainWindow);
-    return pumpUntil([] { return GetFocus() == mainWindow; }, 5000);
-}
-
 GUITHREADINFO caretInfo() {
     GUITHREADINFO info;
     ZeroMemory(&info, sizeof info);
@@ -93,13 +87,6 @@ int darkPixelsInCell(int row, int col) {
     }
     ReleaseDC(mainWindow, dc);
     return dark;
-}
-
-COLORREF pixelAt(int x, int y) {
-    HDC dc = GetDC(mainWindow);
-    COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(mainWindow, dc);
-    return c;
 }
 
 bool hasUpdateRegion(RECT* bounds) {
