@@ -38,8 +38,8 @@ const unsigned char* terminalRow(int row);
 // One character for the terminal: a control or a byte to store and draw.
 void putTerminalChar(int value);
 // Received bytes for the terminal, with the result of handing each one, widened
-// with its sign, to putTerminalChar; the screen is brought up to date once, at the
-// end, with the caret hidden meanwhile.
+// with its sign, to putTerminalChar: only what can still be seen or kept is
+// applied (chunk_pieces.h), and the screen catches up within a frame (below).
 void putTerminalBytes(const unsigned char* bytes, std::size_t count);
 // Moves the grid up one row into the history; the last row becomes blank.
 void scrollScreenUp();
