@@ -118,10 +118,13 @@ void releaseSelection(int viewRow, int col) {
 
 void selectWordAt(int viewRow, int col) {
     if (!screenGridReady()) return;
-    clearSelection();
+    forgetSelection();  // drawn once, below, with what the click selects
     const Cell at = cellOfView(viewRow, col);
     const unsigned char* cells = terminalRow(at.row);
-    if (isBlankCell(cells[at.col])) return;
+    if (isBlankCell(cells[at.col])) {
+        bringScreenUpToDate();
+        return;
+    }
     int from = at.col;
     int to = at.col;
     while (from > 0 && !isBlankCell(cells[from - 1])) from--;
