@@ -43,6 +43,9 @@ import threading
 import time
 
 DEADLINE = 30.0
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Wine with the loader that runs 64-bit programs on this machine.
+WINE = os.path.join(ROOT, "scripts", "wine")
 
 
 def wait_for(condition, deadline, what):
@@ -99,8 +102,8 @@ def prepare_prefix(prefix, display):
                WINEDLLOVERRIDES="mscoree,mshtml=")
     with tempfile.TemporaryFile() as out:  # never a pipe: Wine's own processes keep it
         subprocess.run(["wineserver", "-k"], env=env, stdout=out, stderr=out)  # an interrupted run's
-        subprocess.run(["wineboot", "-i"], env=env, stdout=out, stderr=out, timeout=300)
-        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+        subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=out, stderr=out, timeout=300)
+        subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
                         "/d", "N", "/f"], env=env, stdout=out, stderr=out, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=300)
 
@@ -110,7 +113,7 @@ class Program:
         self.env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.viewer = viewer
-        self.process = subprocess.Popen(["wine", exe, windows_path(session)], env=self.env,
+        self.process = subprocess.Popen([WINE, exe, windows_path(session)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = wait_for(self.find_window, 120, "the main window")
 
@@ -124,7 +127,7 @@ class Program:
     def view(self, *args):
         """What the e2e viewer prints about the program's windows."""
         with tempfile.TemporaryFile() as out:
-            subprocess.run(["wine", self.viewer, *args], env=self.env, stdout=out,
+            subprocess.run([WINE, self.viewer, *args], env=self.env, stdout=out,
                            stderr=subprocess.DEVNULL, timeout=60)
             out.seek(0)
             return out.read().decode("latin-1")
@@ -672,10 +675,9 @@ def describe_delays(what, delays):
 def find_viewer(given, exe):
     """The e2e viewer: the one given, else the one of --exe's build tree, else the
     64-bit build's (a release tree builds none)."""
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     relative = os.path.join("tests", "e2e", "viewer", "oru-viewer.exe")
     places = [given] if given else [os.path.join(os.path.dirname(exe), relative),
-                                    os.path.join(root, "build", "mingw", relative)]
+                                    os.path.join(ROOT, "build", "mingw", relative)]
     for place in places:
         if os.path.exists(place):
             return os.path.abspath(place)
@@ -703,7 +705,7 @@ def main():
                         help="only the streams beside nc: no CPU shares, frames, tiny writes, "
                              "menus or keys")
     args = parser.parse_args()
-    for tool in ("wine", "Xvfb", "xdotool", "nc"):
+    for tool in ("wineserver", "Xvfb", "xdotool", "nc"):
         if shutil.which(tool) is None:
             sys.exit(tool + " is missing (scripts/test installs it)")
     exe = os.path.abspath(args.exe)

@@ -5,16 +5,89 @@ ORU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ORU_PACKAGES="cmake make g++ python3 libgtest-dev libbenchmark-dev clang
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation
+  wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation
   netcat-openbsd"
+# The 32-bit Wine, installed only where 32-bit programs run: elsewhere it could run
+# nothing, and Debian's wine command would pick its loader and fail.
+ORU_PACKAGES_32BIT="wine32:i386"
+
+# Wine's loaders as Debian installs them. Nothing else names them: Debian's `wine`
+# command starts the 32-bit one whenever wine32 is installed, for every program, and
+# so fails on a machine that runs no 32-bit programs.
+ORU_WINE_LOADER_64=/usr/lib/wine/wine64
+ORU_WINE_LOADER_32=/usr/lib/wine/wine
+ORU_NO_32BIT="this machine runs no 32-bit programs"
 
 oru_say() { printf '== %s\n' "$*"; }
+
+# Whether this machine runs 32-bit x86 programs, found by running one: a static
+# i386 Linux program of 96 bytes, written here, whose only instructions end it with
+# status 42. A kernel without IA-32 emulation refuses it ("Exec format error").
+# Needs nothing installed; the answer is kept for the rest of this shell.
+ORU_RUNS_32BIT=""
+oru_runs_32bit_programs() {
+  if [ -z "$ORU_RUNS_32BIT" ]; then
+    ORU_RUNS_32BIT=no
+    mkdir -p "$ORU_ROOT/build"
+    local probe status=0
+    probe=$(mktemp "$ORU_ROOT/build/i386-probe.XXXXXX") || return 1
+    # ELF header (32-bit, little-endian, executable, i386, entry 0x08048054), one
+    # loadable segment of the whole file at 0x08048000, then
+    # mov eax,1 / mov ebx,42 / int 0x80: the 32-bit exit call.
+    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0' >"$probe"
+    printf '\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0' >>"$probe"
+    printf '\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0' >>"$probe"
+    printf '\270\1\0\0\0\273\52\0\0\0\315\200' >>"$probe"
+    chmod +x "$probe"
+    "$probe" </dev/null >/dev/null 2>&1 || status=$?
+    rm -f "$probe"
+    [ "$status" -eq 42 ] && ORU_RUNS_32BIT=yes
+  fi
+  [ "$ORU_RUNS_32BIT" = yes ]
+}
+
+# The Wine loader that runs programs of $WINEARCH (win64 unless set) here. Where
+# this machine runs no 32-bit programs, a win32 one has none: says so and fails
+# with 77, which the tests' runner counts as skipped.
+oru_wine_loader() {
+  case "${WINEARCH:-win64}" in
+  win32)
+    if ! oru_runs_32bit_programs; then
+      echo "$ORU_NO_32BIT" >&2
+      return 77
+    fi
+    echo "$ORU_WINE_LOADER_32" ;;
+  *) echo "$ORU_WINE_LOADER_64" ;;
+  esac
+}
+
+# Sets ORU_WINE to the command that runs Wine for programs of $WINEARCH, to be
+# followed by what Wine runs: `"${ORU_WINE[@]}" prog.exe args`, `... wineboot -i`;
+# `exec` keeps the process, as env does. The 64-bit loader is told to start the
+# programs it starts itself, as Debian's command tells it when it runs it; the
+# 32-bit one is started as that command starts it. Fails as oru_wine_loader does.
+ORU_WINE=()
+oru_wine_command() {
+  local loader
+  loader=$(oru_wine_loader) || return $?
+  if [ "$loader" = "$ORU_WINE_LOADER_64" ]; then
+    ORU_WINE=(env "WINELOADER=$loader" "$loader")
+  else
+    ORU_WINE=("$loader")
+  fi
+}
+
+oru_wine() {
+  oru_wine_command || return $?
+  "${ORU_WINE[@]}" "$@"
+}
 
 # Installs the Debian packages that are not there yet; quiet, and does nothing
 # when everything is installed.
 oru_install_packages() {
-  local missing=""
-  for p in $ORU_PACKAGES; do
+  local missing="" wanted=$ORU_PACKAGES
+  oru_runs_32bit_programs && wanted="$wanted $ORU_PACKAGES_32BIT"
+  for p in $wanted; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
   done
   [ -z "$missing" ] && return 0
@@ -23,7 +96,7 @@ oru_install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   # The 32-bit Wine comes from the i386 architecture, which apt must know of before
   # its package list is read.
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ "$missing" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
   $sudo apt-get update -qq >/dev/null
@@ -67,28 +140,37 @@ oru_wine_environment() {
   mkdir -p "$(dirname "$WINEPREFIX")"
 }
 
-# What a Wine prefix is made for: its architecture (WINEARCH, win64 unless set) and
-# the Wine packages installed when it was made.
+# What a Wine prefix is made for: its architecture (WINEARCH, win64 unless set), the
+# loader that made it and the Wine packages installed when it was made.
 oru_wine_install() {
   printf 'arch %s\n' "${WINEARCH:-win64}"
-  dpkg-query -W -f='${binary:Package} ${Version}\n' wine wine64 wine32:i386 2>/dev/null
+  printf 'loader %s\n' "$(oru_wine_loader 2>/dev/null)"
+  # wine32 may not be installed: dpkg-query then names the others and fails.
+  dpkg-query -W -f='${binary:Package} ${Version}\n' wine wine64 wine32:i386 2>/dev/null || true
 }
 
 # Makes $WINEPREFIX ready for programs of $WINEARCH. A prefix works only with the
 # Wine that made it: one made before the 32-bit Wine was installed starts no program
-# afterwards ("could not load kernel32.dll"), and one made for the other
-# architecture is refused. Each prefix is therefore marked with what it was made
-# for; one marked otherwise, or not at all, is deleted and made anew. Wine's output
-# goes to /dev/null: its background processes outlive this call.
+# afterwards ("could not load kernel32.dll"), one made for the other architecture is
+# refused, and one made by a loader that cannot run here cannot be used. Each prefix
+# is therefore marked with what it was made for and by; one marked otherwise, or not
+# at all, is deleted and made anew. A prefix for 32-bit programs on a machine that
+# runs none is not made: that is said, and the result is 77. Wine's output goes to
+# /dev/null: its background processes outlive this call.
 oru_prepare_wine_prefix() {
-  local mark="$WINEPREFIX/dazirar-oru-wine.txt"
+  local mark="$WINEPREFIX/dazirar-oru-wine.txt" status=0
+  oru_wine_loader >/dev/null 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "$ORU_NO_32BIT: no Wine prefix for them is made ($WINEPREFIX)" >&2
+    return "$status"
+  fi
   if [ -d "$WINEPREFIX" ] && [ "$(cat "$mark" 2>/dev/null)" != "$(oru_wine_install)" ]; then
     oru_say "the Wine prefix $WINEPREFIX was made for another Wine: making it anew"
     wineserver -k </dev/null >/dev/null 2>&1
     rm -rf "$WINEPREFIX"
   fi
   [ -s "$mark" ] && return 0
-  wineboot -i </dev/null >/dev/null 2>&1
+  oru_wine wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w </dev/null >/dev/null 2>&1
   [ -f "$WINEPREFIX/system.reg" ] || { echo "Wine could not make the prefix $WINEPREFIX" >&2; return 1; }
   oru_wine_install > "$mark"

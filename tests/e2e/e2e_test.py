@@ -22,6 +22,8 @@ import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# Wine with the loader that runs programs of WINEARCH on this machine.
+WINE = os.path.join(ROOT, "scripts", "wine")
 ARGS = None
 ENV = None
 DISPLAY = None
@@ -71,7 +73,7 @@ def inspector(*args):
     for attempt in range(3 if reads else 1):
         with tempfile.TemporaryFile() as out:
             try:
-                subprocess.run(["wine", ARGS.inspector, *map(str, args)], env=ENV, stdout=out,
+                subprocess.run([WINE, ARGS.inspector, *map(str, args)], env=ENV, stdout=out,
                                stderr=subprocess.DEVNULL, timeout=20 if reads else 60)
             except subprocess.TimeoutExpired:
                 if reads:
@@ -205,7 +207,7 @@ class Program:
     """One run of the terminal; always ended by stop()."""
 
     def __init__(self, *args):
-        self.process = subprocess.Popen(["wine", ARGS.exe, *args], env=ENV,
+        self.process = subprocess.Popen([WINE, ARGS.exe, *args], env=ENV,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: state()["title"] is not None, "the main window", 120)
 

@@ -62,19 +62,26 @@ start)
     rm -f "$fdfile"
   fi
   export DISPLAY=$(cat "$dir/display")
-  oru_prepare_wine_prefix || exit 1
+  status=0
+  oru_prepare_wine_prefix || status=$?
+  if [ "$status" -ne 0 ]; then
+    if [ -s "$dir/xvfb.pid" ]; then kill "$(cat "$dir/xvfb.pid")" 2>/dev/null; fi
+    rm -f "$dir/display" "$dir/xvfb.pid"
+    exit "$status"
+  fi
   wineserver -p </dev/null >/dev/null 2>&1
   # Boot the prefix and its desktop once, with nothing attached to ctest's output:
   # the Wine processes started now live until the stop.
   if [ $# -gt 0 ]; then
-    wine "$1" --gtest_filter=MainWindowTest.MenuBarItemsAndStates </dev/null >/dev/null 2>&1
+    oru_wine "$1" --gtest_filter=MainWindowTest.MenuBarItemsAndStates </dev/null >/dev/null 2>&1
   fi
   echo "Wine session on $DISPLAY for $WINEPREFIX"
   ;;
 run)
   if session_alive; then
     export DISPLAY=$(cat "$dir/display")
-    exec wine "$@"
+    oru_wine_command || exit $?
+    exec "${ORU_WINE[@]}" "$@"
   fi
   exec "$root/scripts/wine-run" "$@"
   ;;
