@@ -165,7 +165,7 @@ oru_prepare_wine_prefix() {
     return "$status"
   fi
   if [ -d "$WINEPREFIX" ] && [ "$(cat "$mark" 2>/dev/null)" != "$(oru_wine_install)" ]; then
-    oru_say "the Wine prefix $WINEPREFIX was made for another Wine: making it anew"
+    oru_say "the Wine prefix $WINEPREFIX was made for another Wine or by another loader: making it anew"
     wineserver -k </dev/null >/dev/null 2>&1
     rm -rf "$WINEPREFIX"
   fi
