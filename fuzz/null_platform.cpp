@@ -24,7 +24,11 @@ void showTerminalCaret() {}
 void placeTerminalCaret(int, int) {}
 void setTerminalCaretOutOfView(bool) {}
 void copyTextToClipboard(const char*, std::size_t) {}
-bool readClipboardText(std::string*) { return false; }
+const char* borrowClipboardText(std::size_t* length) {
+    *length = 0;
+    return nullptr;
+}
+void releaseClipboardText() {}
 void deliverTerminalChar(int value) { putTerminalChar(value); }
 
 // ---- shell -------------------------------------------------------------------

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // Opaque handles. A file handle is the platform's file handle value; NO_FILE is
 // the value of a file that is not open. A socket handle is the platform's socket
@@ -48,8 +47,11 @@ void placeTerminalCaret(int x, int y);
 void setTerminalCaretOutOfView(bool outOfView);
 // Puts text on the clipboard as the system's single-byte text.
 void copyTextToClipboard(const char* text, std::size_t length);
-// The clipboard's single-byte text, up to its terminator; false when it holds none.
-bool readClipboardText(std::string* text);
+// Lends the clipboard's single-byte text where it lies, up to its terminator and never
+// past its block, and its length: nothing is copied, however large it is. Null when
+// the clipboard holds none. Lent until releaseClipboardText, which follows every call.
+const char* borrowClipboardText(std::size_t* length);
+void releaseClipboardText();
 // Hands one character to the main window synchronously (the terminal-character
 // message); returns once the terminal has finished with it.
 void deliverTerminalChar(int value);

@@ -108,6 +108,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONDBLCLK:
     case WM_MOUSEMOVE:
     case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
         onTerminalMouse(window, message, lParam);
         return 0;
     case WM_CAPTURECHANGED: onTerminalCaptureLost(); return 0;

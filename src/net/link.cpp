@@ -30,6 +30,15 @@ std::size_t typedCount = 0;
 unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
 unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
 
+// The two items as the state is: "&Mise en ecoute" selectable only while idle.
+void showMenuForState() {
+    if (serverState == SERVER_IDLE) {
+        enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
+    } else {
+        enableMenuPair(IDM_DISCONNECT, IDM_LISTEN);
+    }
+}
+
 void takeClosePath() {
     disconnectServer();
     enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
@@ -91,6 +100,23 @@ void sendWaitingTypedBytes() {
     }
 }
 
+// The LF of a CR LF pair in pasted text: Enter sends the pair as its CR alone.
+bool endsCrLf(const char* text, std::size_t i) {
+    return text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+}
+
+// Whether pasted text, its line ends as Enter sends them, fits in `room` bytes.
+// Each byte sent comes from one or two of the text's, so a text more than twice the
+// room is refused unread; no more of it is counted than the room allows.
+bool pastedTextFits(const char* text, std::size_t length, std::size_t room) {
+    if (length / 2 + length % 2 > room) return false;
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (!endsCrLf(text, i) && ++sent > room) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void onListenCommand() {
@@ -106,9 +132,12 @@ void onListenCommand() {
         showServerStatus(serverState);
         return;
     }
-    showServerStatus(serverState);
-    showErrorBox(LISTEN_FAILED_TEXT, LINK_ERROR_CAPTION);
+    // The failed socket is closed and the link idle before the box, which keeps
+    // dispatching messages: a listen command that arrives meanwhile starts afresh,
+    // and nothing closes what it opens once the box is gone.
     disconnectServer();
+    showErrorBox(LISTEN_FAILED_TEXT, LINK_ERROR_CAPTION);
+    showMenuForState();
 }
 
 void onDisconnectCommand() {
@@ -208,29 +237,26 @@ void sendTypedChar(int ch) {
     if (typedCount == 1) sendWaitingTypedBytes();
 }
 
-std::string pastedBytes(const std::string& text) {
-    std::string bytes;
-    bytes.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && i > 0 && text[i - 1] == '\r') continue;  // CR LF: the CR is sent
-        bytes += text[i] == '\n' ? '\r' : text[i];
-    }
-    return bytes;
-}
-
 void pasteClipboardText() {
-    std::string text;
-    if (serverState != SERVER_CONNECTED || !readClipboardText(&text) || text.empty()) {
+    if (serverState != SERVER_CONNECTED) {
         soundRefusal();
         return;
     }
-    const std::string bytes = pastedBytes(text);
-    if (bytes.size() > TYPED_QUEUE_SIZE - typedCount) {
-        soundRefusal();
-        return;
-    }
+    std::size_t length = 0;
+    const char* text = borrowClipboardText(&length);
+    const bool taken = text != nullptr && length > 0 &&
+                       pastedTextFits(text, length, TYPED_QUEUE_SIZE - typedCount);
     const bool nothingWaited = typedCount == 0;
-    for (char byte : bytes) queueTypedByte(static_cast<unsigned char>(byte));
+    if (taken) {
+        for (std::size_t i = 0; i < length; ++i) {
+            if (!endsCrLf(text, i)) queueTypedByte(text[i] == '\n' ? '\r' : static_cast<unsigned char>(text[i]));
+        }
+    }
+    releaseClipboardText();
+    if (!taken) {
+        soundRefusal();
+        return;
+    }
     if (nothingWaited) sendWaitingTypedBytes();
 }
 

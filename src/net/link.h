@@ -5,8 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-
 #include "platform.h"
 
 const int SERVER_IDLE = 0;
@@ -67,11 +65,11 @@ void onDeferredReceiveDue();
 // A character typed in the window goes to the peer as one byte, only while connected,
 // after the bytes typed before it.
 void sendTypedChar(int ch);
-// Clipboard text as Enter sends line ends: CR LF and a lone LF become CR.
-std::string pastedBytes(const std::string& text);
 // The clipboard's text goes to the peer after the typed bytes that wait, whole or
-// not at all: while connected, when there is text, and when it fits in the room
-// left in the typed-byte queue. Otherwise the warning sound, and nothing is sent.
+// not at all, its line ends as Enter sends them (CR LF and a lone LF become CR):
+// while connected, when there is text, and when it fits in the room left in the
+// typed-byte queue. Otherwise the warning sound, and nothing is sent. The text is
+// read where the clipboard holds it: nothing of it is copied but what is queued.
 void pasteClipboardText();
 // Typed bytes waiting for the socket to take them.
 std::size_t typedBytesWaiting();

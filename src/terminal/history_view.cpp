@@ -176,7 +176,10 @@ void resetHistoryView() {
     viewOffset = 0;
     selectionShown = false;
     dragging = false;
-    caretOutOfView = false;
+    if (caretOutOfView) {
+        caretOutOfView = false;
+        setTerminalCaretOutOfView(false);
+    }
 }
 
 int noteRowsScrolled(int count) {
@@ -240,4 +243,8 @@ void placeCaretAtCursor() {
     }
     const Point caret = cellPosition(outOfView ? cursorRow : shownRow, cursorCol);
     placeTerminalCaret(caret.x, caret.y);
+}
+
+bool caretRowOutOfView() {
+    return caretOutOfView;
 }

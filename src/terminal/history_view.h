@@ -65,5 +65,7 @@ void drawWholeView();
 // Places the caret at the cursor's cell as the view shows it, hidden while that
 // row is out of view.
 void placeCaretAtCursor();
+// The cursor's row is out of the view: the caret is hidden meanwhile.
+bool caretRowOutOfView();
 
 #endif

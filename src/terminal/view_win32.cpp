@@ -18,8 +18,6 @@ HFONT terminalFontHandle = nullptr;
 // The main window owns the caret only while it has the keyboard focus; the caret
 // of a dialog's edit box must never be moved by received characters.
 bool caretOwned = false;
-// The cursor's row is out of the view: the caret is hidden one level more.
-bool caretOutOfView = false;
 // Where the caret was last placed, so that it is moved only when that changes.
 Point caretPlacedAt = {0, 0};
 bool caretPlaced = false;
@@ -31,6 +29,10 @@ HDC drawingContext = nullptr;
 bool drawingContextOwned = false;
 // Wheel turns smaller than a notch add up until they make one.
 int wheelRemainder = 0;
+// The clipboard is open, and the text block it lends locked, until they are given
+// back.
+bool clipboardOpen = false;
+HANDLE lentClipboardBlock = nullptr;
 
 void fillTerminalFont() {
     ZeroMemory(&terminalFont, sizeof terminalFont);
@@ -208,7 +210,7 @@ void onTerminalFocus(HWND window, bool gained) {
         caretOwned = true;
         caretPlaced = false;
         placeCaretAtCursor();
-        if (!caretOutOfView) ShowCaret(window);
+        if (!caretRowOutOfView()) ShowCaret(window);
     } else {
         HideCaret(window);
         destroyTerminalCaret();
@@ -278,6 +280,7 @@ void onTerminalMouse(HWND window, UINT message, LPARAM position) {
         if (inText) selectWordAt(row, col);
         break;
     case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:  // the class asks for double-clicks: a quick second click
         if (inText) pasteClipboardText();
         break;
     default:
@@ -346,7 +349,7 @@ void beginTerminalDrawing() {
     HWND window = ownerWindow();
     drawingContext = GetDC(window);
     drawingContextOwned = true;
-    drawingHidCaret = caretOwned && !caretOutOfView;
+    drawingHidCaret = caretOwned && !caretRowOutOfView();
     if (drawingHidCaret) HideCaret(window);
 }
 
@@ -396,7 +399,6 @@ void placeTerminalCaret(int x, int y) {
 }
 
 void setTerminalCaretOutOfView(bool outOfView) {
-    caretOutOfView = outOfView;
     if (!caretOwned) return;
     if (outOfView) HideCaret(ownerWindow());
     else ShowCaret(ownerWindow());
@@ -423,20 +425,26 @@ void copyTextToClipboard(const char* text, std::size_t length) {
     CloseClipboard();
 }
 
-bool readClipboardText(std::string* text) {
-    text->clear();
-    if (!OpenClipboard(ownerWindow())) return false;
+const char* borrowClipboardText(std::size_t* length) {
+    *length = 0;
+    if (!OpenClipboard(ownerWindow())) return nullptr;
+    clipboardOpen = true;
     HANDLE block = GetClipboardData(CF_TEXT);
     const char* data = block != nullptr ? static_cast<const char*>(GlobalLock(block)) : nullptr;
-    if (data != nullptr) {
-        // Up to the terminator, and never past the block, which may lack one.
-        const std::size_t size = GlobalSize(block);
-        const void* end = std::memchr(data, '\0', size);
-        text->assign(data, end != nullptr ? static_cast<const char*>(end) - data : size);
-        GlobalUnlock(block);
-    }
-    CloseClipboard();
-    return data != nullptr;
+    if (data == nullptr) return nullptr;
+    lentClipboardBlock = block;
+    // Up to the terminator, and never past the block, which may lack one.
+    const std::size_t size = GlobalSize(block);
+    const void* end = std::memchr(data, '\0', size);
+    *length = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - data) : size;
+    return data;
+}
+
+void releaseClipboardText() {
+    if (lentClipboardBlock != nullptr) GlobalUnlock(lentClipboardBlock);
+    lentClipboardBlock = nullptr;
+    if (clipboardOpen) CloseClipboard();
+    clipboardOpen = false;
 }
 
 void deliverTerminalChar(int value) {

@@ -109,10 +109,15 @@ void copyTextToClipboard(const char* text, std::size_t length) {
     fake.clipboardHoldsText = true;
     fake.clipboard.assign(text, length);
 }
-bool readClipboardText(std::string* text) {
-    record("readClipboard");
-    *text = fake.clipboardHoldsText ? fake.clipboard : std::string();
-    return fake.clipboardHoldsText;
+const char* borrowClipboardText(std::size_t* length) {
+    record("borrowClipboard");
+    fake.clipboardLent = true;
+    *length = fake.clipboardHoldsText ? fake.clipboard.size() : 0;
+    return fake.clipboardHoldsText ? fake.clipboard.data() : nullptr;
+}
+void releaseClipboardText() {
+    record("releaseClipboard");
+    fake.clipboardLent = false;
 }
 void deliverTerminalChar(int value) {
     record("deliver " + num(value));
@@ -123,6 +128,9 @@ void deliverTerminalChar(int value) {
 // ---- shell ---------------------------------------------------------------------
 void showErrorBox(const char* text, const char* caption) {
     record(std::string("errorBox ") + text + "|" + caption);
+    std::function<void()> behind;
+    behind.swap(fake.whileErrorBoxShows);
+    if (behind) behind();
 }
 bool askYesNo(const char* text, const char* caption) {
     record(std::string("askYesNo ") + text + "|" + caption);

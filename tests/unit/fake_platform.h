@@ -51,6 +51,8 @@ struct FakePlatform {
     std::string statusText;
     std::string windowTitle;
     bool inputOrPaintingWaits = false;  // what the queue is said to hold
+    // Runs once while the next error box shows, as messages dispatched behind it do.
+    std::function<void()> whileErrorBoxShows;
 
     // files: the in-memory file system and its open handles
     std::map<std::string, Bytes> files;
@@ -76,9 +78,10 @@ struct FakePlatform {
     bool sendFails = false;
     int badSocketCloses = 0;
 
-    // the clipboard: its text, when it holds any
+    // the clipboard: its text, when it holds any, and whether it is lent
     bool clipboardHoldsText = false;
     std::string clipboard;
+    bool clipboardLent = false;
 
     // terminal: every value handed to deliverTerminalChar, nested ones included
     std::vector<int> delivered;

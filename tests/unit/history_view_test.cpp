@@ -107,6 +107,15 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     showLiveRows();
     EXPECT_EQ(0, viewOffset);
     EXPECT_FALSE(fake.caretOutOfView);
+
+    // A new grid while the caret is out of sight: it is in sight again, for the
+    // window too.
+    scrollViewBack(pageRows());
+    ASSERT_TRUE(fake.caretOutOfView);
+    createScreenGrid();
+    EXPECT_EQ(0, viewOffset);
+    EXPECT_FALSE(caretRowOutOfView());
+    EXPECT_FALSE(fake.caretOutOfView);
 }
 
 TEST_F(HistoryTest, ASelectionReadsAsShownInReadingOrderAndIsDrawnInverted) {

@@ -93,9 +93,10 @@ TEST_F(LinkTest, FailedListenOrBindTellsTheUserAndClosesTheSocket) {
         onListenCommand();
         std::size_t made = traceFind("createSocket 7");
         ASSERT_LT(made, fake.trace.size()) << traceText();
+        // Closed and idle before the box, which lets other commands in.
         Lines tail(fake.trace.end() - 5, fake.trace.end());
-        EXPECT_EQ(Lines({"status  ", "errorBox mise en ecoute impossible |erreur", "shutdown 7",
-                         "close socket 7", "status  "}),
+        EXPECT_EQ(Lines({"shutdown 7", "close socket 7", "status  ",
+                         "errorBox mise en ecoute impossible |erreur", "menu 505 506"}),
                   tail)
             << traceText();
         EXPECT_EQ(0u, traceCount("menu 506 505"));
@@ -104,6 +105,31 @@ TEST_F(LinkTest, FailedListenOrBindTellsTheUserAndClosesTheSocket) {
         EXPECT_EQ(NO_SOCKET, serverSocket);
         EXPECT_TRUE(fake.openSockets.empty());
     }
+}
+
+// Another program posts a second listen while the first one's box shows; by then
+// the port is free, so it listens. Closing the box must leave that listener alone.
+TEST_F(LinkTest, AListenThatArrivesBehindAFailedListensBoxKeepsItsSocket) {
+    fake.bindResult = -1;  // the port is taken
+    fake.whileErrorBoxShows = [] {
+        fake.bindResult = 0;
+        onListenCommand();
+    };
+    onListenCommand();
+    EXPECT_EQ(std::set<SocketHandle>({8}), fake.openSockets) << traceText();
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+    EXPECT_EQ(8u, serverSocket);
+    EXPECT_EQ(" Serveur en ecoute sur < 9000 >", fake.statusText);
+    EXPECT_EQ("menu 506 505", fake.trace.back()) << traceText();
+
+    fake.accepts.push_back(FakeAccept{9, ipv4("127.0.0.1"), 4000});
+    onSocketNotify(8, EVENT_ACCEPT);
+    EXPECT_EQ(SERVER_CONNECTED, serverState) << traceText();
+    fake.trace.clear();
+    onDisconnectCommand();
+    EXPECT_EQ(Lines({"menu 505 506", "shutdown 9", "close socket 9", "status  "}), fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_TRUE(fake.openSockets.empty());
 }
 
 TEST_F(LinkTest, AcceptClosesTheListeningSocketAndShowsThePeer) {
@@ -398,13 +424,16 @@ TEST_F(LinkTest, TypedBytesTheSocketCannotTakeWaitInOrderAndAFullQueueRefusesKey
 }
 
 TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
-    EXPECT_EQ("a\rb\rc\r\rd\r", pastedBytes("a\r\nb\nc\r\r\nd\r"));
-
     // Not connected, or nothing on the clipboard: the warning sound, nothing sent.
     fake.clipboardHoldsText = true;
     fake.clipboard = "ls\r\n";
     pasteClipboardText();
     connect();
+    fake.clipboard = "a\r\nb\nc\r\r\nd\r";
+    pasteClipboardText();
+    EXPECT_EQ(bytesOf("a\rb\rc\r\rd\r"), fake.sent);
+    EXPECT_FALSE(fake.clipboardLent);
+    fake.sent.clear();
     fake.clipboardHoldsText = false;
     pasteClipboardText();
     fake.clipboardHoldsText = true;
@@ -438,6 +467,23 @@ TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
     pasteClipboardText();
     EXPECT_EQ(4, fake.beeps);
     EXPECT_EQ(1u, typedBytesWaiting());
+
+    // The room is counted in bytes sent: CR LF pairs twice as long as the room fit,
+    // one byte more does not.
+    fake.sendRoom = static_cast<std::size_t>(-1);
+    onSocketNotify(8, EVENT_WRITE);
+    fake.sendRoom = 0;
+    std::string pairs;
+    for (std::size_t i = 0; i < TYPED_QUEUE_SIZE; ++i) pairs += "\r\n";
+    fake.clipboard = pairs + "x";
+    pasteClipboardText();
+    EXPECT_EQ(5, fake.beeps);
+    EXPECT_EQ(0u, typedBytesWaiting());
+    fake.clipboard = pairs;
+    pasteClipboardText();
+    EXPECT_EQ(TYPED_QUEUE_SIZE, typedBytesWaiting());
+    EXPECT_EQ(5, fake.beeps);
+    EXPECT_FALSE(fake.clipboardLent);
 }
 
 TEST_F(LinkTest, StatusTextsFollowTheState) {

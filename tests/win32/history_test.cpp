@@ -6,6 +6,8 @@
 
 #include "app/app_win32.h"
 #include "harness.h"
+
+#include <psapi.h>
 #include "net/link.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
@@ -86,15 +88,30 @@ std::string clipboardText() {
     return text;
 }
 
-bool putOnClipboard(const std::string& text) {
-    if (!OpenClipboard(nullptr)) return false;
-    EmptyClipboard();
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-    std::memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+// Puts `text`, `times` over, on the clipboard as one CF_TEXT block.
+bool putOnClipboard(const std::string& text, size_t times = 1) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() * times + 1);
+    char* data = block != nullptr ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    if (data == nullptr || !OpenClipboard(nullptr)) {
+        if (block != nullptr) GlobalFree(block);
+        return false;
+    }
+    for (size_t i = 0; i < times; ++i) std::memcpy(data + i * text.size(), text.data(), text.size());
+    data[text.size() * times] = '\0';
     GlobalUnlock(block);
+    EmptyClipboard();
     const bool set = SetClipboardData(CF_TEXT, block) != nullptr;
+    if (!set) GlobalFree(block);
     CloseClipboard();
     return set;
+}
+
+// The most memory this process has held at once, in bytes.
+SIZE_T peakMemory() {
+    PROCESS_MEMORY_COUNTERS counters;
+    ZeroMemory(&counters, sizeof counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize;
 }
 
 // How many pixels of a cell of the view are black.
@@ -166,9 +183,43 @@ TEST_F(MainWindowTest, APasteReachesThePeerAsEnterSendsLineEnds) {
     const std::string expected = "show version\rshow clock\rexit";
     EXPECT_EQ(receiveBytes(peer, expected.size(), 5000), expected);
 
+    // A second right-click within the double-click time pastes too.
+    ASSERT_TRUE(putOnClipboard("ab"));
+    SendInput(2, right, sizeof right[0]);
+    pumpUntil([] { return false; }, 100);
+    SendInput(2, right, sizeof right[0]);
+    EXPECT_EQ(receiveBytes(peer, 4, 5000), "abab");
+
     ASSERT_TRUE(putOnClipboard("\n"));
     SendMessageA(mainWindow, WM_CHAR, 'k', 1);  // a typed byte, then the paste after it
     pressShiftWith(VK_INSERT);
     EXPECT_EQ(receiveBytes(peer, 2, 5000), "k\r");
     closesocket(peer);
 }
+
+// A log of 256 MB copied from an editor is far more than the room for typed bytes:
+// it is refused as it lies on the clipboard, without a copy, and the program goes on.
+TEST_F(MainWindowTest, AHugeClipboardIsRefusedWithoutACopy) {
+    ASSERT_TRUE(takeFocus());
+    const unsigned short port = freeLoopbackPort();
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = connectPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
+    const std::string line = "12:00:00 ok\r\n";  // 16 bytes, 2 of them one CR LF
+    const size_t lines = (256u << 20) / line.size();
+    ASSERT_TRUE(putOnClipboard(line, lines));
+    const SIZE_T before = peakMemory();
+
+    moveMouseTo(cellOnScreen(12, 40));
+    pumpPending();
+    pressShiftWith(VK_INSERT);
+    const WORD key = 'K';
+    pressKeys(&key, 1);  // after the paste, in the same input queue
+    EXPECT_EQ(receiveBytes(peer, 1, 20000), "k");
+    EXPECT_EQ(typedBytesWaiting(), 0u);
+    const SIZE_T rise = peakMemory() - before;
+    EXPECT_LT(rise, line.size() * lines * 3 / 2) << "the peak rose by " << (rise >> 20) << " MB";
+    closesocket(peer);
+}
+

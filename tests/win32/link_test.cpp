@@ -415,6 +415,43 @@ TEST_F(LinkTest, APortInUseCannotBeListenedOn) {
     EXPECT_EQ(statusText(), listeningText(port));
 }
 
+// The port is freed while the box of a failed listen shows, and another program
+// posts the listen again: the new listener must outlive the box.
+TEST_F(LinkTest, AListenPostedBehindAFailedListensBoxKeepsListening) {
+    SOCKET blocker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = loopback(port);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(blocker, 1), 0);
+    copyTextField(serverAddress, sizeof serverAddress, "127.0.0.1");
+    serverPort = port;
+    bool listeningBehindTheBox = false;
+    queueDialogScript([&](HWND box) {
+        closesocket(blocker);
+        PostMessageA(mainWindow, WM_COMMAND, IDM_LISTEN, 0);
+        listeningBehindTheBox = pumpUntil([] { return serverState == SERVER_LISTENING; });
+        pressButton(box, IDOK);
+    });
+    sendCommand(IDM_LISTEN);
+    pumpPending();
+    ASSERT_TRUE(listeningBehindTheBox);
+    ASSERT_EQ(dialogsSeen.size(), 1u);
+    EXPECT_EQ(dialogsSeen[0].texts[0], "mise en ecoute impossible ");
+    EXPECT_EQ(serverState, SERVER_LISTENING);
+    EXPECT_NE(serverSocket, NO_SOCKET);
+    EXPECT_EQ(statusText(), listeningText(port));
+    expectOpenLinkMenu();
+
+    SOCKET peer = acceptedPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    sendCommand(IDM_DISCONNECT);
+    closesocket(peer);
+    expectIdleLink();
+    SOCKET again = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_EQ(bind(again, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+        << "the port is still taken";
+    closesocket(again);
+}
+
 TEST_F(LinkTest, AResetConnectionGoesIdleWithoutABox) {
     ASSERT_TRUE(listenOn(port));
     SOCKET peer = acceptedPeer(port);
