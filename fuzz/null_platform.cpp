@@ -40,6 +40,8 @@ void attachCaptureMenu() {}
 void detachCaptureMenu() {}
 void setWindowTitle(const char*) {}
 void soundRefusal() {}
+long long localTimeMilliseconds() { return 0; }
+void checkOctetViewItem(bool) {}
 bool inputOrPaintingWaits() { return false; }
 void scheduleDeferredReceive() {}
 void cancelDeferredReceive() {}

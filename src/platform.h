@@ -88,6 +88,11 @@ void scheduleScreenDrawing(int firstDelayMs);
 void cancelScreenDrawing();
 // Milliseconds from a fixed moment; never goes back.
 long long monotonicMilliseconds();
+// The local time, in milliseconds from a moment that began a day (so that its
+// remainder by a day is the time of day), as finely as the system tells it.
+long long localTimeMilliseconds();
+// Checks or unchecks the octet view's item of the window's system menu.
+void checkOctetViewItem(bool checked);
 // Runs one of the dialogs of ui/resource.h modally, owned by the main window.
 // Returns 0 when the dialog was accepted, anything else otherwise (also when the
 // dialog could not be shown).

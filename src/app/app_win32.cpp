@@ -27,8 +27,16 @@ void traceShutdown(const char* step) {
     if (shutdownTrace != nullptr) shutdownTrace(step);
 }
 
+// The system menu's own items, after a separator: the menu bar stays as it is.
+void addSystemMenuItems(HWND window) {
+    HMENU system = GetSystemMenu(window, FALSE);
+    AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(system, MF_STRING, IDM_OCTET_VIEW, "Octets\tF2");
+}
+
 void onCreate(HWND window) {
     windowInCreation = window;
+    addSystemMenuItems(window);
     setLayoutDpi(windowDpi(window));
     measureTerminalFont(window);
     RECT client;
@@ -114,6 +122,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CAPTURECHANGED: onTerminalCaptureLost(); return 0;
     case WM_MOUSEWHEEL: onTerminalWheel(wParam); return 0;
     case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_OCTET_VIEW) {
+            toggleOctetView();
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
@@ -276,6 +290,29 @@ long long monotonicMilliseconds() {
     QueryPerformanceCounter(&now);
     const long long perSecond = frequency.QuadPart;
     return now.QuadPart / perSecond * 1000 + now.QuadPart % perSecond * 1000 / perSecond;
+}
+
+typedef VOID(WINAPI* PreciseTimeCall)(LPFILETIME time);
+
+// Windows 8 tells the time to a fraction of a millisecond; before it, to the
+// system's tick (about 16 ms).
+long long localTimeMilliseconds() {
+    static PreciseTimeCall preciseTime = reinterpret_cast<PreciseTimeCall>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME now;
+    if (preciseTime != nullptr) preciseTime(&now);
+    else GetSystemTimeAsFileTime(&now);
+    FILETIME local;
+    if (!FileTimeToLocalFileTime(&now, &local)) local = now;
+    ULARGE_INTEGER ticks;  // 100 ns since 1 January 1601, a day's beginning
+    ticks.LowPart = local.dwLowDateTime;
+    ticks.HighPart = local.dwHighDateTime;
+    return static_cast<long long>(ticks.QuadPart / 10000);
+}
+
+void checkOctetViewItem(bool checked) {
+    CheckMenuItem(GetSystemMenu(ownerWindow(), FALSE), IDM_OCTET_VIEW,
+                  MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void soundRefusal() {

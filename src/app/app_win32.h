@@ -53,7 +53,8 @@ void onTerminalMouse(HWND window, UINT message, LPARAM position);
 void onTerminalCaptureLost();
 // The mouse wheel moves the view through the history.
 void onTerminalWheel(WPARAM wParam);
-// Shift with Page Up, Page Down, Home or End moves the view; Shift+Insert pastes.
+// Shift with Page Up, Page Down, Home or End moves the view; Shift+Insert pastes;
+// F2 shows the octet view or the text view again.
 void onTerminalKey(WPARAM key);
 void destroyTerminalCaret();
 // The window's DPI: the monitor's where Windows tells it per window, else the

@@ -5,6 +5,7 @@
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "session/settings.h"
+#include "terminal/received_bytes.h"
 #include "terminal/screen.h"
 #include "ui/resource.h"
 
@@ -163,6 +164,7 @@ int acceptPeer() {
     clientSocket = accepted;
     closeSocket(serverSocket);
     serverSocket = clientSocket;
+    keepConnectionOpened(peerAddress, peerPort);
     return 0;
 }
 
@@ -170,6 +172,7 @@ void disconnectServer() {
     forgetDeferredReceive();
     typedHead = 0;
     typedCount = 0;
+    if (serverState == SERVER_CONNECTED) keepConnectionEnded();
     if (serverSocket != NO_SOCKET) {
         shutdownSocket(serverSocket);
         closeSocket(serverSocket);
@@ -219,6 +222,7 @@ std::size_t receivePeerData() {
     if (got <= 0) return 0;
     std::size_t received = static_cast<std::size_t>(got);
     bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
+    keepReceivedChunk(receiveBuffer, received);
     putTerminalBytes(receiveBuffer, received);
     // The box lets other notifications in, which reuse the buffer: it comes once this
     // chunk is on the screen.

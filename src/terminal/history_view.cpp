@@ -1,18 +1,23 @@
 #include "terminal/history_view.h"
 
+#include <cstdint>
+#include <vector>
+
 #include "platform.h"
 #include "terminal/layout.h"
+#include "terminal/received_bytes.h"
 #include "terminal/screen.h"
 
 int viewOffset = 0;
 bool selectionShown = false;
+bool octetViewShown = false;
 
 namespace {
 
 const unsigned char BLANK = 32;
 
 struct Cell {
-    int row;  // as terminalRow names rows
+    int row;  // as shownRow names rows
     int col;
 };
 
@@ -22,9 +27,31 @@ Cell anchor = {0, 0};
 Cell extent = {0, 0};
 bool dragging = false;  // the left button is down and the drag began in the view
 bool caretOutOfView = false;
+// The view not shown keeps its place here, as rows back from its newest, and keeps
+// its rows while rows come, as the shown one does.
+int hiddenViewOffset = 0;
+// The octet rows' newest page begins at this row (received_bytes.h numbering): the
+// newest gridRows rows, or all of them while there are fewer.
+std::uint64_t octetLiveTop = 0;
+std::uint64_t octetRowsSeen = 0;  // octetRowsEnd when last told
+std::vector<unsigned char> octetRowCells;
 
 int clamped(int value, int low, int high) {
     return value < low ? low : value > high ? high : value;
+}
+
+// Where the octet rows' newest page begins now.
+std::uint64_t octetPageTop() {
+    const std::uint64_t end = octetRowsEnd();
+    const std::uint64_t first = firstKeptOctetRow();
+    const std::uint64_t page = static_cast<std::uint64_t>(gridRows > 0 ? gridRows : 1);
+    return end - first > page ? end - page : first;
+}
+
+// Rows of the octet view above its newest page.
+int octetHistoryRows() {
+    const std::uint64_t above = octetLiveTop - firstKeptOctetRow();
+    return above > static_cast<std::uint64_t>(0x7FFFFFFF) ? 0x7FFFFFFF : static_cast<int>(above);
 }
 
 Cell cellOfView(int viewRow, int col) {
@@ -65,7 +92,48 @@ void showViewNow() {
     bringScreenUpToDate();
 }
 
+// The rows of the view's source moved up `count` rows past its newest page, and it
+// keeps `depth` rows above that page now: a view that is back keeps its rows, back
+// to the oldest kept. Returns how many rows the view's rows moved up.
+int keepRowsThrough(int* offset, int count, int depth) {
+    int moved = count;
+    if (*offset > 0) {
+        const int kept = *offset + count < depth ? *offset + count : depth;
+        moved = count - (kept - *offset);
+        *offset = kept;
+    }
+    return moved;
+}
+
 }  // namespace
+
+// ---- the rows shown ----------------------------------------------------------------
+
+int shownHistoryRows() {
+    return octetViewShown ? octetHistoryRows() : historyRows;
+}
+
+const unsigned char* shownRow(int row) {
+    if (!octetViewShown) return terminalRow(row);
+    if (octetRowCells.size() < static_cast<std::size_t>(gridColumns)) {
+        octetRowCells.resize(static_cast<std::size_t>(gridColumns));
+    }
+    formatOctetRow(octetLiveTop + static_cast<std::uint64_t>(static_cast<long long>(row)),
+                   octetRowCells.data(), gridColumns);
+    return octetRowCells.data();
+}
+
+void toggleOctetView() {
+    if (!screenGridReady()) return;
+    forgetSelection();
+    const int shownOffset = viewOffset;
+    viewOffset = hiddenViewOffset;
+    hiddenViewOffset = shownOffset;
+    octetViewShown = !octetViewShown;
+    viewOffset = clamped(viewOffset, 0, shownHistoryRows());
+    checkOctetViewItem(octetViewShown);
+    showViewNow();
+}
 
 // ---- looking back ------------------------------------------------------------------
 
@@ -75,14 +143,14 @@ int pageRows() {
 
 void scrollViewBack(int rows) {
     if (!screenGridReady()) return;
-    const int target = clamped(viewOffset + rows, 0, historyRows);
+    const int target = clamped(viewOffset + rows, 0, shownHistoryRows());
     if (target == viewOffset) return;
     viewOffset = target;
     showViewNow();
 }
 
 void showOldestRows() {
-    scrollViewBack(historyRows - viewOffset);
+    scrollViewBack(shownHistoryRows() - viewOffset);
 }
 
 void showLiveRows() {
@@ -120,7 +188,7 @@ void selectWordAt(int viewRow, int col) {
     if (!screenGridReady()) return;
     forgetSelection();  // drawn once, below, with what the click selects
     const Cell at = cellOfView(viewRow, col);
-    const unsigned char* cells = terminalRow(at.row);
+    const unsigned char* cells = shownRow(at.row);
     if (isBlankCell(cells[at.col])) {
         bringScreenUpToDate();
         return;
@@ -148,7 +216,7 @@ std::string selectionText() {
     const Cell first = selectionFirst();
     const Cell last = selectionLast();
     for (int row = first.row; row <= last.row; ++row) {
-        const unsigned char* cells = terminalRow(row);
+        const unsigned char* cells = shownRow(row);
         const int from = row == first.row ? first.col : 0;
         int to = row == last.row ? last.col : gridColumns - 1;
         while (to >= from && isBlankCell(cells[to])) to--;
@@ -174,8 +242,15 @@ bool selectedColumns(int row, int* from, int* to) {
 
 void resetHistoryView() {
     viewOffset = 0;
+    hiddenViewOffset = 0;
     selectionShown = false;
     dragging = false;
+    if (octetViewShown) {
+        octetViewShown = false;
+        checkOctetViewItem(false);
+    }
+    octetLiveTop = octetPageTop();
+    octetRowsSeen = octetRowsEnd();
     if (caretOutOfView) {
         caretOutOfView = false;
         setTerminalCaretOutOfView(false);
@@ -183,13 +258,11 @@ void resetHistoryView() {
 }
 
 int noteRowsScrolled(int count) {
-    int moved = count;
-    if (viewOffset > 0) {
-        // The view keeps its rows, back to the oldest kept.
-        const int kept = viewOffset + count < historyRows ? viewOffset + count : historyRows;
-        moved = count - (kept - viewOffset);
-        viewOffset = kept;
+    if (octetViewShown) {
+        keepRowsThrough(&hiddenViewOffset, count, historyRows);
+        return 0;  // the rows shown are not these
     }
+    const int moved = keepRowsThrough(&viewOffset, count, historyRows);
     if (!selectionShown && !dragging) return moved;
     // The grid's rows it covers moved, or it left the history: every row is drawn
     // again after a scroll.
@@ -204,14 +277,41 @@ void clearSelectionOnRow(int row) {
 }
 
 void noteGridBlanked() {
-    if (selectionShown && selectionLast().row >= 0) forgetSelection();
+    if (!octetViewShown && selectionShown && selectionLast().row >= 0) forgetSelection();
+}
+
+// ---- told by the received bytes --------------------------------------------------------
+
+void noteOctetRowsChanged() {
+    const std::uint64_t end = octetRowsEnd();
+    const std::uint64_t top = octetPageTop();
+    const std::uint64_t shift = top - octetLiveTop;
+    const std::uint64_t rowsCame = end - octetRowsSeen;
+    octetLiveTop = top;
+    octetRowsSeen = end;
+    const int count = shift > static_cast<std::uint64_t>(0x7FFFFFFF) ? 0x7FFFFFFF : static_cast<int>(shift);
+    const int depth = octetHistoryRows();
+    if (!octetViewShown) {
+        keepRowsThrough(&hiddenViewOffset, count, depth);
+        return;
+    }
+    const int moved = keepRowsThrough(&viewOffset, count, depth);
+    if (selectionShown || dragging) {
+        anchor.row -= count;
+        extent.row -= count;
+        if (selectionFirst().row < -depth) forgetSelection();  // its rows are no longer kept
+    }
+    // Rows that came onto a page that was not full are not all below the rows that
+    // moved up: the page is drawn whole.
+    if (viewOffset == 0 && static_cast<std::uint64_t>(moved) < rowsCame) oweWholeView();
+    noteViewRowsMovedUp(moved);
 }
 
 // ---- drawing -----------------------------------------------------------------------
 
 void drawViewRow(int viewRow, int from, int to) {
     const int row = viewRow - viewOffset;
-    const unsigned char* cells = terminalRow(row);
+    const unsigned char* cells = shownRow(row);
     int selectedFrom = 0;
     int selectedTo = -1;
     if (selectedColumns(row, &selectedFrom, &selectedTo)) {
@@ -235,13 +335,13 @@ void drawWholeView() {
 }
 
 void placeCaretAtCursor() {
-    const int shownRow = cursorRow + viewOffset;
-    const bool outOfView = shownRow >= gridRows;
+    const int shownRowOfCursor = cursorRow + viewOffset;
+    const bool outOfView = octetViewShown || shownRowOfCursor >= gridRows;
     if (outOfView != caretOutOfView) {
         caretOutOfView = outOfView;
         setTerminalCaretOutOfView(outOfView);
     }
-    const Point caret = cellPosition(outOfView ? cursorRow : shownRow, cursorCol);
+    const Point caret = cellPosition(outOfView ? cursorRow : shownRowOfCursor, cursorCol);
     placeTerminalCaret(caret.x, caret.y);
 }
 

@@ -1,18 +1,31 @@
-// What the window shows of the grid and its history, and the cells the person
-// selects there.
+// What the window shows, and the cells the person selects there. The view shows one
+// of two sources of rows: the text rows (the grid and its history) or the octet rows
+// (the received bytes as they came, received_bytes.h).
 //
-// Rows are named as terminalRow names them: 0 to gridRows - 1 the grid, -1 and
-// below the history. The view shows gridRows rows; view row v shows row
-// v - viewOffset, so the live grid is shown while viewOffset is 0.
+// Rows are named as terminalRow names them: 0 to gridRows - 1 the newest page (the
+// grid), -1 and below the rows above it, back to -shownHistoryRows(). The view shows
+// gridRows rows; view row v shows row v - viewOffset, so the newest page is shown
+// while viewOffset is 0.
 #ifndef ORU_HISTORY_VIEW_H
 #define ORU_HISTORY_VIEW_H
 
 #include <string>
 
-// Rows the view is back in the history, 0 to historyRows.
+// Rows the view is back in the history, 0 to shownHistoryRows().
 extern int viewOffset;
 // True while cells are selected; read on the interpreter's way.
 extern bool selectionShown;
+// The octet rows are shown instead of the text rows.
+extern bool octetViewShown;
+
+// ---- the rows shown ----------------------------------------------------------------
+// Rows of the source shown above its newest page.
+int shownHistoryRows();
+// The gridColumns cells of a row of the source shown, valid until the next call.
+const unsigned char* shownRow(int row);
+// Shows the other source of rows as it was left, at its place among its rows; the
+// selection ends, and the caret hides while the octet rows are shown.
+void toggleOctetView();
 
 // ---- looking back ----------------------------------------------------------------
 // A page: the rows shown less one, so that one row stays in sight.
@@ -52,10 +65,14 @@ int noteRowsScrolled(int count);
 // Cells of a grid row were written.
 void clearSelectionOnRow(int row);
 inline void noteRowWritten(int row) {
-    if (selectionShown) clearSelectionOnRow(row);
+    if (selectionShown && !octetViewShown) clearSelectionOnRow(row);
 }
 // Every cell of the grid became blank.
 void noteGridBlanked();
+
+// ---- told by the received bytes ----------------------------------------------------
+// Octet rows came, and the oldest may have gone: a view that is back keeps its rows.
+void noteOctetRowsChanged();
 
 // ---- drawing ---------------------------------------------------------------------
 // Draws the columns from..to of one view row, selected cells inverted.

@@ -90,9 +90,7 @@ void turnRingUp() {
     std::memset(ringRow(gridRows - 1), BLANK, rowBytes());
     markChanged(gridRows - 1, 0, gridColumns - 1);
     if (ringTurnsOwed < ringRows) ringTurnsOwed++;
-    const int moved = noteRowsScrolled(1);
-    viewRowsMovedUp = viewRowsMovedUp + moved < gridRows ? viewRowsMovedUp + moved : gridRows;
-    drawingOwed = true;
+    noteViewRowsMovedUp(noteRowsScrolled(1));
 }
 
 // The grid's rows lie in the ring in one piece, or in two where they pass its end.
@@ -103,7 +101,7 @@ void blankGridRows() {
         std::memset(screenBuffer, BLANK, static_cast<std::size_t>(gridRows - inOnePiece) * rowBytes());
     }
     noteGridBlanked();
-    wholeViewOwed = true;
+    if (!octetViewShown) wholeViewOwed = true;
     drawingOwed = true;
 }
 
@@ -125,7 +123,7 @@ void putCharacter(int value) {
         noteRowWritten(cursorRow);
         bringScreenUpToDate();  // so that the cell is drawn over what the grid shows
         const int shownRow = cursorRow + viewOffset;
-        if (shownRow < gridRows) {
+        if (!octetViewShown && shownRow < gridRows) {
             Point cell = cellPosition(shownRow, cursorCol);
             drawTerminalCell(cell.x, cell.y, byte);
         } else {
@@ -275,6 +273,7 @@ void bringScreenUpToDate() {
             drawViewRow(viewRow, 0, gridColumns - 1);
             continue;
         }
+        if (octetViewShown) continue;  // an octet row never changes once made
         const ChangedSpan& span = ringChanges[ringIndex(viewRow - viewOffset)];
         if (span.from >= 0) drawViewRow(viewRow, span.from, span.to);
     }
@@ -304,6 +303,11 @@ void screenDrawnWhole() {
 
 void oweWholeView() {
     wholeViewOwed = true;
+    drawingOwed = true;
+}
+
+void noteViewRowsMovedUp(int rows) {
+    viewRowsMovedUp = viewRowsMovedUp + rows < gridRows ? viewRowsMovedUp + rows : gridRows;
     drawingOwed = true;
 }
 
@@ -397,9 +401,11 @@ void putChunkControl(unsigned char control) {
     }
 }
 
+}  // namespace
+
 // The screen catches up at once when a frame has passed since it last did, else
 // at the next frame.
-void finishChunk() {
+void catchUpWithinAFrame() {
     if (!screenGridReady()) return;  // nothing to show
     drawingOwed = true;  // the caret at least
     const long long now = monotonicMilliseconds();
@@ -410,6 +416,8 @@ void finishChunk() {
         scheduleScreenDrawing(static_cast<int>(FRAME_MILLISECONDS - (now - lastDrawingTime)));
     }
 }
+
+namespace {
 
 void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
     std::size_t i = 0;
@@ -434,5 +442,5 @@ void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
         if (p.fromCarriageReturn) cursorRow = gridRows - 1;
         applyChunkBytes(bytes + p.from, p.to - p.from);
     }
-    finishChunk();
+    catchUpWithinAFrame();
 }

@@ -60,5 +60,11 @@ bool screenDrawingOwed();
 void screenDrawnWhole();
 // Every row of the view is to be drawn again (the view moved, the selection changed).
 void oweWholeView();
+// The rows shown moved up `rows` rows, new ones coming in below: the next drawing
+// moves them with their pixels.
+void noteViewRowsMovedUp(int rows);
+// Something shown changed outside a received chunk: the screen catches up as after
+// one, within a frame.
+void catchUpWithinAFrame();
 
 #endif

@@ -306,6 +306,10 @@ void onTerminalWheel(WPARAM wParam) {
 }
 
 void onTerminalKey(WPARAM key) {
+    if (key == VK_F2) {
+        toggleOctetView();
+        return;
+    }
     if (GetKeyState(VK_SHIFT) >= 0) return;
     switch (key) {
     case VK_PRIOR: scrollViewBack(pageRows()); break;

@@ -12,6 +12,7 @@ on a 32-bit Wine prefix of its own (in DIR, as the 64-bit one is).
 import argparse
 import os
 import random
+import re
 import shutil
 import socket
 import subprocess
@@ -606,6 +607,41 @@ class HistoryTest(E2E):
         p.type_keys("q")
         self.assertEqual(peer.recv(16), b"q")
         wait_for(lambda: client_pixels() == live, "the live rows")
+
+
+class OctetTest(E2E):
+    def test_the_octet_view_shows_each_chunk_as_it_came_between_the_connection_marks(self):
+        p, peer, capture = self.capturing_and_connected("octets")
+        peer.sendall(b"\x02ABC\x03")
+        wait_for(lambda: os.path.getsize(capture) == 5, "the first chunk")
+        time.sleep(0.3)  # the second chunk comes about 300 ms later
+        peer.sendall(b"\xff\x00")
+        peer.close()
+        p.status(" ")
+        text_view = client_pixels()
+        xdotool("mousemove", *cell_on_screen(12, 40))  # keys go to the window under the pointer
+        p.type_keys("F2")
+        wait_for(lambda: client_pixels() != text_view, "the octet view")
+        xdotool("mousemove", *cell_on_screen(0, 0))
+        xdotool("mousedown", "1")
+        xdotool("mousemove", *cell_on_screen(5, 78))
+        xdotool("mouseup", "1")
+        copied = wait_for(lambda: "Fin de connexion" in inspector("clipboard") and inspector("clipboard"),
+                          "the copied rows")
+        rows = copied.split("\r\n")
+        self.assertEqual(len(rows), 6, rows)
+        time_of_day = r"\d\d:\d\d:\d\d\.\d{3}  "
+        self.assertRegex(rows[0], "^" + time_of_day + r"Connexion de 127\.0\.0\.1:\d+$")
+        self.assertRegex(rows[1], "^" + time_of_day + "5 octets$")
+        self.assertEqual(rows[2], "00000000  02 41 42 43 03".ljust(60) + ".ABC.")
+        interval = re.fullmatch(time_of_day + r"\+(\d+\.\d{3}) s  2 octets", rows[3])
+        self.assertIsNotNone(interval, rows[3])
+        self.assertTrue(0.2 <= float(interval.group(1)) <= 2.0, rows[3])
+        self.assertEqual(rows[4], "00000005  FF 00".ljust(60) + "..")
+        self.assertRegex(rows[5], "^" + time_of_day + "Fin de connexion$")
+        # F2 again: the text view as it was.
+        p.type_keys("F2")
+        wait_for(lambda: client_pixels() == text_view, "the text view as it was")
 
 
 class SessionTest(E2E):

@@ -13,6 +13,7 @@
 #include "session/session.h"
 #include "session/settings.h"
 #include "terminal/layout.h"
+#include "terminal/received_bytes.h"
 #include "terminal/screen.h"
 
 FakePlatform fake;
@@ -163,6 +164,13 @@ void cancelScreenDrawing() {
 long long monotonicMilliseconds() {
     fake.now += fake.clockStep;
     return fake.now;
+}
+long long localTimeMilliseconds() {
+    return fake.localTime;
+}
+void checkOctetViewItem(bool checked) {
+    record(checked ? "octetsChecked" : "octetsUnchecked");
+    fake.octetViewChecked = checked;
 }
 void setWindowTitle(const char* title) {
     record(std::string("title ") + title);
@@ -345,6 +353,7 @@ std::uint32_t convertIpv4Address(const char* text) {
 void resetAll() {
     fake = FakePlatform();
 
+    forgetReceivedBytes();
     releaseScreenGrid();
     allocateGridBuffer = std::malloc;
     gridColumns = 0;

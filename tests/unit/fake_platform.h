@@ -97,6 +97,10 @@ struct FakePlatform {
     // every chunk is drawn at once unless a test stops it.
     long long now = 1000000;
     long long clockStep = 16;
+    // The local time the received bytes are stamped with (milliseconds, a day
+    // beginning at 0), and whether the octet view's menu item is checked.
+    long long localTime = 0;
+    bool octetViewChecked = false;
 };
 
 extern FakePlatform fake;

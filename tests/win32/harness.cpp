@@ -212,6 +212,50 @@ void MainWindowTest::TearDown() {
     clearDialogsSeen();
 }
 
+void pressKeys(const WORD* keys, int count) {
+    INPUT inputs[8];
+    ZeroMemory(inputs, sizeof inputs);
+    for (int i = 0; i < count; ++i) {
+        inputs[i].type = inputs[2 * count - 1 - i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = inputs[2 * count - 1 - i].ki.wVk = keys[i];
+        inputs[2 * count - 1 - i].ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    SendInput(static_cast<UINT>(2 * count), inputs, sizeof inputs[0]);
+}
+
+std::vector<DWORD> windowPixels(const RECT& area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC window = GetDC(mainWindow);
+    HDC memory = CreateCompatibleDC(window);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, window, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    const DWORD* first = static_cast<const DWORD*>(bits);
+    std::vector<DWORD> pixels;
+    if (first != nullptr) pixels.assign(first, first + static_cast<size_t>(width) * height);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(mainWindow, window);
+    return pixels;
+}
+
+std::vector<DWORD> textAreaPixels() {
+    RECT area = {textRect.left, textRect.top, textRect.right, textRect.bottom};
+    return windowPixels(area);
+}
+
 COLORREF pixelAt(int x, int y) {
     HDC dc = GetDC(mainWindow);
     COLORREF colour = GetPixel(dc, x, y);

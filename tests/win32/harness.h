@@ -77,8 +77,15 @@ protected:
 
 // The colour of a pixel of the main window's client area as it shows now.
 COLORREF pixelAt(int x, int y);
+// A rectangle of the client area as the window shows it now, read back with GDI,
+// row after row; and the text area's.
+std::vector<DWORD> windowPixels(const RECT& area);
+std::vector<DWORD> textAreaPixels();
 // Makes the main window the foreground window with the keyboard focus.
 bool takeFocus();
+// Real key input (SendInput): the keys pressed in order, then released in the
+// other order; at most four.
+void pressKeys(const WORD* keys, int count);
 // A cell of the grid, and every cell of the grid, row-major.
 unsigned char gridCell(int row, int col);
 std::vector<unsigned char> gridCells();

@@ -58,17 +58,6 @@ void dragWithTheMouse(int fromRow, int fromCol, int toRow, int toCol) {
     SendInput(1, &release, sizeof release);
 }
 
-void pressKeys(const WORD* keys, int count) {
-    INPUT inputs[8];
-    ZeroMemory(inputs, sizeof inputs);
-    for (int i = 0; i < count; ++i) {
-        inputs[i].type = inputs[2 * count - 1 - i].type = INPUT_KEYBOARD;
-        inputs[i].ki.wVk = inputs[2 * count - 1 - i].ki.wVk = keys[i];
-        inputs[2 * count - 1 - i].ki.dwFlags = KEYEVENTF_KEYUP;
-    }
-    SendInput(static_cast<UINT>(2 * count), inputs, sizeof inputs[0]);
-}
-
 void pressShiftWith(WORD key) {
     const WORD keys[2] = {VK_SHIFT, key};
     pressKeys(keys, 2);

@@ -288,40 +288,6 @@ TEST_F(MainWindowTest, PaintDrawsFramePanelAndRows) {
 
 namespace {
 
-// A rectangle of the client area as the window shows it now, read back with GDI.
-std::vector<DWORD> windowPixels(const RECT& area) {
-    const int width = area.right - area.left;
-    const int height = area.bottom - area.top;
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC window = GetDC(mainWindow);
-    HDC memory = CreateCompatibleDC(window);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, window, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    const DWORD* first = static_cast<const DWORD*>(bits);
-    std::vector<DWORD> pixels;
-    if (first != nullptr) pixels.assign(first, first + static_cast<size_t>(width) * height);
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(mainWindow, window);
-    return pixels;
-}
-
-std::vector<DWORD> textAreaPixels() {
-    RECT area = {textRect.left, textRect.top, textRect.right, textRect.bottom};
-    return windowPixels(area);
-}
-
 // Pixels that differ, with where the first one is, for a failure message.
 std::string differences(const std::vector<DWORD>& a, const std::vector<DWORD>& b, int width) {
     if (a.size() != b.size() || a.empty()) return "sizes " + std::to_string(a.size()) + " and " +

@@ -8,10 +8,13 @@
 //                                     identifier and class) and where the caret is
 //   oru-viewer repaint                asks the main window to repaint all of itself and
 //                                     waits until it has
+//   oru-viewer clipboard              the clipboard's text, as it is
 //
 // Output is one record a line, fields separated by tabs.
 #include <windows.h>
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -182,12 +185,29 @@ int repaintMainWindow() {
     return fail("not repainted within 10 s");
 }
 
+// Prints the clipboard's text as the system holds it, up to its terminator.
+int printClipboard() {
+    if (!OpenClipboard(nullptr)) return fail("the clipboard cannot be opened");
+    HANDLE block = GetClipboardData(CF_TEXT);
+    const char* text = block != nullptr ? static_cast<const char*>(GlobalLock(block)) : nullptr;
+    if (text != nullptr) {
+        _setmode(_fileno(stdout), _O_BINARY);  // the text's line ends as they are
+        const std::size_t size = GlobalSize(block);
+        const void* end = std::memchr(text, '\0', size);
+        std::fwrite(text, 1, end != nullptr ? static_cast<const char*>(end) - text : size, stdout);
+        GlobalUnlock(block);
+    }
+    CloseClipboard();
+    return text != nullptr ? 0 : fail("no text on the clipboard");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "state") == 0) return printState();
     if (argc >= 2 && std::strcmp(argv[1], "caret") == 0) return printCaret();
     if (argc >= 2 && std::strcmp(argv[1], "repaint") == 0) return repaintMainWindow();
+    if (argc >= 2 && std::strcmp(argv[1], "clipboard") == 0) return printClipboard();
     if (argc == 3 && std::strcmp(argv[1], "command") == 0) {
         HWND main = findMainWindow();
         if (main == nullptr) return fail("no main window");

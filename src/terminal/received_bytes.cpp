@@ -1,0 +1,255 @@
+#include "terminal/received_bytes.h"
+
+#include <cstring>
+
+#include "platform.h"
+#include "terminal/history_view.h"
+#include "terminal/screen.h"
+
+namespace {
+
+const unsigned char BLANK = 32;
+const long long MILLISECONDS_A_DAY = 24LL * 60 * 60 * 1000;
+
+enum RecordKind : unsigned char { CHUNK_RECORD, OPENED_RECORD, ENDED_RECORD };
+
+struct ReceivedRecord {
+    long long time;           // local time, localTimeMilliseconds
+    std::uint64_t firstRow;   // the record's first row
+    std::uint64_t firstByte;  // a chunk's first byte, counted over all bytes received
+    std::uint32_t size;       // a chunk's bytes; the address of a peer accepted
+    std::uint32_t offset;     // a chunk's first byte since its connection began; a peer's port
+    std::int32_t interval;    // milliseconds since the previous chunk of the connection, or -1
+    RecordKind kind;
+};
+
+unsigned char byteRing[RECEIVED_BYTES_KEPT];
+ReceivedRecord records[RECEIVED_RECORDS_KEPT];
+std::uint64_t bytesReceived = 0;  // every byte ever kept: the ring holds the latest
+std::uint64_t recordsMade = 0;    // every record ever made: the ring holds the latest
+std::uint64_t rowsMade = 0;
+// The oldest record shown: from it on, every chunk's bytes are kept.
+std::uint64_t firstShownRecord = 0;
+// The oldest chunk record not yet found cut (or recordsMade): the records before
+// it are marks or cut chunks.
+std::uint64_t cutScan = 0;
+// The connection now: its bytes so far and its last chunk's time.
+std::uint32_t connectionBytes = 0;
+bool connectionHasChunk = false;
+long long lastChunkTime = 0;
+
+ReceivedRecord& recordAt(std::uint64_t index) {
+    return records[index % RECEIVED_RECORDS_KEPT];
+}
+
+std::uint64_t rowsOf(const ReceivedRecord& r) {
+    if (r.kind != CHUNK_RECORD) return 1;
+    return 1 + (r.size + OCTETS_PER_ROW - 1) / OCTETS_PER_ROW;
+}
+
+// A new record, the oldest going first when the ring is full. Its rows follow.
+ReceivedRecord& newRecord(RecordKind kind) {
+    if (recordsMade >= RECEIVED_RECORDS_KEPT && firstShownRecord <= recordsMade - RECEIVED_RECORDS_KEPT) {
+        firstShownRecord = recordsMade - RECEIVED_RECORDS_KEPT + 1;
+    }
+    ReceivedRecord& r = recordAt(recordsMade++);
+    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, kind};
+    return r;
+}
+
+// The chunks whose first bytes the ring no longer holds leave the view, with
+// every record before them.
+void dropCutChunks() {
+    const std::uint64_t oldestKept = bytesReceived > RECEIVED_BYTES_KEPT ? bytesReceived - RECEIVED_BYTES_KEPT : 0;
+    if (cutScan < firstShownRecord) cutScan = firstShownRecord;
+    for (; cutScan < recordsMade; ++cutScan) {
+        const ReceivedRecord& r = recordAt(cutScan);
+        if (r.kind != CHUNK_RECORD) continue;
+        if (r.firstByte >= oldestKept) break;
+        firstShownRecord = cutScan + 1;
+    }
+}
+
+void storeBytes(const unsigned char* bytes, std::size_t count) {
+    if (count > RECEIVED_BYTES_KEPT) {  // only the last ring-full can be kept
+        bytes += count - RECEIVED_BYTES_KEPT;
+        bytesReceived += count - RECEIVED_BYTES_KEPT;
+        count = RECEIVED_BYTES_KEPT;
+    }
+    const std::size_t at = static_cast<std::size_t>(bytesReceived % RECEIVED_BYTES_KEPT);
+    const std::size_t first = count < RECEIVED_BYTES_KEPT - at ? count : RECEIVED_BYTES_KEPT - at;
+    std::memcpy(byteRing + at, bytes, first);
+    std::memcpy(byteRing, bytes + first, count - first);
+    bytesReceived += count;
+}
+
+// The record whose rows hold `row`, among those shown.
+const ReceivedRecord& recordHolding(std::uint64_t row) {
+    std::uint64_t low = firstShownRecord;
+    std::uint64_t high = recordsMade - 1;
+    while (low < high) {
+        const std::uint64_t middle = low + (high - low + 1) / 2;
+        if (recordAt(middle).firstRow <= row) low = middle;
+        else high = middle - 1;
+    }
+    return recordAt(low);
+}
+
+// ---- writing a row -------------------------------------------------------------
+
+const char HEX_DIGITS[] = "0123456789ABCDEF";
+
+// Writes `value` in `width` decimal digits, leading zeros kept; returns the column after.
+int putDigits(char* line, int at, std::uint64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        line[at + i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return at + width;
+}
+
+// Writes `value` in as many decimal digits as it takes.
+int putNumber(char* line, int at, std::uint64_t value) {
+    int width = 1;
+    for (std::uint64_t rest = value / 10; rest > 0; rest /= 10) width++;
+    return putDigits(line, at, value, width);
+}
+
+int putText(char* line, int at, const char* text) {
+    const std::size_t length = std::strlen(text);
+    std::memcpy(line + at, text, length);
+    return at + static_cast<int>(length);
+}
+
+// HH:MM:SS.mmm of the time of day, then two blanks.
+int putTimeOfDay(char* line, long long time) {
+    long long ofDay = time % MILLISECONDS_A_DAY;
+    if (ofDay < 0) ofDay += MILLISECONDS_A_DAY;
+    const std::uint64_t ms = static_cast<std::uint64_t>(ofDay);
+    int at = putDigits(line, 0, ms / 3600000, 2);
+    line[at++] = ':';
+    at = putDigits(line, at, ms / 60000 % 60, 2);
+    line[at++] = ':';
+    at = putDigits(line, at, ms / 1000 % 60, 2);
+    line[at++] = '.';
+    at = putDigits(line, at, ms % 1000, 3);
+    return putText(line, at, "  ");
+}
+
+int putMark(char* line, const ReceivedRecord& r) {
+    int at = putTimeOfDay(line, r.time);
+    if (r.kind == ENDED_RECORD) return putText(line, at, "Fin de connexion");
+    unsigned char address[4];
+    std::memcpy(address, &r.size, sizeof address);  // network order: first part first
+    at = putText(line, at, "Connexion de ");
+    for (int part = 0; part < 4; ++part) {
+        at = putNumber(line, at, address[part]);
+        line[at++] = part < 3 ? '.' : ':';
+    }
+    return putNumber(line, at, r.offset);
+}
+
+int putChunkHeader(char* line, const ReceivedRecord& r) {
+    int at = putTimeOfDay(line, r.time);
+    if (r.interval >= 0) {
+        line[at++] = '+';
+        at = putNumber(line, at, static_cast<std::uint64_t>(r.interval) / 1000);
+        line[at++] = '.';
+        at = putDigits(line, at, static_cast<std::uint64_t>(r.interval) % 1000, 3);
+        at = putText(line, at, " s  ");
+    }
+    at = putNumber(line, at, r.size);
+    return putText(line, at, " octets");
+}
+
+// OOOOOOOO  HH HH HH HH HH HH HH HH  HH HH HH HH HH HH HH HH  AAAAAAAAAAAAAAAA
+int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
+    const std::uint32_t offset = r.offset + first;
+    for (int i = 0; i < 8; ++i) line[i] = HEX_DIGITS[(offset >> (28 - 4 * i)) & 0xF];
+    const std::uint32_t left = r.size - first;
+    const int count = left < static_cast<std::uint32_t>(OCTETS_PER_ROW) ? static_cast<int>(left) : OCTETS_PER_ROW;
+    std::uint64_t at = (r.firstByte + first) % RECEIVED_BYTES_KEPT;
+    for (int i = 0; i < count; ++i) {
+        const unsigned char byte = byteRing[at];
+        if (++at == RECEIVED_BYTES_KEPT) at = 0;
+        const int column = 10 + 3 * i + (i >= 8 ? 1 : 0);
+        line[column] = HEX_DIGITS[byte >> 4];
+        line[column + 1] = HEX_DIGITS[byte & 0xF];
+        line[OCTET_TEXT_COLUMN + i] = byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.';
+    }
+    return OCTET_TEXT_COLUMN + count;
+}
+
+}  // namespace
+
+void keepConnectionOpened(std::uint32_t address, std::uint16_t port) {
+    ReceivedRecord& r = newRecord(OPENED_RECORD);
+    r.size = address;
+    r.offset = port;
+    rowsMade += 1;
+    connectionBytes = 0;
+    connectionHasChunk = false;
+    noteOctetRowsChanged();
+    if (octetViewShown) catchUpWithinAFrame();
+}
+
+void keepConnectionEnded() {
+    newRecord(ENDED_RECORD);
+    rowsMade += 1;
+    connectionHasChunk = false;
+    noteOctetRowsChanged();
+    if (octetViewShown) catchUpWithinAFrame();
+}
+
+void keepReceivedChunk(const unsigned char* bytes, std::size_t count) {
+    if (count == 0) return;
+    ReceivedRecord& r = newRecord(CHUNK_RECORD);
+    r.size = static_cast<std::uint32_t>(count);
+    r.offset = connectionBytes;
+    if (connectionHasChunk) {
+        const long long since = r.time - lastChunkTime;
+        r.interval = since < 0 ? 0 : since > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(since);
+    }
+    connectionHasChunk = true;
+    lastChunkTime = r.time;
+    connectionBytes += static_cast<std::uint32_t>(count);
+    storeBytes(bytes, count);
+    rowsMade += rowsOf(r);
+    dropCutChunks();
+    noteOctetRowsChanged();
+}
+
+void forgetReceivedBytes() {
+    bytesReceived = 0;
+    recordsMade = 0;
+    rowsMade = 0;
+    firstShownRecord = 0;
+    cutScan = 0;
+    connectionBytes = 0;
+    connectionHasChunk = false;
+    lastChunkTime = 0;
+}
+
+std::uint64_t firstKeptOctetRow() {
+    return firstShownRecord < recordsMade ? recordAt(firstShownRecord).firstRow : rowsMade;
+}
+
+std::uint64_t octetRowsEnd() {
+    return rowsMade;
+}
+
+void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns) {
+    char line[OCTET_ROW_LENGTH];
+    std::memset(line, BLANK, sizeof line);
+    int length = 0;
+    if (row >= firstKeptOctetRow() && row < rowsMade) {
+        const ReceivedRecord& r = recordHolding(row);
+        const std::uint64_t within = row - r.firstRow;
+        if (r.kind != CHUNK_RECORD) length = putMark(line, r);
+        else if (within == 0) length = putChunkHeader(line, r);
+        else length = putByteRow(line, r, static_cast<std::uint32_t>((within - 1) * OCTETS_PER_ROW));
+    }
+    const int shown = length < columns ? length : columns;
+    std::memcpy(cells, line, static_cast<std::size_t>(shown));
+    if (columns > shown) std::memset(cells + shown, BLANK, static_cast<std::size_t>(columns - shown));
+}

@@ -1,0 +1,183 @@
+// The received bytes kept as they came, the octet rows made from them, and the view
+// that shows those rows instead of the text rows.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "terminal/history_view.h"
+#include "terminal/layout.h"
+#include "terminal/received_bytes.h"
+#include "terminal/screen.h"
+
+namespace {
+
+const long long AT_13_45_07_089 = ((13 * 60 + 45) * 60 + 7) * 1000LL + 89;
+
+class OctetViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        makeWindowGrid();
+        showGridAsIs();
+    }
+    void TearDown() override { resetAll(); }
+
+    static void chunk(const std::string& bytes) {
+        keepReceivedChunk(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
+    // A kept row as it is shown, without the blanks that end it.
+    static std::string octetRow(std::uint64_t row) {
+        std::vector<unsigned char> cells(static_cast<std::size_t>(gridColumns));
+        formatOctetRow(row, cells.data(), gridColumns);
+        std::string text(cells.begin(), cells.end());
+        return text.erase(text.find_last_not_of(' ') + 1);
+    }
+    // What the window shows on a view row, as drawn.
+    static std::string drawnRow(int viewRow) {
+        const auto from = fake.shown.begin() + static_cast<long>(viewRow) * gridColumns;
+        std::string text(from, from + gridColumns);
+        return text.erase(text.find_last_not_of(' ') + 1);
+    }
+    // A chunk as the link takes it in: kept, then put on the grid.
+    static void receive(const std::string& bytes) {
+        chunk(bytes);
+        putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
+    // Chunks of one byte each, the n-th holding n % 256.
+    static void tinyChunks(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) chunk(std::string(1, static_cast<char>(i)));
+    }
+};
+
+TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
+    fake.localTime = AT_13_45_07_089;
+    keepConnectionOpened(ipv4("192.168.1.20"), 50123);
+    std::string bytes = "\x02" "ABC" "\x03";
+    bytes += std::string("\x00\x1f\x20\x7e\x7f\xff", 6);
+    bytes += "0123456789";  // 21 bytes: a full row and a short one
+    chunk(bytes);
+    fake.localTime += 1500;
+    chunk("Z");
+    fake.localTime = AT_13_45_07_089 + 86400000LL * 3 + 61001;  // days later
+    keepConnectionEnded();
+    keepConnectionOpened(ipv4("10.0.0.2"), 7);
+    chunk("again");
+
+    ASSERT_EQ(0u, firstKeptOctetRow());
+    ASSERT_EQ(10u, octetRowsEnd());
+    EXPECT_EQ("13:45:07.089  Connexion de 192.168.1.20:50123", octetRow(0));
+    EXPECT_EQ("13:45:07.089  21 octets", octetRow(1));
+    EXPECT_EQ(std::string("00000000  02 41 42 43 03 00 1F 20  7E 7F FF 30 31 32 33 34  ") +
+                  ".ABC... ~..01234",
+              octetRow(2));
+    EXPECT_EQ("00000010  35 36 37 38 39" + std::string(60 - 24, ' ') + "56789", octetRow(3));
+    EXPECT_EQ("13:45:08.589  +1.500 s  1 octets", octetRow(4));
+    EXPECT_EQ("00000015  5A" + std::string(60 - 12, ' ') + "Z", octetRow(5));
+    EXPECT_EQ("13:46:08.090  Fin de connexion", octetRow(6));
+    // A new connection: offsets and intervals begin again.
+    EXPECT_EQ("13:46:08.090  Connexion de 10.0.0.2:7", octetRow(7));
+    EXPECT_EQ("13:46:08.090  5 octets", octetRow(8));
+    EXPECT_EQ("00000000  61 67 61 69 6E" + std::string(60 - 24, ' ') + "again", octetRow(9));
+    EXPECT_EQ("", octetRow(10));  // past the newest: blank
+}
+
+TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
+    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    // Five chunks of a million bytes: the ring of 4 MiB no longer holds the first
+    // one's start, and the fifth passes the ring's end.
+    const std::size_t size = 1000000;
+    std::string bytes(size, '\0');
+    for (int n = 0; n < 5; ++n) {
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((n * size + i) % 251);
+        chunk(bytes);
+    }
+    const std::uint64_t rowsOfAChunk = 1 + (size + 15) / 16;
+    EXPECT_EQ(1 + rowsOfAChunk, firstKeptOctetRow()) << "the mark and the cut chunk are gone";
+    EXPECT_EQ("00:00:00.000  +0.000 s  1000000 octets", octetRow(firstKeptOctetRow()));
+    EXPECT_EQ(0u, size % 16);
+    // The row of the fifth chunk that holds the ring's end (byte 4 MiB of the stream).
+    const std::uint64_t atRingEnd = RECEIVED_BYTES_KEPT - 4 * size;
+    const std::uint64_t row = 1 + 4 * rowsOfAChunk + 1 + atRingEnd / 16;
+    const std::uint64_t first = 4 * size + atRingEnd / 16 * 16;
+    char field[12];
+    std::snprintf(field, sizeof field, "%08llX  ", static_cast<unsigned long long>(first));
+    std::string expected = field;
+    for (int i = 0; i < 16; ++i) {
+        std::snprintf(field, sizeof field, i == 7 || i == 15 ? "%02X  " : "%02X ",
+                      static_cast<unsigned>((first + static_cast<unsigned>(i)) % 251));
+        expected += field;
+    }
+    EXPECT_EQ(expected, octetRow(row).substr(0, 60));
+}
+
+TEST_F(OctetViewTest, RecordsGoBeforeBytesWhenChunksAreTiny) {
+    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    tinyChunks(RECEIVED_RECORDS_KEPT + 9);  // the mark and 9 chunks lose their records
+    EXPECT_EQ(1 + 9 * 2u, firstKeptOctetRow());
+    EXPECT_EQ("00000009  09" + std::string(60 - 12, ' ') + ".", octetRow(firstKeptOctetRow() + 1));
+    EXPECT_EQ(1 + (RECEIVED_RECORDS_KEPT + 9) * 2u, octetRowsEnd());
+}
+
+TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
+    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    for (int n = 0; n < 40; ++n) chunk("chunk " + std::to_string(n));  // 81 rows
+    fake.trace.clear();
+    toggleOctetView();
+    EXPECT_TRUE(octetViewShown);
+    EXPECT_TRUE(fake.octetViewChecked);
+    EXPECT_TRUE(fake.caretOutOfView) << "no caret over the octet rows";
+    EXPECT_EQ(81 - 25, shownHistoryRows());
+    EXPECT_EQ(octetRow(80), drawnRow(24));
+    EXPECT_EQ(octetRow(56), drawnRow(0));
+
+    // At the newest rows, new rows come in below; the rows shown move up.
+    receive("more");
+    completeRequestedRepaint();
+    EXPECT_EQ(octetRow(82), drawnRow(24));
+    EXPECT_EQ(octetRow(58), drawnRow(0));
+
+    // Back among the rows, the view keeps its rows; to the oldest, and back down.
+    scrollViewBack(10);
+    const std::string top = drawnRow(0);
+    receive("even more");
+    EXPECT_EQ(top, drawnRow(0));
+    showOldestRows();
+    EXPECT_EQ("00:00:00.000  Connexion de 127.0.0.1:4000", drawnRow(0));
+    EXPECT_EQ(shownHistoryRows(), viewOffset);
+    showLiveRows();
+    EXPECT_EQ(octetRow(octetRowsEnd() - 1), drawnRow(24));
+
+    // A drag copies the rows as shown, joined by CR LF.
+    pressSelection(23, 0);
+    dragSelection(24, 78);
+    releaseSelection(24, 78);
+    EXPECT_EQ("00:00:00.000  +0.000 s  9 octets\r\n0000013A  65 76 65 6E 20 6D 6F 72  65" +
+                  std::string(60 - 37, ' ') + "even more",
+              fake.clipboard);
+}
+
+TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {
+    std::string lines;
+    for (int n = 0; n < 60; ++n) lines += "line " + std::to_string(n) + "\r\n";
+    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    receive(lines);
+    scrollViewBack(5);
+    completeRequestedRepaint();
+    const Bytes textShown = fake.shown;
+    toggleOctetView();
+    // Bytes arrive meanwhile: the text view, which is back, keeps its rows.
+    receive("line 60\r\nline 61\r\n");
+    toggleOctetView();
+    EXPECT_FALSE(octetViewShown);
+    EXPECT_FALSE(fake.octetViewChecked);
+    EXPECT_EQ(7, viewOffset);
+    completeRequestedRepaint();
+    EXPECT_EQ(textShown, fake.shown);
+    EXPECT_TRUE(fake.caretOutOfView);  // its row is below the view, as before
+    showLiveRows();
+    EXPECT_FALSE(fake.caretOutOfView);
+}
+
+}  // namespace
