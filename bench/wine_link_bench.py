@@ -21,13 +21,14 @@ peer streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only 
     bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--before OLD.exe]
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
         [--menu-tries 12] [--tiny-writes 1000000] [--rates 100000,1000000,10000000]
-        [--cpu-seconds 10] [--frames 30] [--throughput-only]
+        [--cpu-seconds 10] [--frames 30] [--octet-view] [--throughput-only]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
-in turn. The screen is read and the mouse and keys are given straight through the X
-server (Xlib and its test extension), so that a delay is not that of a helper
-program starting; windows are unmanaged, so that Wine does not wait for a window
-manager around the boxes.
+in turn; with --octet-view, the streams are sent again to --exe with its octet view
+shown (the label ends in +F2). The screen is read and the mouse and keys are given
+straight through the X server (Xlib and its test extension), so that a delay is not
+that of a helper program starting; windows are unmanaged, so that Wine does not
+wait for a window manager around the boxes.
 """
 import argparse
 import ctypes
@@ -701,6 +702,8 @@ def main():
                         help="bytes a second of the 80-column lines whose CPU share is measured")
     parser.add_argument("--cpu-seconds", type=float, default=10.0)
     parser.add_argument("--frames", type=int, default=30, help="bursts whose last frame is timed")
+    parser.add_argument("--octet-view", action="store_true",
+                        help="for --exe, the streams again with the octet view shown (F2)")
     parser.add_argument("--throughput-only", action="store_true",
                         help="only the streams beside nc: no CPU shares, frames, tiny writes, "
                              "menus or keys")
@@ -735,6 +738,10 @@ def main():
             program.start_capture(capture)
             client = program.client()
             measure_throughput(label, program, port, capture, workdir, sizes, args.repeat)
+            if args.octet_view and path == exe:
+                program.keys("F2")
+                measure_throughput(label + "+F2", program, port, capture, workdir, sizes, args.repeat)
+                program.keys("F2")
             if args.throughput_only:
                 program.stop()
                 program = None

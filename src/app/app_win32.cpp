@@ -32,6 +32,7 @@ void addSystemMenuItems(HWND window) {
     HMENU system = GetSystemMenu(window, FALSE);
     AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(system, MF_STRING, IDM_OCTET_VIEW, "Octets\tF2");
+    AppendMenuA(system, MF_STRING, IDM_FIND, "Rechercher...\tF3");
 }
 
 void onCreate(HWND window) {
@@ -127,6 +128,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             toggleOctetView();
             return 0;
         }
+        if ((wParam & 0xFFF0) == IDM_FIND) {
+            openFindDialog();
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
@@ -147,7 +152,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return DefWindowProcA(window, message, wParam, lParam);
         }
         return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
+    default:
+        if (onFindMessage(message, lParam)) return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -215,6 +222,7 @@ int runMessageLoop() {
         }
         // A filtered peek hands over the quit message too, whatever the filter.
         if (message.message == WM_QUIT) break;
+        if (takeFindDialogMessage(&message)) continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

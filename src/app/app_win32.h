@@ -54,9 +54,21 @@ void onTerminalCaptureLost();
 // The mouse wheel moves the view through the history.
 void onTerminalWheel(WPARAM wParam);
 // Shift with Page Up, Page Down, Home or End moves the view; Shift+Insert pastes;
-// F2 shows the octet view or the text view again.
+// F2 shows the octet view or the text view again; F3 and Shift+F3 find.
 void onTerminalKey(WPARAM key);
 void destroyTerminalCaret();
+
+// Finding in the rows of the view (find_win32.cpp).
+// Opens the system's Find dialog, or brings it forward when it is open.
+void openFindDialog();
+// F3 (or with Shift, the other way): the text searched last, found again; the
+// dialog opens when nothing has been searched yet.
+void findAgain(bool otherWay);
+// Hands a message meant for the open Find dialog to it; true when it took it.
+bool takeFindDialogMessage(MSG* message);
+// The Find dialog's registered message: a search asked for, or the dialog closed.
+// False for any other message.
+bool onFindMessage(UINT message, LPARAM lParam);
 // The window's DPI: the monitor's where Windows tells it per window, else the
 // system's.
 int windowDpi(HWND window);

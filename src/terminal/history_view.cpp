@@ -26,6 +26,7 @@ struct Cell {
 Cell anchor = {0, 0};
 Cell extent = {0, 0};
 bool dragging = false;  // the left button is down and the drag began in the view
+bool selectionIsMatch = false;  // the selection is a match that a search found
 bool caretOutOfView = false;
 // The view not shown keeps its place here, as rows back from its newest, and keeps
 // its rows while rows come, as the shown one does.
@@ -34,7 +35,7 @@ int hiddenViewOffset = 0;
 // newest gridRows rows, or all of them while there are fewer.
 std::uint64_t octetLiveTop = 0;
 std::uint64_t octetRowsSeen = 0;  // octetRowsEnd when last told
-std::vector<unsigned char> octetRowCells;
+std::vector<unsigned char> octetRowCells;  // gridColumns cells
 
 int clamped(int value, int low, int high) {
     return value < low ? low : value > high ? high : value;
@@ -83,6 +84,7 @@ void copySelection() {
 void forgetSelection() {
     if (selectionShown) oweWholeView();
     selectionShown = false;
+    selectionIsMatch = false;
     dragging = false;
 }
 
@@ -115,9 +117,6 @@ int shownHistoryRows() {
 
 const unsigned char* shownRow(int row) {
     if (!octetViewShown) return terminalRow(row);
-    if (octetRowCells.size() < static_cast<std::size_t>(gridColumns)) {
-        octetRowCells.resize(static_cast<std::size_t>(gridColumns));
-    }
     formatOctetRow(octetLiveTop + static_cast<std::uint64_t>(static_cast<long long>(row)),
                    octetRowCells.data(), gridColumns);
     return octetRowCells.data();
@@ -204,6 +203,25 @@ void selectWordAt(int viewRow, int col) {
     copySelection();
 }
 
+void selectMatch(int row, int from, int to) {
+    if (!screenGridReady()) return;
+    forgetSelection();
+    anchor = Cell{row, from};
+    extent = Cell{row, to};
+    selectionShown = true;
+    selectionIsMatch = true;
+    if (row < -viewOffset) viewOffset = -row;
+    else if (row > gridRows - 1 - viewOffset) viewOffset = gridRows - 1 - row > 0 ? gridRows - 1 - row : 0;
+    showViewNow();
+}
+
+bool currentMatch(int* row, int* col) {
+    if (!selectionShown || !selectionIsMatch) return false;
+    *row = anchor.row;
+    *col = anchor.col;
+    return true;
+}
+
 void clearSelection() {
     const bool shown = selectionShown;
     forgetSelection();
@@ -244,6 +262,7 @@ void resetHistoryView() {
     viewOffset = 0;
     hiddenViewOffset = 0;
     selectionShown = false;
+    selectionIsMatch = false;
     dragging = false;
     if (octetViewShown) {
         octetViewShown = false;
@@ -251,6 +270,8 @@ void resetHistoryView() {
     }
     octetLiveTop = octetPageTop();
     octetRowsSeen = octetRowsEnd();
+    // A row's cells for a grid of this width, made now rather than while bytes come.
+    octetRowCells.assign(static_cast<std::size_t>(gridColumns > 0 ? gridColumns : 1), BLANK);
     if (caretOutOfView) {
         caretOutOfView = false;
         setTerminalCaretOutOfView(false);

@@ -54,6 +54,12 @@ void clearSelection();
 std::string selectionText();
 // The selected columns of a row, when it holds any.
 bool selectedColumns(int row, int* from, int* to);
+// A match found: the columns from..to of `row` are selected (the clipboard is left
+// as it is) and the view moves the least that shows the row: a row above the view
+// becomes its top row, one below its bottom row.
+void selectMatch(int row, int from, int to);
+// Where the match selected last begins, while it is still the selection.
+bool currentMatch(int* row, int* col);
 
 // ---- told by the interpreter -----------------------------------------------------
 // A new grid: the view is live, nothing is selected.

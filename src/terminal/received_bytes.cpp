@@ -83,8 +83,24 @@ void storeBytes(const unsigned char* bytes, std::size_t count) {
     bytesReceived += count;
 }
 
+// The record found last: rows are mostly asked for one after another (a page, a
+// search), so it or one of its neighbours holds the next one.
+std::uint64_t recordFoundLast = 0;
+
+bool holds(std::uint64_t index, std::uint64_t row) {
+    return index >= firstShownRecord && index < recordsMade && recordAt(index).firstRow <= row &&
+           (index + 1 == recordsMade || recordAt(index + 1).firstRow > row);
+}
+
 // The record whose rows hold `row`, among those shown.
 const ReceivedRecord& recordHolding(std::uint64_t row) {
+    const std::uint64_t near[3] = {recordFoundLast, recordFoundLast + 1, recordFoundLast - 1};
+    for (std::uint64_t index : near) {
+        if (holds(index, row)) {
+            recordFoundLast = index;
+            return recordAt(index);
+        }
+    }
     std::uint64_t low = firstShownRecord;
     std::uint64_t high = recordsMade - 1;
     while (low < high) {
@@ -92,6 +108,7 @@ const ReceivedRecord& recordHolding(std::uint64_t row) {
         if (recordAt(middle).firstRow <= row) low = middle;
         else high = middle - 1;
     }
+    recordFoundLast = low;
     return recordAt(low);
 }
 
@@ -162,20 +179,44 @@ int putChunkHeader(char* line, const ReceivedRecord& r) {
     return putText(line, at, " octets");
 }
 
+// Each byte's two hexadecimal digits and its character in the text column.
+struct ByteCells {
+    char hex[256][2];
+    char text[256];
+};
+
+ByteCells makeByteCells() {
+    ByteCells cells;
+    for (int b = 0; b < 256; ++b) {
+        cells.hex[b][0] = HEX_DIGITS[b >> 4];
+        cells.hex[b][1] = HEX_DIGITS[b & 0xF];
+        cells.text[b] = b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '.';
+    }
+    return cells;
+}
+
+const ByteCells byteCells = makeByteCells();
+
 // OOOOOOOO  HH HH HH HH HH HH HH HH  HH HH HH HH HH HH HH HH  AAAAAAAAAAAAAAAA
 int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
     const std::uint32_t offset = r.offset + first;
     for (int i = 0; i < 8; ++i) line[i] = HEX_DIGITS[(offset >> (28 - 4 * i)) & 0xF];
     const std::uint32_t left = r.size - first;
     const int count = left < static_cast<std::uint32_t>(OCTETS_PER_ROW) ? static_cast<int>(left) : OCTETS_PER_ROW;
-    std::uint64_t at = (r.firstByte + first) % RECEIVED_BYTES_KEPT;
+    // The row's bytes in one piece, unless they pass the ring's end.
+    unsigned char passing[OCTETS_PER_ROW];
+    const std::size_t at = static_cast<std::size_t>((r.firstByte + first) % RECEIVED_BYTES_KEPT);
+    const unsigned char* bytes = byteRing + at;
+    if (at + static_cast<std::size_t>(count) > RECEIVED_BYTES_KEPT) {
+        const std::size_t before = RECEIVED_BYTES_KEPT - at;
+        std::memcpy(passing, byteRing + at, before);
+        std::memcpy(passing + before, byteRing, static_cast<std::size_t>(count) - before);
+        bytes = passing;
+    }
     for (int i = 0; i < count; ++i) {
-        const unsigned char byte = byteRing[at];
-        if (++at == RECEIVED_BYTES_KEPT) at = 0;
         const int column = 10 + 3 * i + (i >= 8 ? 1 : 0);
-        line[column] = HEX_DIGITS[byte >> 4];
-        line[column + 1] = HEX_DIGITS[byte & 0xF];
-        line[OCTET_TEXT_COLUMN + i] = byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.';
+        std::memcpy(line + column, byteCells.hex[bytes[i]], 2);
+        line[OCTET_TEXT_COLUMN + i] = byteCells.text[bytes[i]];
     }
     return OCTET_TEXT_COLUMN + count;
 }
@@ -228,6 +269,7 @@ void forgetReceivedBytes() {
     connectionBytes = 0;
     connectionHasChunk = false;
     lastChunkTime = 0;
+    recordFoundLast = 0;
 }
 
 std::uint64_t firstKeptOctetRow() {
@@ -239,8 +281,10 @@ std::uint64_t octetRowsEnd() {
 }
 
 void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns) {
-    char line[OCTET_ROW_LENGTH];
-    std::memset(line, BLANK, sizeof line);
+    char shortRow[OCTET_ROW_LENGTH];
+    // Written in place when the row fits, else cut from a row of its own.
+    char* line = columns >= OCTET_ROW_LENGTH ? reinterpret_cast<char*>(cells) : shortRow;
+    std::memset(line, BLANK, OCTET_ROW_LENGTH);
     int length = 0;
     if (row >= firstKeptOctetRow() && row < rowsMade) {
         const ReceivedRecord& r = recordHolding(row);
@@ -249,7 +293,11 @@ void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns) {
         else if (within == 0) length = putChunkHeader(line, r);
         else length = putByteRow(line, r, static_cast<std::uint32_t>((within - 1) * OCTETS_PER_ROW));
     }
-    const int shown = length < columns ? length : columns;
-    std::memcpy(cells, line, static_cast<std::size_t>(shown));
-    if (columns > shown) std::memset(cells + shown, BLANK, static_cast<std::size_t>(columns - shown));
+    if (line == shortRow) {
+        const int shown = length < columns ? length : columns;
+        std::memcpy(cells, line, static_cast<std::size_t>(shown));
+        if (columns > shown) std::memset(cells + shown, BLANK, static_cast<std::size_t>(columns - shown));
+    } else if (columns > OCTET_ROW_LENGTH) {
+        std::memset(cells + OCTET_ROW_LENGTH, BLANK, static_cast<std::size_t>(columns - OCTET_ROW_LENGTH));
+    }
 }

@@ -310,6 +310,10 @@ void onTerminalKey(WPARAM key) {
         toggleOctetView();
         return;
     }
+    if (key == VK_F3) {
+        findAgain(GetKeyState(VK_SHIFT) < 0);
+        return;
+    }
     if (GetKeyState(VK_SHIFT) >= 0) return;
     switch (key) {
     case VK_PRIOR: scrollViewBack(pageRows()); break;

@@ -14,6 +14,7 @@
 #define IDM_ABOUT 520
 // Items added to the window's system menu: below 0xF000, the low four bits clear.
 #define IDM_OCTET_VIEW 0x1000
+#define IDM_FIND 0x1010
 
 #define IDD_PROPERTIES 100
 #define IDC_ADDRESS 101

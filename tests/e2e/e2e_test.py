@@ -644,6 +644,62 @@ class OctetTest(E2E):
         wait_for(lambda: client_pixels() == text_view, "the text view as it was")
 
 
+def find_dialog():
+    """The caption of the open Find dialog (the system's, in the system's language),
+    known by its text box edt1; None while there is none."""
+    for caption, dialog in state()["dialogs"].items():
+        if 1152 in dialog["controls"]:
+            return caption
+    return None
+
+
+def inverted_cells(row, columns):
+    """Which of the view's first `columns` cells of a row show mostly dark pixels:
+    white on black, as a selection is drawn."""
+    x, y = cell_on_screen(row, 0)
+    pixels = screen_pixels(x - 5, y - 9, 10 * columns, 18)
+    marks = []
+    for col in range(columns):
+        darks = sum(dark(pixels, ((line * 10 * columns) + col * 10 + i) * 3)
+                    for line in range(18) for i in range(10))
+        marks.append(darks > 90)
+    return marks
+
+
+class FindTest(E2E):
+    def test_a_line_is_found_shown_at_the_top_then_the_end_of_the_search_is_told(self):
+        p, peer, capture = self.capturing_and_connected("find")
+        lines = b"".join(b"line %03d: serial A%05d ready\r\n" % (n, n * 7) for n in range(1, 301))
+        peer.sendall(lines)
+        wait_for(lambda: os.path.getsize(capture) == len(lines), "the lines to arrive")
+        live = client_pixels()
+        xdotool("mousemove", *cell_on_screen(12, 40))  # keys go to the window under the pointer
+        p.type_keys("F3")
+        caption = wait_for(find_dialog, "the Find dialog")
+        xdotool("type", "line 100:")
+        xdotool("key", "Return")
+        wait_for(lambda: client_pixels() != live, "the view to move to the match")
+        xdotool("key", "Return")
+        p.dialog("Rechercher")
+        self.assertIn('Impossible de trouver "line 100:"', state()["dialogs"]["Rechercher"]["texts"])
+        xdotool("key", "Escape")
+        p.no_dialog("Rechercher")
+        xdotool("key", "Escape")
+        p.no_dialog(caption)
+        # Line 100 is the view's top row (the dialog covered part of it), its first 9
+        # cells selected: a drag over it copies it.
+        wait_for(lambda: inverted_cells(0, 10) == [True] * 9 + [False], "line 100 selected at the top")
+        xdotool("mousemove", *cell_on_screen(0, 0))
+        xdotool("mousedown", "1")
+        xdotool("mousemove", *cell_on_screen(0, 40))
+        xdotool("mouseup", "1")
+        wait_for(lambda: inspector("clipboard") == "line 100: serial A00700 ready", "the copied row")
+        # A typed key reaches the peer and brings the live rows back.
+        p.type_keys("q")
+        self.assertEqual(peer.recv(16), b"q")
+        wait_for(lambda: client_pixels() == live, "the live rows")
+
+
 class SessionTest(E2E):
     def test_loaded_session_titles_the_window_and_is_saved_silently(self):
         port = free_port()

@@ -114,6 +114,8 @@ void takeMessage(const MSG& message) {
     if (message.message == WM_SOCKET_NOTIFY && socketNotificationObserver) {
         socketNotificationObserver(message);
     }
+    MSG taken = message;
+    if (takeFindDialogMessage(&taken)) return;  // as the program's message loop does
     TranslateMessage(&message);
     DispatchMessageA(&message);
 }

@@ -1,0 +1,17 @@
+// Finding a text in the rows of the view shown, whichever source they come from. A
+// row is searched as it is shown: its trailing blanks are not part of it, and a cell
+// holding 0 reads as a blank. A match lies within one row.
+#ifndef ORU_ROW_SEARCH_H
+#define ORU_ROW_SEARCH_H
+
+#include <string>
+
+// Looks for `text`, up toward the older rows or down toward the newer ones, from
+// next to the current match (the match found last, while it is still selected),
+// else from the newest row going up or from the oldest going down; it does not
+// wrap around. A match found is selected and brought into view with the least move
+// of the view, and true is returned; otherwise nothing changes. Letters compare
+// without their case (A to Z) unless `matchCase`.
+bool findInShownRows(const std::string& text, bool matchCase, bool down);
+
+#endif

@@ -1,0 +1,134 @@
+// Finding a text in the rows of the view: where a match may lie, the case, the
+// direction and the start, the end of the search, and how little the view moves.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_platform.h"
+#include "session/settings.h"
+#include "terminal/history_view.h"
+#include "terminal/layout.h"
+#include "terminal/received_bytes.h"
+#include "terminal/row_search.h"
+#include "terminal/screen.h"
+
+namespace {
+
+class RowSearchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        makeWindowGrid();
+        showGridAsIs();
+    }
+    void TearDown() override { resetAll(); }
+
+    static void feed(const std::string& bytes) {
+        putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
+    // Lines "row <n> of the test" for n from first to last, each ended by CR LF.
+    static void feedRows(int first, int last) {
+        std::string bytes;
+        for (int n = first; n <= last; ++n) bytes += "row " + std::to_string(n) + " of the test\r\n";
+        feed(bytes);
+    }
+    // Where the match found last lies: "row:from-to", or "none".
+    static std::string match() {
+        int row = 0;
+        int col = 0;
+        if (!currentMatch(&row, &col)) return "none";
+        int from = 0;
+        int to = 0;
+        selectedColumns(row, &from, &to);
+        return std::to_string(row) + ":" + std::to_string(from) + "-" + std::to_string(to);
+    }
+};
+
+TEST_F(RowSearchTest, AMatchLiesWithinOneRowAsShown) {
+    feed("Start of a row\r\n");
+    feed(std::string(gridColumns - 3, '.') + "END");  // to the last column: the cursor stays there
+    feed("\r\nwith a");
+    putTerminalChar(0);  // a cell holding 0 reads as a blank
+    putTerminalChar('b');
+    feed("\r\ntrailing   \r\n");
+
+    EXPECT_TRUE(findInShownRows("start", false, true));
+    EXPECT_EQ("0:0-4", match());
+    EXPECT_TRUE(findInShownRows("end", false, true));
+    EXPECT_EQ("1:76-78", match());
+    EXPECT_TRUE(findInShownRows("a b", false, true));
+    EXPECT_EQ("2:5-7", match());
+    EXPECT_EQ("", fake.clipboard) << "a match is not copied";
+    clearSelection();
+    EXPECT_FALSE(findInShownRows("START", true, false));
+    EXPECT_TRUE(findInShownRows("START", false, false));
+    EXPECT_EQ("0:0-4", match());
+    clearSelection();
+    EXPECT_FALSE(findInShownRows("trailing ", false, true)) << "trailing blanks are no part of a row";
+    EXPECT_FALSE(findInShownRows(std::string(gridColumns + 1, '.'), false, true));
+    EXPECT_FALSE(findInShownRows("END\r\nwith", false, true)) << "a match never spans rows";
+    EXPECT_FALSE(findInShownRows("", false, true));
+}
+
+TEST_F(RowSearchTest, EachDirectionStartsNextToTheMatchOrAtItsEnd) {
+    feed("ab ab\r\nab\r\n");  // row 0: two matches, row 1: one
+    // Up, with no match yet: from the newest row, the last match in a row first.
+    EXPECT_TRUE(findInShownRows("ab", false, false));
+    EXPECT_EQ("1:0-1", match());
+    EXPECT_TRUE(findInShownRows("ab", false, false));
+    EXPECT_EQ("0:3-4", match());
+    EXPECT_TRUE(findInShownRows("ab", false, false));
+    EXPECT_EQ("0:0-1", match());
+    // The end that way: nothing moves, the match stays.
+    EXPECT_FALSE(findInShownRows("ab", false, false));
+    EXPECT_EQ("0:0-1", match());
+    // Down from the match, then to the end that way.
+    EXPECT_TRUE(findInShownRows("ab", false, true));
+    EXPECT_EQ("0:3-4", match());
+    EXPECT_TRUE(findInShownRows("ab", false, true));
+    EXPECT_EQ("1:0-1", match());
+    EXPECT_FALSE(findInShownRows("ab", false, true));
+    // A selection that the person made is no match to go on from: down starts at
+    // the oldest row again.
+    pressSelection(1, 0);
+    dragSelection(1, 1);
+    releaseSelection(1, 1);
+    EXPECT_TRUE(findInShownRows("AB", false, true));
+    EXPECT_EQ("0:0-1", match());
+}
+
+TEST_F(RowSearchTest, TheViewMovesTheLeastThatShowsTheMatch) {
+    feedRows(0, 99);  // 76 rows in the history, rows 76 to 99 in the grid
+    EXPECT_TRUE(findInShownRows("row 10 ", false, false));  // above the view: its top row
+    EXPECT_EQ("-66:0-6", match());
+    EXPECT_EQ(66, viewOffset);
+    EXPECT_TRUE(findInShownRows("row 20 ", false, true));  // in view: no move
+    EXPECT_EQ(66, viewOffset);
+    EXPECT_TRUE(findInShownRows("row 60 ", false, true));  // below the view: its bottom row
+    EXPECT_EQ("-16:0-6", match());
+    EXPECT_EQ(16 + gridRows - 1, viewOffset);
+    EXPECT_EQ(shownRow(-16), terminalRow(-16));
+
+    // While the view is back it stays put as rows come; a match that leaves the
+    // history ends, and the next search starts from the newest row again.
+    feedRows(100, 100);
+    EXPECT_EQ("-17:0-6", match());
+    feedRows(101, 2100);
+    EXPECT_EQ("none", match());
+    EXPECT_TRUE(findInShownRows("of the", false, false));
+    EXPECT_EQ("23:9-14", match());
+}
+
+TEST_F(RowSearchTest, TheOctetRowsAreSearchedAsShown) {
+    keepConnectionOpened(ipv4("10.0.0.9"), 2000);
+    keepReceivedChunk(reinterpret_cast<const unsigned char*>("\x02" "ABC\x03"), 5);
+    keepConnectionEnded();
+    toggleOctetView();
+    EXPECT_TRUE(findInShownRows("41 42", false, false));
+    EXPECT_EQ("2:13-17", match());
+    EXPECT_TRUE(findInShownRows(".abc.", false, true));
+    EXPECT_EQ("2:60-64", match());
+    EXPECT_TRUE(findInShownRows("connexion de 10.0.0.9:2000", false, false));
+    EXPECT_EQ("0:14-39", match());
+}
+
+}  // namespace

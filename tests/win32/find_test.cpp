@@ -1,0 +1,100 @@
+// Finding in the real window: F3 and the system menu's item open the system's Find
+// dialog, its request searches the rows, what is typed in it never reaches the peer,
+// a box tells the end of the search, and Escape closes it.
+#include <string>
+
+#include "app/app_win32.h"
+#include "harness.h"
+
+#include <dlgs.h>
+#include "net/link.h"
+#include "terminal/history_view.h"
+#include "terminal/screen.h"
+#include "ui/resource.h"
+
+namespace {
+
+void feed(const std::string& bytes) {
+    putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
+    char label[32] = "";
+    GetMenuStringA(GetSystemMenu(mainWindow, FALSE), IDM_FIND, label, sizeof label, MF_BYCOMMAND);
+    EXPECT_EQ(std::string(label), "Rechercher...\tF3");
+    ASSERT_TRUE(takeFocus());
+    const unsigned short port = freeLoopbackPort();
+    ASSERT_TRUE(listenOn(port));
+    SOCKET peer = connectPeer(port);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
+    std::string lines;
+    for (int n = 1; n <= 60; ++n) lines += "line " + std::to_string(n) + ": ok\r\n";
+    feed(lines);
+
+    // F3, with nothing searched yet, opens the dialog; it stays open.
+    HWND dialog = nullptr;
+    queueDialogScript([&](HWND shown) { dialog = shown; });
+    const WORD f3 = VK_F3;
+    pressKeys(&f3, 1);
+    ASSERT_TRUE(pumpUntil([&] { return dialog != nullptr; }));
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), mainWindow);
+    ASSERT_NE(GetDlgItem(dialog, edt1), nullptr);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, chx1))) << "whole words are not offered";
+    EXPECT_EQ(IsDlgButtonChecked(dialog, rad1), BST_CHECKED) << "up is the default";
+
+    // Keys typed in it go to its text, not to the peer; Find Next searches.
+    const WORD keys[2] = {'L', 'I'};
+    pressKeys(&keys[0], 1);
+    pressKeys(&keys[1], 1);
+    ASSERT_TRUE(pumpUntil([&] { return controlText(dialog, edt1) == "li"; }));
+    SetDlgItemTextA(dialog, edt1, "line 9:");
+    pressButton(dialog, IDOK);
+    ASSERT_TRUE(pumpUntil([] { return selectionShown; }));
+    int from = 0;
+    int to = 0;
+    EXPECT_TRUE(selectedColumns(-28, &from, &to));  // line 9 of 60: the first 36 left the grid
+    EXPECT_EQ(from, 0);
+    EXPECT_EQ(to, 6);
+    EXPECT_EQ(viewOffset, 28) << "a match above the view becomes its top row";
+
+    // Once more: the end of the search, told in a box owned by the dialog.
+    pressButton(dialog, IDOK);
+    ASSERT_TRUE(pumpUntil([] { return dialogsSeen.size() == 2; }));
+    pumpPending();
+    EXPECT_EQ(dialogsSeen[1].owner, dialog);
+    ASSERT_EQ(dialogsSeen[1].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[1].texts[0], "Impossible de trouver \"line 9:\"");
+    EXPECT_EQ(viewOffset, 28);
+
+    // Escape closes the dialog; a key typed in the window goes to the peer first.
+    SetActiveWindow(dialog);
+    SetFocus(GetDlgItem(dialog, edt1));
+    const WORD escape = VK_ESCAPE;
+    pressKeys(&escape, 1);
+    ASSERT_TRUE(pumpUntil([&] { return !IsWindow(dialog); }));
+    ASSERT_TRUE(takeFocus());
+    const WORD k = 'K';
+    pressKeys(&k, 1);
+    EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
+    EXPECT_EQ(viewOffset, 0) << "a typed key brings the live rows back";
+
+    // Shift+F3 finds the text again the other way (down, to a new line), F3 in the
+    // dialog's way (up, back to the first). The system menu's item opens the dialog
+    // again.
+    feed("line 9: again\r\n");
+    const WORD shiftF3[2] = {VK_SHIFT, VK_F3};
+    pressKeys(shiftF3, 2);
+    ASSERT_TRUE(pumpUntil([&] { return selectedColumns(gridRows - 2, &from, &to); }));
+    pressKeys(&f3, 1);
+    ASSERT_TRUE(pumpUntil([&] { return selectedColumns(-29, &from, &to); }));
+    EXPECT_EQ(viewOffset, 29);
+    HWND again = nullptr;
+    queueDialogScript([&](HWND shown) { again = shown; });
+    PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_FIND, 0);
+    ASSERT_TRUE(pumpUntil([&] { return again != nullptr; }));
+    EXPECT_EQ(controlText(again, edt1), "line 9:");
+    closesocket(peer);
+}
