@@ -5,17 +5,20 @@ For each size and kind of stream (80-column text lines, random bytes of every
 value), prints the bytes per second from a local peer through the program with its
 capture on (from the first byte sent until the capture file holds the last one,
 checked byte for byte) and through `nc -l > file` with the same bytes, and the
-ratio; with --before, the same for another build of the program (an older one, say),
-in the same run. Then, for each program: the share of a core that its process takes
-(Linux user plus system time) while a peer sends 80-column lines in 100 writes a
-second at each of --rates; the delay from the last byte of a burst until the screen
+ratio; with --before, the same for another build of the program (an older one,
+say), in the same run; and, in turn with each program, the same for the floor
+(bench/floor: a hidden window that only receives and captures, as the program's
+receive path does), labelled ":floor". Then, for each program: the share of a core
+that its process takes (Linux user plus system time) while a peer sends 80-column
+lines in 100 writes a second at each of --rates, beside the floor's in the same
+stream and their ratio; the delay from the last byte of a burst until the screen
 shows it; the delay from the last byte captured to the idle status line after a
-peer's 1,000,000 tiny writes and its close. Then, for
---exe only, while a peer floods the program as fast as it reads, with the capture
-on: the delays from a click on "Connexion" to its drop-down on the screen, from its
-Deconnexion key to the idle status line, and from a click on "A propos" to the box
-on the screen; and the delay from a typed key to the byte reaching the peer while a
-peer streams at 10 MB/s. Figures only: nothing here passes or fails. Talks only to
+peer's 1,000,000 tiny writes and its close. Then, for --exe only, while a peer
+floods the program as fast as it reads, with the capture on: the delays from a
+click on "Connexion" to its drop-down on the screen, from its Deconnexion key to the
+idle status line, and from a click on "A propos" to the box on the screen; and the
+delay from a typed key to the byte reaching the peer while a peer streams at
+10 MB/s. Figures only: nothing here passes or fails. Talks only to
 127.0.0.1, and ends every process it starts.
 
     bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--before OLD.exe]
@@ -168,6 +171,27 @@ class Program:
     def stop(self):
         self.process.kill()
         subprocess.run(["wineserver", "-k"], env=self.env)
+        self.process.wait()
+
+
+class Floor:
+    """The floor (bench/floor): one hidden window that takes each peer in turn and
+    only receives and captures, as the program's receive path does. It listens from
+    its start to its end, on a port of its own, in the program's Wine session."""
+    NAME = "oru-floor.exe"
+
+    def __init__(self, exe, env, port, capture):
+        self.port = port
+        self.process = subprocess.Popen([WINE, exe, str(port), windows_path(capture)], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        probe = wait_for(lambda: try_connect(port), 120, "the floor to listen")
+        probe.close()
+
+    def listen(self, port):
+        return wait_for(lambda: try_connect(port), DEADLINE, "the floor")
+
+    def stop(self):
+        self.process.kill()
         self.process.wait()
 
 
@@ -592,10 +616,10 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def measure_cpu_share(program, port, capture, rate, seconds):
-    """The share of a core that the program's process takes while a peer sends
-    80-column lines at `rate` bytes a second in 100 writes a second."""
-    pids = program_pids()
+def measure_cpu_share(program, port, capture, rate, seconds, name="dazirar-oru.exe"):
+    """The share of a core that the program's process (named `name`) takes while a
+    peer sends 80-column lines at `rate` bytes a second in 100 writes a second."""
+    pids = program_pids(name)
     if len(pids) != 1:
         raise RuntimeError("expected one program process, found %r" % pids)
     pid = pids[0]
@@ -673,6 +697,15 @@ def describe_delays(what, delays):
         1000 * max(delays), len(delays))
 
 
+def find_floor(given, viewer):
+    """The floor: the one given, else the one built beside the viewer."""
+    place = given or os.path.join(os.path.dirname(viewer), "..", "..", "..", "bench", "floor",
+                                  Floor.NAME)
+    if not os.path.exists(place):
+        sys.exit("the floor is missing at %s (cmake --build --preset mingw builds it)" % place)
+    return os.path.abspath(place)
+
+
 def find_viewer(given, exe):
     """The e2e viewer: the one given, else the one of --exe's build tree, else the
     64-bit build's (a release tree builds none)."""
@@ -691,6 +724,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--before", help="another build, measured beside --exe")
     parser.add_argument("--viewer", help="the e2e viewer (default: beside --exe's build)")
+    parser.add_argument("--floor", help="the floor program (default: beside the viewer)")
     parser.add_argument("--sizes", default="262144,10485760,104857600")
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--keys", type=int, default=60)
@@ -713,14 +747,17 @@ def main():
             sys.exit(tool + " is missing (scripts/test installs it)")
     exe = os.path.abspath(args.exe)
     viewer = find_viewer(args.viewer, exe)
+    floor_exe = find_floor(args.floor, viewer)
     programs = [("before", os.path.abspath(args.before))] if args.before else []
     programs.append(("after" if args.before else "program", exe))
 
     workdir = tempfile.mkdtemp(prefix="oru-bench-")
     prefix = os.path.join(os.path.dirname(exe), "bench-wineprefix")
     capture = os.path.join(workdir, "capture.bin")
+    floor_capture = os.path.join(workdir, "floor.bin")
     session = os.path.join(workdir, "bench.sip")
     port = free_port()
+    floor_port = free_port()
     with open(session, "wb") as f:
         f.write(session_record("127.0.0.1", port, windows_path(capture)))
     sizes = [int(s) for s in args.sizes.split(",")]
@@ -728,6 +765,7 @@ def main():
     display = Display()
     screen = Screen(display.name)
     program = None
+    floor = None
     summary = []
     try:
         prepare_prefix(prefix, display.name)
@@ -737,19 +775,30 @@ def main():
             program = Program(path, prefix, display.name, session, viewer)
             program.start_capture(capture)
             client = program.client()
+            floor = Floor(floor_exe, program.env, floor_port, floor_capture)
             measure_throughput(label, program, port, capture, workdir, sizes, args.repeat)
+            measure_throughput(label + ":floor", floor, floor_port, floor_capture, workdir, sizes,
+                               args.repeat)
             if args.octet_view and path == exe:
                 program.keys("F2")
                 measure_throughput(label + "+F2", program, port, capture, workdir, sizes, args.repeat)
                 program.keys("F2")
             if args.throughput_only:
+                floor.stop()
+                floor = None
                 program.stop()
                 program = None
                 continue
             for rate in (int(r) for r in args.rates.split(",")):
                 share, achieved = measure_cpu_share(program, port, capture, rate, args.cpu_seconds)
+                floor_share, _ = measure_cpu_share(floor, floor_port, floor_capture, rate,
+                                                   args.cpu_seconds, Floor.NAME)
                 summary.append("%s: CPU share while a peer sends 80-column lines at %9d B/s in 100 "
-                               "writes a second: %5.1f %% of a core" % (label, achieved, 100 * share))
+                               "writes a second: program %5.1f %%, floor %5.1f %% of a core, "
+                               "ratio %5.2f" % (label, achieved, 100 * share, 100 * floor_share,
+                                                share / floor_share if floor_share > 0 else 0))
+            floor.stop()
+            floor = None
             frames = measure_last_frame(program, port, screen, client, args.frames)
             summary.append(describe_delays(label + ": last byte of a burst to its frame shown", frames))
             waited, exact = measure_trickle(program, port, capture, screen, client,
@@ -779,6 +828,8 @@ def main():
         for line in summary:
             print(line)
     finally:
+        if floor is not None:
+            floor.stop()
         if program is not None:
             program.stop()
         display.stop()

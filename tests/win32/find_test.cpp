@@ -25,11 +25,8 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     GetMenuStringA(GetSystemMenu(mainWindow, FALSE), IDM_FIND, label, sizeof label, MF_BYCOMMAND);
     EXPECT_EQ(std::string(label), "Rechercher...\tF3");
     ASSERT_TRUE(takeFocus());
-    const unsigned short port = freeLoopbackPort();
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = connectPeer(port);
+    SOCKET peer = connectedPeer();
     ASSERT_NE(peer, INVALID_SOCKET);
-    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
     std::string lines;
     for (int n = 1; n <= 60; ++n) lines += "line " + std::to_string(n) + ": ok\r\n";
     feed(lines);

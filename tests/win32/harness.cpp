@@ -403,6 +403,17 @@ bool listenOn(unsigned short port) {
     return serverState == SERVER_LISTENING;
 }
 
+SOCKET connectedPeer() {
+    const unsigned short port = freeLoopbackPort();
+    if (!listenOn(port)) return INVALID_SOCKET;
+    SOCKET peer = connectPeer(port);
+    if (peer != INVALID_SOCKET && !pumpUntil([] { return serverState == SERVER_CONNECTED; })) {
+        closesocket(peer);
+        return INVALID_SOCKET;
+    }
+    return peer;
+}
+
 bool startCaptureOn(const std::string& path) {
     copyTextField(capturePath, sizeof capturePath, path.c_str());
     queueDialogScript([](HWND dialog) { pressButton(dialog, IDOK); });

@@ -114,6 +114,9 @@ std::string receiveBytes(SOCKET socket, size_t count, DWORD timeoutMs, bool* clo
 // Points the program at 127.0.0.1:port and listens through the menu command.
 // True when the link is listening afterwards.
 bool listenOn(unsigned short port);
+// Listens on a free port and connects a peer to it: the peer's socket once the
+// program is connected, else INVALID_SOCKET.
+SOCKET connectedPeer();
 
 // Starts a capture on `path` through the menu command, pressing "Demarrer".
 // True when recording afterwards.

@@ -158,11 +158,8 @@ TEST_F(MainWindowTest, ADragWithTheRealMouseCopiesWhatItSelectedToTheClipboard) 
 // peer, its line ends as Enter sends them.
 TEST_F(MainWindowTest, APasteReachesThePeerAsEnterSendsLineEnds) {
     ASSERT_TRUE(takeFocus());
-    const unsigned short port = freeLoopbackPort();
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = connectPeer(port);
+    SOCKET peer = connectedPeer();
     ASSERT_NE(peer, INVALID_SOCKET);
-    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
     ASSERT_TRUE(putOnClipboard("show version\r\nshow clock\nexit"));
 
     moveMouseTo(cellOnScreen(12, 40));
@@ -190,11 +187,8 @@ TEST_F(MainWindowTest, APasteReachesThePeerAsEnterSendsLineEnds) {
 // it is refused as it lies on the clipboard, without a copy, and the program goes on.
 TEST_F(MainWindowTest, AHugeClipboardIsRefusedWithoutACopy) {
     ASSERT_TRUE(takeFocus());
-    const unsigned short port = freeLoopbackPort();
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = connectPeer(port);
+    SOCKET peer = connectedPeer();
     ASSERT_NE(peer, INVALID_SOCKET);
-    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
     const std::string line = "12:00:00 ok\r\n";  // 16 bytes, 2 of them one CR LF
     const size_t lines = (256u << 20) / line.size();
     ASSERT_TRUE(putOnClipboard(line, lines));

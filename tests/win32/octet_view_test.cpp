@@ -28,11 +28,8 @@ TEST_F(MainWindowTest, F2AndTheSystemMenuItemShowTheOctetsAndSendNothing) {
     GetMenuStringA(GetSystemMenu(mainWindow, FALSE), IDM_OCTET_VIEW, label, sizeof label, MF_BYCOMMAND);
     EXPECT_EQ(std::string(label), "Octets\tF2");
     ASSERT_TRUE(takeFocus());
-    const unsigned short port = freeLoopbackPort();
-    ASSERT_TRUE(listenOn(port));
-    SOCKET peer = connectPeer(port);
+    SOCKET peer = connectedPeer();
     ASSERT_NE(peer, INVALID_SOCKET);
-    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_CONNECTED; }));
     ASSERT_TRUE(sendAll(peer, std::string("hello\r\n\x02" "ABC\x03", 11)));
     ASSERT_TRUE(pumpUntil([] { return gridCell(1, 3) == 'C'; }));
     ASSERT_TRUE(screenCaughtUp());
