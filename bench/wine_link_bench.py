@@ -24,11 +24,12 @@ delay from a typed key to the byte reaching the peer while a peer streams at
     bench/wine_link_bench.py --exe build/mingw/dazirar-oru.exe [--before OLD.exe]
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
         [--menu-tries 12] [--tiny-writes 1000000] [--rates 100000,1000000,10000000]
-        [--cpu-seconds 10] [--frames 30] [--octet-view] [--throughput-only]
+        [--cpu-seconds 10] [--frames 30] [--octet-view] [--in-turn] [--throughput-only]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
-in turn; with --octet-view, the streams are sent again to --exe with its octet view
-shown (the label ends in +F2). The screen is read and the mouse and keys are given
+in turn; with --octet-view, each round streams once more to --exe with its octet
+view shown (the label ends in +F2). With --in-turn and --before, only the streams,
+each through a program started afresh, the two programs in turn. The screen is read and the mouse and keys are given
 straight through the X server (Xlib and its test extension), so that a delay is not
 that of a helper program starting; windows are unmanaged, so that Wine does not
 wait for a window manager around the boxes.
@@ -212,7 +213,10 @@ def text_lines(size, rng):
 
 
 def stream_through(peer, data, grows, base):
-    """Seconds from the first byte sent until grows() - base covers all of data."""
+    """Seconds from the first byte sent until grows() - base covers all of data. What
+    earlier streams left in the page cache is written out first, untimed: otherwise
+    each stream would pay for the ones before it, the later programs most."""
+    os.sync()
     start = time.monotonic()
     sender = threading.Thread(target=peer.sendall, args=(data,))
     sender.start()
@@ -487,26 +491,87 @@ def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
-def measure_throughput(label, program, port, capture, workdir, sizes, repeat):
+def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
+                       name="dazirar-oru.exe", octet_view=False):
+    """Prints, for each size and kind, the medians of `repeat` streams: bytes a second
+    through the program (named `name`) and through nc, their ratio, and the bytes a
+    second of the program's own CPU time (user plus system). With `octet_view`, each
+    round streams once more with the program's octet view shown (F2), first or second
+    in turn, so that both views meet the same states of the machine; that row's label
+    ends in +F2."""
+    rng = random.Random(2026)
+    pid = program_pids(name)[0]
+    views = [False, True] if octet_view else [False]
+    for size in sizes:
+        for kind in ("text", "random"):
+            data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
+            wine_times = {view: [] for view in views}
+            cpu_times = {view: [] for view in views}
+            nc_times, exact = [], []
+            for round_ in range(repeat):
+                # Which comes first turns each round: a stream just after another one
+                # into the same capture file is slower here, whichever view it has.
+                for view in (views if round_ % 2 == 0 else views[::-1]):
+                    if view:
+                        program.keys("F2")
+                    peer = program.listen(port)
+                    base = file_size(capture)
+                    start_cpu = cpu_seconds(pid)
+                    wine_times[view].append(stream_through(peer, data, lambda: file_size(capture), base))
+                    cpu_times[view].append(cpu_seconds(pid) - start_cpu)
+                    peer.close()
+                    exact.append(same_bytes(capture, base, data))
+                    if view:
+                        program.keys("F2")
+                nc_time, nc_exact = measure_nc(data, workdir)
+                nc_times.append(nc_time)
+                exact.append(nc_exact)
+            nc_time = percentile(nc_times, 0.5)
+            for view in views:
+                wine_time = percentile(wine_times[view], 0.5)
+                cpu_time = max(percentile(cpu_times[view], 0.5), 1.0 / os.sysconf("SC_CLK_TCK"))
+                print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14.0f  %s" % (
+                    label + ("+F2" if view else ""), kind, size, size / wine_time, size / nc_time,
+                    wine_time / nc_time, size / cpu_time, "yes" if all(exact) else "NO"), flush=True)
+
+
+def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat):
+    """The streams of measure_throughput through each of `programs` ((label, path)
+    pairs), each stream through a program started afresh by `start(path)`, the
+    programs in turn and which comes first turning each round: then no program meets
+    the machine in a state of its own (the capture file grown by the others, the page
+    cache), and the medians compare builds."""
     rng = random.Random(2026)
     for size in sizes:
         for kind in ("text", "random"):
             data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
-            wine_times, nc_times, exact = [], [], []
-            for _ in range(repeat):
-                peer = program.listen(port)
-                base = file_size(capture)
-                wine_times.append(stream_through(peer, data, lambda: file_size(capture), base))
-                peer.close()
-                exact.append(same_bytes(capture, base, data))
+            wine_times = {label: [] for label, _ in programs}
+            cpu_times = {label: [] for label, _ in programs}
+            nc_times, exact = [], []
+            for round_ in range(repeat):
+                for label, path in (programs if round_ % 2 == 0 else programs[::-1]):
+                    program = start(path)
+                    try:
+                        pid = program_pids()[0]
+                        peer = program.listen(port)
+                        base = file_size(capture)
+                        start_cpu = cpu_seconds(pid)
+                        wine_times[label].append(stream_through(peer, data, lambda: file_size(capture), base))
+                        cpu_times[label].append(cpu_seconds(pid) - start_cpu)
+                        peer.close()
+                        exact.append(same_bytes(capture, base, data))
+                    finally:
+                        program.stop()
                 nc_time, nc_exact = measure_nc(data, workdir)
                 nc_times.append(nc_time)
                 exact.append(nc_exact)
-            wine_time = percentile(wine_times, 0.5)
             nc_time = percentile(nc_times, 0.5)
-            print("%-8s %-7s %11d %14.0f %14.0f %7.2f  %s" % (
-                label, kind, size, size / wine_time, size / nc_time, wine_time / nc_time,
-                "yes" if all(exact) else "NO"), flush=True)
+            for label, _ in programs:
+                wine_time = percentile(wine_times[label], 0.5)
+                cpu_time = max(percentile(cpu_times[label], 0.5), 1.0 / os.sysconf("SC_CLK_TCK"))
+                print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14.0f  %s" % (
+                    label, kind, size, size / wine_time, size / nc_time, wine_time / nc_time,
+                    size / cpu_time, "yes" if all(exact) else "NO"), flush=True)
 
 
 def measure_trickle(program, port, capture, screen, client, writes):
@@ -738,6 +803,9 @@ def main():
     parser.add_argument("--frames", type=int, default=30, help="bursts whose last frame is timed")
     parser.add_argument("--octet-view", action="store_true",
                         help="for --exe, the streams again with the octet view shown (F2)")
+    parser.add_argument("--in-turn", action="store_true",
+                        help="with --before: only the streams, each through a program started "
+                             "afresh, the programs in turn")
     parser.add_argument("--throughput-only", action="store_true",
                         help="only the streams beside nc: no CPU shares, frames, tiny writes, "
                              "menus or keys")
@@ -769,20 +837,24 @@ def main():
     summary = []
     try:
         prepare_prefix(prefix, display.name)
-        print("%-8s %-7s %11s %14s %14s %7s  %s" % ("program", "kind", "bytes", "program B/s",
-                                                    "nc B/s", "ratio", "byte-exact"))
+        print("%-12s %-7s %11s %14s %14s %7s %14s  %s" % (
+            "program", "kind", "bytes", "program B/s", "nc B/s", "ratio", "B/CPU-s", "byte-exact"))
+        if args.in_turn:
+            def start(path):
+                started = Program(path, prefix, display.name, session, viewer)
+                started.start_capture(capture)
+                return started
+            measure_programs_in_turn(programs, start, port, capture, workdir, sizes, args.repeat)
+            programs = []
         for label, path in programs:
             program = Program(path, prefix, display.name, session, viewer)
             program.start_capture(capture)
             client = program.client()
             floor = Floor(floor_exe, program.env, floor_port, floor_capture)
-            measure_throughput(label, program, port, capture, workdir, sizes, args.repeat)
+            measure_throughput(label, program, port, capture, workdir, sizes, args.repeat,
+                               octet_view=args.octet_view and path == exe)
             measure_throughput(label + ":floor", floor, floor_port, floor_capture, workdir, sizes,
-                               args.repeat)
-            if args.octet_view and path == exe:
-                program.keys("F2")
-                measure_throughput(label + "+F2", program, port, capture, workdir, sizes, args.repeat)
-                program.keys("F2")
+                               args.repeat, Floor.NAME)
             if args.throughput_only:
                 floor.stop()
                 floor = None

@@ -85,9 +85,9 @@ TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
 
 TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
     keepConnectionOpened(ipv4("127.0.0.1"), 4000);
-    // Five chunks of a million bytes: the ring of 4 MiB no longer holds the first
-    // one's start, and the fifth passes the ring's end.
-    const std::size_t size = 1000000;
+    // Five chunks of a million bytes and 3: the ring of 4 MiB no longer holds the
+    // first one's start, and a row of the fifth passes the ring's end.
+    const std::size_t size = 1000003;
     std::string bytes(size, '\0');
     for (int n = 0; n < 5; ++n) {
         for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((n * size + i) % 251);
@@ -95,10 +95,10 @@ TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
     }
     const std::uint64_t rowsOfAChunk = 1 + (size + 15) / 16;
     EXPECT_EQ(1 + rowsOfAChunk, firstKeptOctetRow()) << "the mark and the cut chunk are gone";
-    EXPECT_EQ("00:00:00.000  +0.000 s  1000000 octets", octetRow(firstKeptOctetRow()));
-    EXPECT_EQ(0u, size % 16);
+    EXPECT_EQ("00:00:00.000  +0.000 s  1000003 octets", octetRow(firstKeptOctetRow()));
     // The row of the fifth chunk that holds the ring's end (byte 4 MiB of the stream).
     const std::uint64_t atRingEnd = RECEIVED_BYTES_KEPT - 4 * size;
+    ASSERT_NE(0u, atRingEnd % 16);
     const std::uint64_t row = 1 + 4 * rowsOfAChunk + 1 + atRingEnd / 16;
     const std::uint64_t first = 4 * size + atRingEnd / 16 * 16;
     char field[12];
