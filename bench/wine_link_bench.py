@@ -491,6 +491,28 @@ def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
+def timed_stream(program, pid, port, capture, data):
+    """One stream through a program: its seconds on the clock, the seconds of CPU its
+    process `pid` took, and whether the capture holds the bytes exactly."""
+    peer = program.listen(port)
+    base = file_size(capture)
+    start_cpu = cpu_seconds(pid)
+    seconds = stream_through(peer, data, lambda: file_size(capture), base)
+    cpu = cpu_seconds(pid) - start_cpu
+    peer.close()
+    return seconds, cpu, same_bytes(capture, base, data)
+
+
+def print_streams(label, kind, size, seconds, cpu, nc_seconds, exact):
+    """One row of the throughput table, from the medians of its streams."""
+    wine_time = percentile(seconds, 0.5)
+    nc_time = percentile(nc_seconds, 0.5)
+    cpu_time = max(percentile(cpu, 0.5), 1.0 / os.sysconf("SC_CLK_TCK"))
+    print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14.0f  %s" % (
+        label, kind, size, size / wine_time, size / nc_time, wine_time / nc_time, size / cpu_time,
+        "yes" if all(exact) else "NO"), flush=True)
+
+
 def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
                        name="dazirar-oru.exe", octet_view=False):
     """Prints, for each size and kind, the medians of `repeat` streams: bytes a second
@@ -514,25 +536,18 @@ def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
                 for view in (views if round_ % 2 == 0 else views[::-1]):
                     if view:
                         program.keys("F2")
-                    peer = program.listen(port)
-                    base = file_size(capture)
-                    start_cpu = cpu_seconds(pid)
-                    wine_times[view].append(stream_through(peer, data, lambda: file_size(capture), base))
-                    cpu_times[view].append(cpu_seconds(pid) - start_cpu)
-                    peer.close()
-                    exact.append(same_bytes(capture, base, data))
+                    seconds, cpu, same = timed_stream(program, pid, port, capture, data)
+                    wine_times[view].append(seconds)
+                    cpu_times[view].append(cpu)
+                    exact.append(same)
                     if view:
                         program.keys("F2")
                 nc_time, nc_exact = measure_nc(data, workdir)
                 nc_times.append(nc_time)
                 exact.append(nc_exact)
-            nc_time = percentile(nc_times, 0.5)
             for view in views:
-                wine_time = percentile(wine_times[view], 0.5)
-                cpu_time = max(percentile(cpu_times[view], 0.5), 1.0 / os.sysconf("SC_CLK_TCK"))
-                print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14.0f  %s" % (
-                    label + ("+F2" if view else ""), kind, size, size / wine_time, size / nc_time,
-                    wine_time / nc_time, size / cpu_time, "yes" if all(exact) else "NO"), flush=True)
+                print_streams(label + ("+F2" if view else ""), kind, size, wine_times[view],
+                              cpu_times[view], nc_times, exact)
 
 
 def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat):
@@ -552,26 +567,17 @@ def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, rep
                 for label, path in (programs if round_ % 2 == 0 else programs[::-1]):
                     program = start(path)
                     try:
-                        pid = program_pids()[0]
-                        peer = program.listen(port)
-                        base = file_size(capture)
-                        start_cpu = cpu_seconds(pid)
-                        wine_times[label].append(stream_through(peer, data, lambda: file_size(capture), base))
-                        cpu_times[label].append(cpu_seconds(pid) - start_cpu)
-                        peer.close()
-                        exact.append(same_bytes(capture, base, data))
+                        seconds, cpu, same = timed_stream(program, program_pids()[0], port, capture, data)
                     finally:
                         program.stop()
+                    wine_times[label].append(seconds)
+                    cpu_times[label].append(cpu)
+                    exact.append(same)
                 nc_time, nc_exact = measure_nc(data, workdir)
                 nc_times.append(nc_time)
                 exact.append(nc_exact)
-            nc_time = percentile(nc_times, 0.5)
             for label, _ in programs:
-                wine_time = percentile(wine_times[label], 0.5)
-                cpu_time = max(percentile(cpu_times[label], 0.5), 1.0 / os.sysconf("SC_CLK_TCK"))
-                print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14.0f  %s" % (
-                    label, kind, size, size / wine_time, size / nc_time, wine_time / nc_time,
-                    size / cpu_time, "yes" if all(exact) else "NO"), flush=True)
+                print_streams(label, kind, size, wine_times[label], cpu_times[label], nc_times, exact)
 
 
 def measure_trickle(program, port, capture, screen, client, writes):
