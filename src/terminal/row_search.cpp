@@ -28,6 +28,11 @@ SearchedCells makeSearchedCells() {
 
 const SearchedCells searchedCells = makeSearchedCells();
 
+// The search asked for last.
+std::string lastText;
+bool lastMatchCase = false;
+bool lastDown = false;
+
 // The cells of a row up to its last one that is not blank.
 int shownLength(const unsigned char* cells) {
     int length = gridColumns;
@@ -119,4 +124,23 @@ bool findInShownRows(const std::string& text, bool matchCase, bool down) {
         to = gridColumns;
     }
     return false;
+}
+
+bool findAskedFor(const std::string& text, bool matchCase, bool down) {
+    lastText = text;
+    lastMatchCase = matchCase;
+    lastDown = down;
+    return findInShownRows(lastText, lastMatchCase, lastDown);
+}
+
+bool textSearched() {
+    return !lastText.empty();
+}
+
+bool findAgainInShownRows(bool otherWay) {
+    return findInShownRows(lastText, lastMatchCase, lastDown != otherWay);
+}
+
+std::string notFoundText() {
+    return "Impossible de trouver \"" + lastText + "\"";
 }

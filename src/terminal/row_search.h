@@ -14,4 +14,14 @@
 // without their case (A to Z) unless `matchCase`.
 bool findInShownRows(const std::string& text, bool matchCase, bool down);
 
+// ---- the search asked for last -------------------------------------------------------
+// A search asked for (the Find dialog's Find Next): remembered, then run.
+bool findAskedFor(const std::string& text, bool matchCase, bool down);
+// Whether a text has been searched since start-up.
+bool textSearched();
+// The search asked for last, again: its way, or the other one (F3, Shift+F3).
+bool findAgainInShownRows(bool otherWay);
+// What the box says when that search finds nothing more.
+std::string notFoundText();
+
 #endif

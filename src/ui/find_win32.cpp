@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <commdlg.h>
 
-#include <cstring>
-#include <string>
 
 #include "app/app_win32.h"
 #include "terminal/row_search.h"
@@ -20,20 +18,16 @@ char findWhat[256] = "";
 FINDREPLACEA findRequest;
 HWND findDialog = nullptr;
 UINT findMessage = 0;
-std::string searched;  // the text last searched: F3 finds it again
 
 UINT registeredFindMessage() {
     if (findMessage == 0) findMessage = RegisterWindowMessageA(FINDMSGSTRINGA);
     return findMessage;
 }
 
-// Searches `searched` in the dialog's direction, or the other one; a box says so
-// when there is nothing more that way.
-void findNext(bool otherWay) {
-    const bool down = ((findRequest.Flags & FR_DOWN) != 0) != otherWay;
-    if (findInShownRows(searched, (findRequest.Flags & FR_MATCHCASE) != 0, down)) return;
-    const std::string text = "Impossible de trouver \"" + searched + "\"";
-    MessageBoxA(findDialog != nullptr ? findDialog : mainWindow, text.c_str(), NOT_FOUND_CAPTION, MB_OK);
+// Nothing more that way: a box owned by the dialog, or by the window once it is gone.
+void showNotFound() {
+    MessageBoxA(findDialog != nullptr ? findDialog : mainWindow, notFoundText().c_str(),
+                NOT_FOUND_CAPTION, MB_OK);
 }
 
 }  // namespace
@@ -56,11 +50,11 @@ void openFindDialog() {
 }
 
 void findAgain(bool otherWay) {
-    if (searched.empty()) {
+    if (!textSearched()) {
         openFindDialog();
         return;
     }
-    findNext(otherWay);
+    if (!findAgainInShownRows(otherWay)) showNotFound();
 }
 
 bool takeFindDialogMessage(MSG* message) {
@@ -73,8 +67,9 @@ bool onFindMessage(UINT message, LPARAM lParam) {
     if (request->Flags & FR_DIALOGTERM) {
         findDialog = nullptr;
     } else if (request->Flags & FR_FINDNEXT) {
-        searched = findWhat;
-        findNext(false);
+        if (!findAskedFor(findWhat, (request->Flags & FR_MATCHCASE) != 0, (request->Flags & FR_DOWN) != 0)) {
+            showNotFound();
+        }
     }
     return true;
 }

@@ -96,6 +96,19 @@ TEST_F(RowSearchTest, EachDirectionStartsNextToTheMatchOrAtItsEnd) {
     EXPECT_EQ("0:0-1", match());
 }
 
+TEST_F(RowSearchTest, TheSearchAskedForLastIsFoundAgainEitherWay) {
+    feed("Ab\r\nab\r\nab\r\n");
+    EXPECT_TRUE(findAskedFor("ab", true, false));  // up, with case
+    EXPECT_EQ("2:0-1", match());
+    EXPECT_TRUE(textSearched());
+    EXPECT_TRUE(findAgainInShownRows(false));
+    EXPECT_EQ("1:0-1", match());
+    EXPECT_FALSE(findAgainInShownRows(false)) << "\"Ab\" differs in case";
+    EXPECT_EQ("Impossible de trouver \"ab\"", notFoundText());
+    EXPECT_TRUE(findAgainInShownRows(true));  // the other way: down
+    EXPECT_EQ("2:0-1", match());
+}
+
 TEST_F(RowSearchTest, TheViewMovesTheLeastThatShowsTheMatch) {
     feedRows(0, 99);  // 76 rows in the history, rows 76 to 99 in the grid
     EXPECT_TRUE(findInShownRows("row 10 ", false, false));  // above the view: its top row
