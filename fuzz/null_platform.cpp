@@ -13,14 +13,12 @@
 #include "terminal/screen.h"
 
 // ---- terminal ----------------------------------------------------------------
-void drawTerminalCell(int, int, unsigned char) {}
 void requestTextRepaint() {}
 void drawTerminalRow(int, int, const unsigned char*, int, bool) {}
 void beginTerminalDrawing() {}
 void endTerminalDrawing() {}
-bool scrollTextAreaUp(int) { return true; }
-void hideTerminalCaret() {}
-void showTerminalCaret() {}
+bool windowWaitsForPaint() { return false; }
+void scrollTextAreaUp(int) {}
 void placeTerminalCaret(int, int) {}
 void setTerminalCaretOutOfView(bool) {}
 void copyTextToClipboard(const char*, std::size_t) {}

@@ -19,10 +19,6 @@ typedef std::uintptr_t SocketHandle;
 const SocketHandle NO_SOCKET = ~static_cast<SocketHandle>(0);
 
 // ---- terminal ----------------------------------------------------------------
-// Hides the caret, then draws one cell's byte with the top-left corner of its
-// character cell at (x, y), in the terminal font, clipped to the text area. The
-// caret stays hidden until showTerminalCaret.
-void drawTerminalCell(int x, int y, unsigned char byte);
 // Marks the text area for repainting with its background erased; draws nothing.
 void requestTextRepaint();
 // Draws `count` cells of one row from the top-left corner (x, y) on, one cell width
@@ -33,14 +29,13 @@ void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool i
 // the caret is hidden meanwhile. Not nested.
 void beginTerminalDrawing();
 void endTerminalDrawing();
+// Part of the window waits to be painted (a repaint was asked for, or it was
+// uncovered): its pixels cannot be trusted to be what was drawn, and the paint to
+// come draws every row that is owed.
+bool windowWaitsForPaint();
 // Inside a drawing: moves the text area's pixels up by `rows` rows; the rows that
-// come in below are left to the caller, which draws them next. False, with nothing
-// moved, when the pixels cannot be trusted to be what was drawn (part of the window
-// waits to be painted): the caller then draws every row.
-bool scrollTextAreaUp(int rows);
-// Hides the caret until showTerminalCaret.
-void hideTerminalCaret();
-void showTerminalCaret();
+// come in below are left to the caller, which draws them next.
+void scrollTextAreaUp(int rows);
 void placeTerminalCaret(int x, int y);
 // The cursor's row left the view (true) or came back into it: the caret is hidden
 // meanwhile, over and above the hiding of a drawing.

@@ -23,6 +23,15 @@ namespace {
 
 HWND windowInCreation = nullptr;
 
+// The program's keys that type nothing: one table, translated for the main window
+// before any dialog sees the key (takeProgramWindowsMessage).
+const ACCEL PROGRAM_KEYS[] = {
+    {FVIRTKEY, VK_F2, IDM_OCTET_VIEW},
+    {FVIRTKEY, VK_F3, IDM_FIND_NEXT},
+    {FVIRTKEY | FSHIFT, VK_F3, IDM_FIND_PREVIOUS},
+};
+HACCEL programKeys = nullptr;
+
 void traceShutdown(const char* step) {
     if (shutdownTrace != nullptr) shutdownTrace(step);
 }
@@ -46,7 +55,20 @@ void onCreate(HWND window) {
     createScreenGrid();
 }
 
+// The commands of the system menu's items and of the program's keys. A key of an
+// item comes as the item's system command on Windows; both ways lead here.
+bool onProgramCommand(int command) {
+    switch (command) {
+    case IDM_OCTET_VIEW: toggleOctetView(); return true;
+    case IDM_FIND: openFindDialog(); return true;
+    case IDM_FIND_NEXT: findAgain(false); return true;
+    case IDM_FIND_PREVIOUS: findAgain(true); return true;
+    default: return false;
+    }
+}
+
 void onCommand(int command) {
+    if (onProgramCommand(command)) return;
     switch (command) {
     case IDM_QUIT: PostMessageA(mainWindow, WM_CLOSE, 0, 0); break;
     case IDM_LISTEN: onListenCommand(); break;
@@ -80,6 +102,8 @@ void onDestroy() {
     disconnectServer();
     traceShutdown("sockets");
     WSACleanup();
+    if (programKeys != nullptr) DestroyAcceleratorTable(programKeys);
+    programKeys = nullptr;
     traceShutdown("quit");
     PostQuitMessage(0);
 }
@@ -124,15 +148,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MOUSEWHEEL: onTerminalWheel(wParam); return 0;
     case WM_COMMAND: onCommand(LOWORD(wParam)); return 0;
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == IDM_OCTET_VIEW) {
-            toggleOctetView();
-            return 0;
-        }
-        if ((wParam & 0xFFF0) == IDM_FIND) {
-            openFindDialog();
-            return 0;
-        }
+        if (onProgramCommand(static_cast<int>(wParam & 0xFFF0))) return 0;
         return DefWindowProcA(window, message, wParam, lParam);
+    case WM_SEARCH_ENDED: onSearchEnded(); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
@@ -142,7 +160,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SOCKET_NOTIFY:
         onSocketNotify(static_cast<SocketHandle>(wParam), static_cast<std::uint32_t>(lParam));
         return 0;
-    case WM_TERM_CHAR: putTerminalChar(static_cast<int>(wParam)); return 0;
+    case WM_TERM_CHAR:  // the grid takes the character and the window shows it at once
+        putTerminalChar(static_cast<int>(wParam));
+        showChangesNow();
+        return 0;
     case WM_TIMER:
         if (wParam == DEFERRED_RECEIVE_TIMER) {
             onDeferredReceiveDue();
@@ -162,6 +183,8 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
     serverState = SERVER_IDLE;
     appInstance = instance;
     mainMenu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MENU));
+    programKeys = CreateAcceleratorTableA(const_cast<ACCEL*>(PROGRAM_KEYS),
+                                          static_cast<int>(sizeof PROGRAM_KEYS / sizeof PROGRAM_KEYS[0]));
 
     WNDCLASSEXA windowClass;
     ZeroMemory(&windowClass, sizeof windowClass);
@@ -222,11 +245,19 @@ int runMessageLoop() {
         }
         // A filtered peek hands over the quit message too, whatever the filter.
         if (message.message == WM_QUIT) break;
-        if (takeFindDialogMessage(&message)) continue;
+        if (takeProgramWindowsMessage(&message)) continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
     return static_cast<int>(message.wParam);
+}
+
+bool takeProgramWindowsMessage(MSG* message) {
+    if (programKeys != nullptr && mainWindow != nullptr &&
+        TranslateAcceleratorA(mainWindow, programKeys, message)) {
+        return true;
+    }
+    return takeFindDialogMessage(message);
 }
 
 // ---- shell operations of the seam ----------------------------------------------

@@ -8,6 +8,9 @@
 
 const UINT WM_SOCKET_NOTIFY = WM_USER;     // socket events of the listening or connected socket
 const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
+// Posted: the search asked for in the Find dialog found nothing more, and the box
+// that says so is shown once the dialog's own handling is over.
+const UINT WM_SEARCH_ENDED = WM_USER + 2;
 // A timer of the main window: a read put off while input or painting waited.
 const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
 const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
@@ -36,6 +39,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 bool startApplication(HINSTANCE instance, const char* commandLine, int showCommand);
 // Runs the message loop until the quit message; returns its code.
 int runMessageLoop();
+// What every message loop of the program does with a message before translating
+// and dispatching it: the program's keys that type nothing (F2, F3, Shift+F3) are
+// translated for the main window whichever of its windows has the keyboard, and a
+// modeless dialog's messages go to it. True when the message was taken.
+bool takeProgramWindowsMessage(MSG* message);
 // The screen drawing timer's message: a frame has come.
 void onScreenDrawingFrame(HWND window);
 
@@ -53,8 +61,7 @@ void onTerminalMouse(HWND window, UINT message, LPARAM position);
 void onTerminalCaptureLost();
 // The mouse wheel moves the view through the history.
 void onTerminalWheel(WPARAM wParam);
-// Shift with Page Up, Page Down, Home or End moves the view; Shift+Insert pastes;
-// F2 shows the octet view or the text view again; F3 and Shift+F3 find.
+// Shift with Page Up, Page Down, Home or End moves the view; Shift+Insert pastes.
 void onTerminalKey(WPARAM key);
 void destroyTerminalCaret();
 
@@ -62,8 +69,12 @@ void destroyTerminalCaret();
 // Opens the system's Find dialog, or brings it forward when it is open.
 void openFindDialog();
 // F3 (or with Shift, the other way): the text searched last, found again; the
-// dialog opens when nothing has been searched yet.
+// dialog opens when nothing has been searched yet. The box that tells the end of the
+// search is owned by the main window, and the focus goes back where it was.
 void findAgain(bool otherWay);
+// The Find dialog's search found nothing more: the box that says so, owned by the
+// dialog while it is open.
+void onSearchEnded();
 // Hands a message meant for the open Find dialog to it; true when it took it.
 bool takeFindDialogMessage(MSG* message);
 // The Find dialog's registered message: a search asked for, or the dialog closed.

@@ -5,6 +5,7 @@
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "session/settings.h"
+#include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
 #include "terminal/screen.h"
 #include "ui/resource.h"
@@ -165,6 +166,7 @@ int acceptPeer() {
     closeSocket(serverSocket);
     serverSocket = clientSocket;
     keepConnectionOpened(peerAddress, peerPort);
+    showChangesWithinAFrame();
     return 0;
 }
 
@@ -172,7 +174,10 @@ void disconnectServer() {
     forgetDeferredReceive();
     typedHead = 0;
     typedCount = 0;
-    if (serverState == SERVER_CONNECTED) keepConnectionEnded();
+    if (serverState == SERVER_CONNECTED) {
+        keepConnectionEnded();
+        showChangesWithinAFrame();
+    }
     if (serverSocket != NO_SOCKET) {
         shutdownSocket(serverSocket);
         closeSocket(serverSocket);
@@ -224,6 +229,7 @@ std::size_t receivePeerData() {
     bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
     keepReceivedChunk(receiveBuffer, received);
     putTerminalBytes(receiveBuffer, received);
+    showChangesWithinAFrame();
     // The box lets other notifications in, which reuse the buffer: it comes once this
     // chunk is on the screen.
     if (!recorded) reportCaptureProblem();

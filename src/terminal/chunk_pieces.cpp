@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "session/settings.h"
 #include "terminal/byte_scan.h"
-#include "terminal/screen.h"
 
 namespace {
 
@@ -14,6 +12,7 @@ const std::size_t TAB_STOP = 8;
 // The walk back: the stretch walked now ends at segmentEnd (a form feed, or the
 // chunk's end), and what of it lies behind the walk holds lineFeeds and tabs.
 struct ChunkWalk {
+    const ChunkGrid& grid;
     std::size_t count;
     std::size_t segmentEnd;
     std::size_t lineFeeds;
@@ -33,16 +32,22 @@ void keepPiece(ChunkWalk& walk, std::size_t from, bool fromCarriageReturn) {
 }
 
 // Whether the stretch from `from` to segmentEnd can move the cursor past the last
-// row, starting on `row` in `col`: each wrap takes gridColumns columns of advance,
+// row, starting on `row` in `col`: each wrap takes the grid's columns of advance,
 // and a tab advances at most 8.
 bool stretchCanScroll(const ChunkWalk& walk, std::size_t from, int row, int col) {
     std::size_t advances = walk.lineFeeds;
-    if (autoWrap) {
+    if (walk.grid.autoWrap) {
         std::size_t columns = static_cast<std::size_t>(col) + (walk.segmentEnd - from) +
                               (TAB_STOP - 1) * walk.tabs;
-        advances += columns / static_cast<std::size_t>(gridColumns);
+        advances += columns / static_cast<std::size_t>(walk.grid.columns);
     }
-    return advances >= static_cast<std::size_t>(gridRows - row);
+    return advances >= static_cast<std::size_t>(walk.grid.rows - row);
+}
+
+// Line feeds after a carriage return that push everything before it out of the
+// history.
+std::size_t enoughLineFeeds(const ChunkGrid& grid) {
+    return static_cast<std::size_t>(grid.rows) + static_cast<std::size_t>(grid.historyRows);
 }
 
 // One control byte met on the walk back; true when the walk is over.
@@ -55,19 +60,19 @@ bool walkBackOver(ChunkWalk& walk, const unsigned char* bytes, std::size_t at) {
         walk.lineFeeds++;
         return false;
     case 13:
-        if (walk.lineFeeds < static_cast<std::size_t>(gridRows) + HISTORY_ROWS) return false;
+        if (walk.lineFeeds < enoughLineFeeds(walk.grid)) return false;
         keepPiece(walk, at, true);
         return true;
     case 12: {
         if (walk.segmentEnd == walk.count || stretchCanScroll(walk, at + 1, 0, 0)) {
             keepPiece(walk, at, false);
         }
-        const std::size_t rowsBelow = static_cast<std::size_t>(gridRows - 1);
+        const std::size_t rowsBelow = static_cast<std::size_t>(walk.grid.rows - 1);
         if (walk.lineFeeds > rowsBelow) walk.scrollsAfter += walk.lineFeeds - rowsBelow;
         walk.segmentEnd = at;
         walk.lineFeeds = 0;
         walk.tabs = 0;
-        return walk.scrollsAfter >= HISTORY_ROWS || walk.found < 0;
+        return walk.scrollsAfter >= static_cast<std::size_t>(walk.grid.historyRows) || walk.found < 0;
     }
     default:  // a backspace
         return false;
@@ -76,10 +81,10 @@ bool walkBackOver(ChunkWalk& walk, const unsigned char* bytes, std::size_t at) {
 
 }  // namespace
 
-int findChunkPieces(const unsigned char* bytes, std::size_t count,
+int findChunkPieces(const unsigned char* bytes, std::size_t count, const ChunkGrid& grid,
                     ChunkPiece pieces[MOST_CHUNK_PIECES]) {
-    ChunkWalk walk = {count, count, 0, 0, 0, 0, pieces};
-    const std::size_t enoughLineFeeds = static_cast<std::size_t>(gridRows) + HISTORY_ROWS;
+    ChunkWalk walk = {grid, count, count, 0, 0, 0, 0, pieces};
+    const std::size_t lineFeedsEnough = enoughLineFeeds(grid);
     std::size_t at = count;
     while (at >= sizeof(std::uint64_t)) {
         std::uint64_t word;
@@ -91,9 +96,9 @@ int findChunkPieces(const unsigned char* bytes, std::size_t count,
         // impossible to foresee.
         const std::size_t lineFeeds = walk.lineFeeds + markedBytes(bytesEqual(word, 10));
         if (bytesEqual(word, 12) == 0 &&
-            (lineFeeds < enoughLineFeeds || bytesEqual(word, 13) == 0)) {
+            (lineFeeds < lineFeedsEnough || bytesEqual(word, 13) == 0)) {
             walk.lineFeeds = lineFeeds;
-            if (autoWrap) walk.tabs += markedBytes(bytesEqual(word, 9));  // only wraps need them
+            if (grid.autoWrap) walk.tabs += markedBytes(bytesEqual(word, 9));  // only wraps need them
             continue;
         }
         for (std::size_t k = sizeof word; k-- > 0;) {
@@ -104,7 +109,7 @@ int findChunkPieces(const unsigned char* bytes, std::size_t count,
         if (isControlByte(bytes[at]) && walkBackOver(walk, bytes, at)) return walk.found;
     }
     // The stretch before the first form feed starts where the cursor is.
-    if (walk.segmentEnd == count || stretchCanScroll(walk, 0, cursorRow, cursorCol)) {
+    if (walk.segmentEnd == count || stretchCanScroll(walk, 0, grid.cursorRow, grid.cursorCol)) {
         keepPiece(walk, 0, false);
     }
     return walk.found;

@@ -29,10 +29,20 @@ struct ChunkPiece {
 
 const int MOST_CHUNK_PIECES = 64;
 
-// Finds the pieces of a chunk that count, for the grid, cursor and auto-wrap of now,
-// by a walk back from its end; puts them in `pieces`, last first, and returns how
-// many. -1 when there are more than MOST_CHUNK_PIECES: the whole chunk is applied.
-int findChunkPieces(const unsigned char* bytes, std::size_t count,
+// The grid the chunk goes to, as it is when the chunk comes.
+struct ChunkGrid {
+    int rows;
+    int columns;
+    int historyRows;  // the most rows the history keeps
+    int cursorRow;
+    int cursorCol;
+    bool autoWrap;
+};
+
+// Finds the pieces of a chunk that count for `grid` by a walk back from its end;
+// puts them in `pieces`, last first, and returns how many. -1 when there are more
+// than MOST_CHUNK_PIECES: the whole chunk is applied.
+int findChunkPieces(const unsigned char* bytes, std::size_t count, const ChunkGrid& grid,
                     ChunkPiece pieces[MOST_CHUNK_PIECES]);
 
 #endif

@@ -1,28 +1,40 @@
-// What the window shows, and the cells the person selects there. The view shows one
-// of two sources of rows: the text rows (the grid and its history) or the octet rows
-// (the received bytes as they came, received_bytes.h).
+// What the window shows: 25 rows of one source of rows (rows.h), the text rows
+// (the grid and its history, screen.h) or the octet rows (the received bytes as
+// they came, received_bytes.h); the cells the person selects there; the place a
+// search goes on from; and the frames that bring the window up to date.
 //
-// Rows are named as terminalRow names them: 0 to gridRows - 1 the newest page (the
-// grid), -1 and below the rows above it, back to -shownHistoryRows(). The view shows
-// gridRows rows; view row v shows row v - viewOffset, so the newest page is shown
-// while viewOffset is 0.
+// Only this module knows which source is shown. The stores change without telling
+// it; the link tells it that they did (showChangesWithinAFrame), and at its next
+// frame it asks the source shown what changed, moves its place, selection and
+// search place, and draws. Rows and positions are row numbers (rows.h).
 #ifndef ORU_HISTORY_VIEW_H
 #define ORU_HISTORY_VIEW_H
 
 #include <string>
 
-// Rows the view is back in the history, 0 to shownHistoryRows().
-extern int viewOffset;
-// True while cells are selected; read on the interpreter's way.
+#include "terminal/rows.h"
+
+// True while cells are selected.
 extern bool selectionShown;
 // The octet rows are shown instead of the text rows.
 extern bool octetViewShown;
 
 // ---- the rows shown ----------------------------------------------------------------
+// The source's first row kept, the row after its newest, and where its newest page
+// begins: its newest gridRows rows, or all of them while there are fewer.
+RowNumber firstShownRow();
+RowNumber shownRowsEnd();
+RowNumber shownPageTop();
+// The row at the top of the view.
+RowNumber viewTopRow();
+// Rows the view is back from the newest page, 0 to shownHistoryRows(); 0 while it
+// follows the newest rows.
+int viewOffset();
 // Rows of the source shown above its newest page.
 int shownHistoryRows();
-// The gridColumns cells of a row of the source shown, valid until the next call.
-const unsigned char* shownRow(int row);
+// A row's gridColumns cells as shown (blanks outside the rows kept), valid until the
+// next call.
+const unsigned char* shownRowCells(RowNumber row);
 // Shows the other source of rows as it was left, at its place among its rows; the
 // selection ends, and the caret hides while the octet rows are shown.
 void toggleOctetView();
@@ -44,51 +56,51 @@ void pressSelection(int viewRow, int col);
 // this one, in reading order, are selected.
 void dragSelection(int viewRow, int col);
 // The button came up over a cell: the selection ends there and is copied to the
-// clipboard. Without a drag nothing is selected.
+// clipboard, and a search goes on from it. Without a drag nothing is selected.
 void releaseSelection(int viewRow, int col);
-// The run of non-blank cells under a double-click is selected and copied.
+// The run of non-blank cells under a double-click is selected and copied, and a
+// search goes on from it.
 void selectWordAt(int viewRow, int col);
 void clearSelection();
-// The selected cells, row by row as shown, without the blanks that end each row,
-// rows joined by CR LF; a cell holding 0 reads as a blank.
+// The selected cells, each row as shown (rows.h), rows joined by CR LF.
 std::string selectionText();
 // The selected columns of a row, when it holds any.
-bool selectedColumns(int row, int* from, int* to);
+bool selectedColumns(RowNumber row, int* from, int* to);
 // A match found: the columns from..to of `row` are selected (the clipboard is left
-// as it is) and the view moves the least that shows the row: a row above the view
-// becomes its top row, one below its bottom row.
-void selectMatch(int row, int from, int to);
-// Where the match selected last begins, while it is still the selection.
-bool currentMatch(int* row, int* col);
+// as it is), a search goes on from it, and the view moves the least that shows the
+// row: a row above the view becomes its top row, one below its bottom row.
+void selectMatch(RowNumber row, int from, int to);
+// Where a search in the source shown goes on from: the match found last or the
+// selection the person made last, whichever came later, while its row is kept.
+// Rows coming and going leave it where it is.
+bool searchPlace(RowNumber* row, int* col);
 
-// ---- told by the interpreter -----------------------------------------------------
-// A new grid: the view is live, nothing is selected.
-void resetHistoryView();
-// The grid moved up `count` rows into the history: a view that is back keeps its
-// rows while they are kept; a selection on the grid's rows ends. Returns how many
-// rows the view's rows moved up with the grid.
-int noteRowsScrolled(int count);
-// Cells of a grid row were written.
-void clearSelectionOnRow(int row);
-inline void noteRowWritten(int row) {
-    if (selectionShown && !octetViewShown) clearSelectionOnRow(row);
-}
-// Every cell of the grid became blank.
-void noteGridBlanked();
-
-// ---- told by the received bytes ----------------------------------------------------
-// Octet rows came, and the oldest may have gone: a view that is back keeps its rows.
-void noteOctetRowsChanged();
-
-// ---- drawing ---------------------------------------------------------------------
-// Draws the columns from..to of one view row, selected cells inverted.
-void drawViewRow(int viewRow, int from, int to);
-// Draws every row of the view (a paint).
+// ---- the frames ------------------------------------------------------------------
+// The stores changed (bytes came, a connection began or ended): the window catches
+// up at once when a display frame has passed since it last did, else at the next
+// frame, which the platform's timer brings.
+const int FRAME_MILLISECONDS = 16;
+void showChangesWithinAFrame();
+// The stores changed and the window shows it at once (a character of the
+// terminal-character message).
+void showChangesNow();
+// A frame has come: what is owed is drawn; after a while with nothing owed, the
+// frames stop until changes ask for them again.
+void onScreenDrawingDue();
+// Whether the window lags what it should show.
+bool screenDrawingOwed();
+// Brings the window up to date: rows still shown move up with their pixels, and
+// only the rows that came into view or were written are drawn.
+void bringScreenUpToDate();
+// Draws every row of the view (a paint), which brings it up to date.
 void drawWholeView();
 // Places the caret at the cursor's cell as the view shows it, hidden while that
 // row is out of view.
 void placeCaretAtCursor();
 // The cursor's row is out of the view: the caret is hidden meanwhile.
 bool caretRowOutOfView();
+// As at start-up: both sources shown from their newest rows, the text rows shown,
+// nothing selected, no search place, nothing owed.
+void resetHistoryView();
 
 #endif

@@ -1,7 +1,5 @@
 #include "terminal/layout.h"
 
-#include "terminal/screen.h"
-
 int cellWidth = 0;
 int cellHeight = 0;
 TextRect textRect = {0, 0, 0, 0};
@@ -90,10 +88,6 @@ Point cellPosition(int row, int col) {
     return p;
 }
 
-Point cursorCaretPosition() {
-    return cellPosition(cursorRow, cursorCol);
-}
-
 namespace {
 // Whole cells from the origin, rounded down also left of or above it.
 int cellsFrom(int origin, int position, int cell) {
@@ -102,12 +96,12 @@ int cellsFrom(int origin, int position, int cell) {
 }
 }  // namespace
 
-bool cellAtPoint(int x, int y, int* row, int* col) {
-    if (cellWidth <= 0 || cellHeight <= 0 || gridRows <= 0 || gridColumns <= 0) return false;
+bool cellAtPoint(int x, int y, int rows, int columns, int* row, int* col) {
+    if (cellWidth <= 0 || cellHeight <= 0 || rows <= 0 || columns <= 0) return false;
     const int across = cellsFrom(textOriginX, x, cellWidth);
     const int down = cellsFrom(textOriginY, y, cellHeight);
-    *col = across < 0 ? 0 : across >= gridColumns ? gridColumns - 1 : across;
-    *row = down < 0 ? 0 : down >= gridRows ? gridRows - 1 : down;
+    *col = across < 0 ? 0 : across >= columns ? columns - 1 : across;
+    *row = down < 0 ? 0 : down >= rows ? rows - 1 : down;
     return x >= textRect.left && x < textRect.right && y >= textRect.top && y < textRect.bottom;
 }
 

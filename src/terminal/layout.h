@@ -64,12 +64,10 @@ void layoutTextArea(int clientHeight);
 void relayoutTextArea(int clientHeight);
 // Pixel position of the top-left corner of a cell.
 Point cellPosition(int row, int col);
-// Where the caret stands: the cell of the output cursor.
-Point cursorCaretPosition();
-// The cell of the view under a point of the client area, clamped into the grid
-// (so that a drag past an edge selects up to it); false when the point is outside
-// the text area.
-bool cellAtPoint(int x, int y, int* row, int* col);
+// The cell of the view under a point of the client area, clamped into a view of
+// `rows` by `columns` cells (so that a drag past an edge selects up to it); false
+// when the point is outside the text area.
+bool cellAtPoint(int x, int y, int rows, int columns, int* row, int* col);
 TerminalFrame terminalFrame();
 struct Placement {
     int x;

@@ -3,23 +3,22 @@
 #include <cstring>
 
 #include "platform.h"
-#include "terminal/history_view.h"
-#include "terminal/screen.h"
 
 namespace {
 
-const unsigned char BLANK = 32;
 const long long MILLISECONDS_A_DAY = 24LL * 60 * 60 * 1000;
 
 enum RecordKind : unsigned char { CHUNK_RECORD, OPENED_RECORD, ENDED_RECORD };
 
 struct ReceivedRecord {
-    long long time;           // local time, localTimeMilliseconds
-    std::uint64_t firstRow;   // the record's first row
-    std::uint64_t firstByte;  // a chunk's first byte, counted over all bytes received
-    std::uint32_t size;       // a chunk's bytes; the address of a peer accepted
-    std::uint32_t offset;     // a chunk's first byte since its connection began; a peer's port
-    std::int32_t interval;    // milliseconds since the previous chunk of the connection, or -1
+    long long time;            // local time, localTimeMilliseconds
+    std::uint64_t firstRow;    // the record's first row
+    std::uint64_t firstByte;   // a chunk's first byte, counted over all bytes received
+    std::uint64_t offset;      // a chunk's first byte since its connection began
+    std::uint32_t size;        // a chunk's bytes
+    std::int32_t interval;     // milliseconds since the previous chunk of the connection, or -1
+    std::uint32_t peerAddress; // a peer accepted: its address, network order
+    std::uint16_t peerPort;    // and its port
     RecordKind kind;
 };
 
@@ -33,10 +32,10 @@ std::uint64_t firstShownRecord = 0;
 // The oldest chunk record not yet found cut (or recordsMade): the records before
 // it are marks or cut chunks.
 std::uint64_t cutScan = 0;
-// The connection now: its bytes so far and its last chunk's time.
-std::uint32_t connectionBytes = 0;
+// The connection now: its bytes so far and its last chunk's moment (monotonic).
+std::uint64_t connectionBytes = 0;
 bool connectionHasChunk = false;
-long long lastChunkTime = 0;
+long long lastChunkMoment = 0;
 
 ReceivedRecord& recordAt(std::uint64_t index) {
     return records[index % RECEIVED_RECORDS_KEPT];
@@ -53,7 +52,7 @@ ReceivedRecord& newRecord(RecordKind kind) {
         firstShownRecord = recordsMade - RECEIVED_RECORDS_KEPT + 1;
     }
     ReceivedRecord& r = recordAt(recordsMade++);
-    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, kind};
+    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, 0, kind};
     return r;
 }
 
@@ -157,13 +156,13 @@ int putMark(char* line, const ReceivedRecord& r) {
     int at = putTimeOfDay(line, r.time);
     if (r.kind == ENDED_RECORD) return putText(line, at, "Fin de connexion");
     unsigned char address[4];
-    std::memcpy(address, &r.size, sizeof address);  // network order: first part first
+    std::memcpy(address, &r.peerAddress, sizeof address);  // network order: first part first
     at = putText(line, at, "Connexion de ");
     for (int part = 0; part < 4; ++part) {
         at = putNumber(line, at, address[part]);
         line[at++] = part < 3 ? '.' : ':';
     }
-    return putNumber(line, at, r.offset);
+    return putNumber(line, at, r.peerPort);
 }
 
 int putChunkHeader(char* line, const ReceivedRecord& r) {
@@ -198,9 +197,12 @@ ByteCells makeByteCells() {
 const ByteCells byteCells = makeByteCells();
 
 // OOOOOOOO  HH HH HH HH HH HH HH HH  HH HH HH HH HH HH HH HH  AAAAAAAAAAAAAAAA
+// The offset shows its last 8 hexadecimal digits: it starts over every 4 GiB.
 int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
-    const std::uint32_t offset = r.offset + first;
-    for (int i = 0; i < 8; ++i) line[i] = HEX_DIGITS[(offset >> (28 - 4 * i)) & 0xF];
+    const std::uint64_t offset = r.offset + first;
+    for (int i = 0; i < OCTET_OFFSET_DIGITS; ++i) {
+        line[i] = HEX_DIGITS[(offset >> (4 * (OCTET_OFFSET_DIGITS - 1 - i))) & 0xF];
+    }
     const std::uint32_t left = r.size - first;
     const int count = left < static_cast<std::uint32_t>(OCTETS_PER_ROW) ? static_cast<int>(left) : OCTETS_PER_ROW;
     // The row's bytes in one piece, unless they pass the ring's end.
@@ -214,7 +216,7 @@ int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
         bytes = passing;
     }
     for (int i = 0; i < count; ++i) {
-        const int column = 10 + 3 * i + (i >= 8 ? 1 : 0);
+        const int column = OCTET_HEX_COLUMN + 3 * i + (i >= OCTETS_PER_ROW / 2 ? 1 : 0);
         std::memcpy(line + column, byteCells.hex[bytes[i]], 2);
         line[OCTET_TEXT_COLUMN + i] = byteCells.text[bytes[i]];
     }
@@ -225,21 +227,17 @@ int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
 
 void keepConnectionOpened(std::uint32_t address, std::uint16_t port) {
     ReceivedRecord& r = newRecord(OPENED_RECORD);
-    r.size = address;
-    r.offset = port;
+    r.peerAddress = address;
+    r.peerPort = port;
     rowsMade += 1;
     connectionBytes = 0;
     connectionHasChunk = false;
-    noteOctetRowsChanged();
-    if (octetViewShown) catchUpWithinAFrame();
 }
 
 void keepConnectionEnded() {
     newRecord(ENDED_RECORD);
     rowsMade += 1;
     connectionHasChunk = false;
-    noteOctetRowsChanged();
-    if (octetViewShown) catchUpWithinAFrame();
 }
 
 void keepReceivedChunk(const unsigned char* bytes, std::size_t count) {
@@ -247,17 +245,17 @@ void keepReceivedChunk(const unsigned char* bytes, std::size_t count) {
     ReceivedRecord& r = newRecord(CHUNK_RECORD);
     r.size = static_cast<std::uint32_t>(count);
     r.offset = connectionBytes;
+    const long long moment = monotonicMilliseconds();
     if (connectionHasChunk) {
-        const long long since = r.time - lastChunkTime;
+        const long long since = moment - lastChunkMoment;
         r.interval = since < 0 ? 0 : since > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(since);
     }
     connectionHasChunk = true;
-    lastChunkTime = r.time;
-    connectionBytes += static_cast<std::uint32_t>(count);
+    lastChunkMoment = moment;
+    connectionBytes += count;
     storeBytes(bytes, count);
     rowsMade += rowsOf(r);
     dropCutChunks();
-    noteOctetRowsChanged();
 }
 
 void forgetReceivedBytes() {
@@ -268,7 +266,7 @@ void forgetReceivedBytes() {
     cutScan = 0;
     connectionBytes = 0;
     connectionHasChunk = false;
-    lastChunkTime = 0;
+    lastChunkMoment = 0;
     recordFoundLast = 0;
 }
 
@@ -301,3 +299,29 @@ void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns) {
         std::memset(cells + OCTET_ROW_LENGTH, BLANK, static_cast<std::size_t>(columns - OCTET_ROW_LENGTH));
     }
 }
+
+namespace {
+
+RowNumber firstOctetRow() {
+    return static_cast<RowNumber>(firstKeptOctetRow());
+}
+
+RowNumber octetRowNumbersEnd() {
+    return static_cast<RowNumber>(rowsMade);
+}
+
+const unsigned char* octetRowCells(RowNumber row, unsigned char* scratch, int columns) {
+    formatOctetRow(row < 0 ? rowsMade : static_cast<std::uint64_t>(row), scratch, columns);
+    return scratch;
+}
+
+bool noOctetRowWritten(RowNumber, int*, int*) {
+    return false;
+}
+
+void noWrittenOctetRows() {}
+
+}  // namespace
+
+const RowSource octetRows = {firstOctetRow, octetRowNumbersEnd, octetRowCells, octetRowNumbersEnd,
+                             noOctetRowWritten, noWrittenOctetRows};

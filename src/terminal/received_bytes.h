@@ -6,18 +6,25 @@
 // Rows are numbered from the first one ever made. A chunk makes a header row and a
 // row for every 16 of its bytes; a connection's start or end makes one row. The
 // rows kept begin with the oldest record from which on every chunk's bytes and
-// record are still kept.
+// record are still kept. A chunk's interval is measured with the monotonic clock;
+// the time of day shown is the local time.
 #ifndef ORU_RECEIVED_BYTES_H
 #define ORU_RECEIVED_BYTES_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "terminal/rows.h"
+
 const std::size_t RECEIVED_BYTES_KEPT = 4u << 20;
 const std::size_t RECEIVED_RECORDS_KEPT = 1u << 17;
 const int OCTETS_PER_ROW = 16;
-// Where a byte row's text starts (0-based): the 61st column.
-const int OCTET_TEXT_COLUMN = 60;
+// A byte row: its offset in 8 hexadecimal digits, two blanks, each byte in two
+// digits and a blank with one more blank after the eighth, one more blank, then the
+// bytes as text. The hexadecimal starts in the 11th column, the text in the 61st.
+const int OCTET_OFFSET_DIGITS = 8;
+const int OCTET_HEX_COLUMN = OCTET_OFFSET_DIGITS + 2;
+const int OCTET_TEXT_COLUMN = OCTET_HEX_COLUMN + 3 * OCTETS_PER_ROW + 2;
 // The longest row: the byte row's text column and its 16 bytes.
 const int OCTET_ROW_LENGTH = OCTET_TEXT_COLUMN + OCTETS_PER_ROW;
 
@@ -38,5 +45,8 @@ std::uint64_t octetRowsEnd();
 // Writes kept row `row` into `columns` cells: the row's text, cut at `columns`, then
 // blanks.
 void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns);
+// The octet rows as a source of rows (rows.h): rows are only ever appended, and the
+// oldest dropped; none is written again.
+extern const RowSource octetRows;
 
 #endif

@@ -7,8 +7,6 @@
 
 namespace {
 
-const unsigned char BLANK = ' ';
-
 // Each cell as it is searched: 0 shown as a blank, and, for a search without case,
 // the capitals A to Z as small letters.
 struct SearchedCells {
@@ -19,7 +17,7 @@ struct SearchedCells {
 SearchedCells makeSearchedCells() {
     SearchedCells cells;
     for (int c = 0; c < 256; ++c) {
-        const unsigned char shown = c == 0 ? BLANK : static_cast<unsigned char>(c);
+        const unsigned char shown = cellAsShown(static_cast<unsigned char>(c));
         cells.asShown[c] = static_cast<char>(shown);
         cells.withoutCase[c] = static_cast<char>(shown >= 'A' && shown <= 'Z' ? shown - 'A' + 'a' : shown);
     }
@@ -32,13 +30,6 @@ const SearchedCells searchedCells = makeSearchedCells();
 std::string lastText;
 bool lastMatchCase = false;
 bool lastDown = false;
-
-// The cells of a row up to its last one that is not blank.
-int shownLength(const unsigned char* cells) {
-    int length = gridColumns;
-    while (length > 0 && (cells[length - 1] == 0 || cells[length - 1] == BLANK)) length--;
-    return length;
-}
 
 // What is searched for: the text through the table, and the bytes that read as its
 // first character (a letter and its capital, a blank and 0).
@@ -72,7 +63,7 @@ bool matchesAt(const unsigned char* cells, int col, const Wanted& wanted) {
 // first one going down, the last one going up; -1 for none. Only the cells that can
 // begin a match are tried: memchr finds them.
 int matchInRow(const unsigned char* cells, const Wanted& wanted, int from, int to, bool down) {
-    const int last = shownLength(cells) - static_cast<int>(wanted.text.size());
+    const int last = shownRowLength(cells, gridColumns) - static_cast<int>(wanted.text.size());
     if (to > last) to = last;
     if (from < 0) from = 0;
     if (to < from) return -1;
@@ -101,21 +92,24 @@ int matchInRow(const unsigned char* cells, const Wanted& wanted, int from, int t
 bool findInShownRows(const std::string& text, bool matchCase, bool down) {
     if (text.empty() || !screenGridReady()) return false;
     const Wanted wanted = wantedText(text, matchCase);
-    const int oldest = -shownHistoryRows();
-    const int newest = gridRows - 1;
-    int row = down ? oldest : newest;
-    // The first row is searched from next to the current match on.
+    const RowNumber first = firstShownRow();
+    const RowNumber end = shownRowsEnd();
+    // The first row is searched from next to the search's place on; without one,
+    // from the view's bottom row up or from its top row down.
+    RowNumber row = 0;
+    int place = 0;
     int from = 0;
     int to = gridColumns;
-    int matchRow = 0;
-    int matchCol = 0;
-    if (currentMatch(&matchRow, &matchCol)) {
-        row = matchRow;
-        if (down) from = matchCol + 1;
-        else to = matchCol - 1;
+    if (searchPlace(&row, &place)) {
+        if (down) from = place + 1;
+        else to = place - 1;
+    } else {
+        const RowNumber top = viewTopRow();
+        const RowNumber bottom = top + gridRows - 1 < end - 1 ? top + gridRows - 1 : end - 1;
+        row = down ? top : bottom;
     }
-    for (; down ? row <= newest : row >= oldest; row += down ? 1 : -1) {
-        const int col = matchInRow(shownRow(row), wanted, from, to, down);
+    for (; down ? row < end : row >= first; row += down ? 1 : -1) {
+        const int col = matchInRow(shownRowCells(row), wanted, from, to, down);
         if (col >= 0) {
             selectMatch(row, col, col + static_cast<int>(text.size()) - 1);
             return true;

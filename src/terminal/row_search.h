@@ -7,9 +7,9 @@
 #include <string>
 
 // Looks for `text`, up toward the older rows or down toward the newer ones, from
-// next to the current match (the match found last, while it is still selected),
-// else from the newest row going up or from the oldest going down; it does not
-// wrap around. A match found is selected and brought into view with the least move
+// next to the search's place (the match found last or the selection the person
+// made last, history_view.h), else from the view's bottom row going up or its top
+// row going down; it does not wrap around. A match found is selected and brought into view with the least move
 // of the view, and true is returned; otherwise nothing changes. Letters compare
 // without their case (A to Z) unless `matchCase`.
 bool findInShownRows(const std::string& text, bool matchCase, bool down);

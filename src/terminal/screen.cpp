@@ -9,7 +9,6 @@
 #include "session/settings.h"
 #include "terminal/byte_scan.h"
 #include "terminal/chunk_pieces.h"
-#include "terminal/history_view.h"
 #include "terminal/layout.h"
 
 unsigned char* screenBuffer = nullptr;
@@ -23,35 +22,27 @@ void* (*allocateGridBuffer)(std::size_t size) = std::malloc;
 
 namespace {
 
-const unsigned char BLANK = 32;
 const int TAB_STOP = 8;
 const unsigned char TAB_BLANKS[TAB_STOP] = {BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK};
 
 int ringRows = 0;  // HISTORY_ROWS + gridRows
 int ringTop = 0;   // the ring's row that is the grid's row 0
 
-// ---- what the screen still owes ---------------------------------------------------
-// Received chunks change the grid in memory; the screen is brought up to date at
-// most once a display frame, and what it still owes is kept here meanwhile.
+// The grid's row 0, numbered from the first row the grid ever had: each scroll adds
+// one. A grid made anew is numbered on after the rows of the old one, so that no
+// number is used twice.
+RowNumber gridTop = 0;
 
-// The columns of a ring row changed since the screen was last brought up to date;
-// from is -1 for none. Kept by ring row, so a row's marks move with it when the grid
-// scrolls.
+// ---- the rows written since the view last took them -------------------------------
+// The columns of a ring row written since; from is -1 for none. Kept by ring row,
+// so a row's marks move with it when the grid scrolls.
 struct ChangedSpan {
     int from;
     int to;
 };
 ChangedSpan* ringChanges = nullptr;  // one per ring row
-bool drawingOwed = false;            // cells, rows or the caret changed since
-bool wholeViewOwed = false;          // every row of the view is drawn again
-int viewRowsMovedUp = 0;             // the view's rows went up so many rows since, up to gridRows
-int ringTurnsOwed = 0;               // the ring turned so many times since, up to ringRows
-long long lastDrawingTime = 0;       // milliseconds
-bool drawingScheduled = false;      // the platform calls at every frame
-int framesWithNothingOwed = 0;
-// Frames with nothing to draw before the platform stops calling: while bytes keep
-// coming, the frames go on without being asked for again.
-const int IDLE_FRAMES_BEFORE_STOPPING = 15;
+int ringTurnsSinceTaken = 0;         // up to ringRows: the rows that may hold marks
+
 ChunkPiece chunkPieces[MOST_CHUNK_PIECES];
 
 int cellsAcross(int extent, int cell) {
@@ -87,10 +78,14 @@ void markChanged(int row, int from, int to) {
 void turnRingUp() {
     if (++ringTop == ringRows) ringTop = 0;
     if (historyRows < HISTORY_ROWS) historyRows++;
+    gridTop++;
     std::memset(ringRow(gridRows - 1), BLANK, rowBytes());
     markChanged(gridRows - 1, 0, gridColumns - 1);
-    if (ringTurnsOwed < ringRows) ringTurnsOwed++;
-    noteViewRowsMovedUp(noteRowsScrolled(1));
+    if (ringTurnsSinceTaken < ringRows) ringTurnsSinceTaken++;
+}
+
+void markGridWritten() {
+    for (int row = 0; row < gridRows; ++row) markChanged(row, 0, gridColumns - 1);
 }
 
 // The grid's rows lie in the ring in one piece, or in two where they pass its end.
@@ -100,9 +95,7 @@ void blankGridRows() {
     if (inOnePiece < gridRows) {
         std::memset(screenBuffer, BLANK, static_cast<std::size_t>(gridRows - inOnePiece) * rowBytes());
     }
-    noteGridBlanked();
-    if (!octetViewShown) wholeViewOwed = true;
-    drawingOwed = true;
+    markGridWritten();
 }
 
 void advanceCursor() {
@@ -117,22 +110,10 @@ void advanceCursor() {
 }
 
 void putCharacter(int value) {
-    if (screenGridReady()) {
-        unsigned char byte = static_cast<unsigned char>(value & 0xFF);
-        ringRow(cursorRow)[cursorCol] = byte;
-        noteRowWritten(cursorRow);
-        bringScreenUpToDate();  // so that the cell is drawn over what the grid shows
-        const int shownRow = cursorRow + viewOffset;
-        if (!octetViewShown && shownRow < gridRows) {
-            Point cell = cellPosition(shownRow, cursorCol);
-            drawTerminalCell(cell.x, cell.y, byte);
-        } else {
-            hideTerminalCaret();  // out of view: nothing to draw, the caret as always
-        }
-        advanceCursor();
-        showTerminalCaret();
-    }
-    placeCaretAtCursor();
+    if (!screenGridReady()) return;
+    ringRow(cursorRow)[cursorCol] = static_cast<unsigned char>(value & 0xFF);
+    markChanged(cursorRow, cursorCol, cursorCol);
+    advanceCursor();
 }
 
 // Blanks up to the next multiple of 8, at least one. Without auto-wrap the cursor
@@ -169,15 +150,7 @@ void releaseScreenGrid() {
     ringChanges = nullptr;
     historyRows = 0;
     ringTop = 0;
-    drawingOwed = false;
-    wholeViewOwed = false;
-    viewRowsMovedUp = 0;
-    ringTurnsOwed = 0;
-    if (drawingScheduled) cancelScreenDrawing();
-    drawingScheduled = false;
-    framesWithNothingOwed = 0;
-    lastDrawingTime = 0;
-    resetHistoryView();
+    ringTurnsSinceTaken = 0;
 }
 
 const unsigned char* terminalRow(int row) {
@@ -185,6 +158,7 @@ const unsigned char* terminalRow(int row) {
 }
 
 void createScreenGrid() {
+    const RowNumber afterTheOldRows = gridTop + gridRows;
     gridColumns = cellsAcross(textRect.right - textRect.left, cellWidth);
     gridRows = cellsAcross(textRect.bottom - textRect.top, cellHeight);
     releaseScreenGrid();
@@ -200,6 +174,7 @@ void createScreenGrid() {
     }
     std::memset(screenBuffer, BLANK, ringSize);
     for (int row = 0; row < ringRows; ++row) ringChanges[row] = ChangedSpan{-1, -1};
+    gridTop = afterTheOldRows;
     cursorCol = 0;
     cursorRow = 0;
     textOriginX = textRect.left;
@@ -234,81 +209,8 @@ void putTerminalChar(int value) {
         break;
     default:
         putCharacter(value);
-        return;
+        break;
     }
-    placeCaretAtCursor();
-}
-
-// ---- bringing the screen up to date ------------------------------------------------
-
-namespace {
-
-// Nothing is owed any more: the marks of every ring row that was the grid's at
-// some time since the last drawing are cleared.
-void clearOwedDrawing() {
-    if (ringTurnsOwed + gridRows >= ringRows) {
-        for (int row = 0; row < ringRows; ++row) ringChanges[row] = ChangedSpan{-1, -1};
-    } else {
-        for (int row = -ringTurnsOwed; row < gridRows; ++row) ringChanges[ringIndex(row)] = ChangedSpan{-1, -1};
-    }
-    drawingOwed = false;
-    wholeViewOwed = false;
-    viewRowsMovedUp = 0;
-    ringTurnsOwed = 0;
-    lastDrawingTime = monotonicMilliseconds();
-}
-
-}  // namespace
-
-void bringScreenUpToDate() {
-    if (!screenGridReady() || !drawingOwed) return;
-    beginTerminalDrawing();
-    // The rows still shown move up with the pixels; the rows that come into view
-    // below them, and the rows changed, are drawn.
-    bool whole = wholeViewOwed || viewRowsMovedUp >= gridRows;
-    if (!whole && viewRowsMovedUp > 0 && !scrollTextAreaUp(viewRowsMovedUp)) whole = true;
-    const int firstNewRow = gridRows - viewRowsMovedUp;
-    for (int viewRow = 0; viewRow < gridRows; ++viewRow) {
-        if (whole || viewRow >= firstNewRow) {
-            drawViewRow(viewRow, 0, gridColumns - 1);
-            continue;
-        }
-        if (octetViewShown) continue;  // an octet row never changes once made
-        const ChangedSpan& span = ringChanges[ringIndex(viewRow - viewOffset)];
-        if (span.from >= 0) drawViewRow(viewRow, span.from, span.to);
-    }
-    clearOwedDrawing();
-    placeCaretAtCursor();
-    endTerminalDrawing();
-}
-
-void onScreenDrawingDue() {
-    if (drawingOwed) {
-        framesWithNothingOwed = 0;
-        bringScreenUpToDate();
-    } else if (++framesWithNothingOwed >= IDLE_FRAMES_BEFORE_STOPPING) {
-        cancelScreenDrawing();
-        drawingScheduled = false;
-        framesWithNothingOwed = 0;
-    }
-}
-
-bool screenDrawingOwed() {
-    return drawingOwed;
-}
-
-void screenDrawnWhole() {
-    if (screenGridReady()) clearOwedDrawing();
-}
-
-void oweWholeView() {
-    wholeViewOwed = true;
-    drawingOwed = true;
-}
-
-void noteViewRowsMovedUp(int rows) {
-    viewRowsMovedUp = viewRowsMovedUp + rows < gridRows ? viewRowsMovedUp + rows : gridRows;
-    drawingOwed = true;
 }
 
 // ---- a received chunk ----------------------------------------------------------
@@ -345,7 +247,6 @@ void putChunkCharacters(const unsigned char* run, std::size_t count) {
     while (count > 0) {
         std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
         unsigned char* row = ringRow(cursorRow);
-        noteRowWritten(cursorRow);
         if (count < room) {  // the run ends before the last column
             std::memcpy(row + cursorCol, run, count);
             markChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(count) - 1);
@@ -403,20 +304,6 @@ void putChunkControl(unsigned char control) {
 
 }  // namespace
 
-// The screen catches up at once when a frame has passed since it last did, else
-// at the next frame.
-void catchUpWithinAFrame() {
-    if (!screenGridReady()) return;  // nothing to show
-    drawingOwed = true;  // the caret at least
-    const long long now = monotonicMilliseconds();
-    if (now - lastDrawingTime >= FRAME_MILLISECONDS) {
-        bringScreenUpToDate();
-    } else if (!drawingScheduled) {
-        drawingScheduled = true;
-        scheduleScreenDrawing(static_cast<int>(FRAME_MILLISECONDS - (now - lastDrawingTime)));
-    }
-}
-
 namespace {
 
 void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
@@ -435,12 +322,61 @@ void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
 }  // namespace
 
 void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
-    const int pieces = screenGridReady() ? findChunkPieces(bytes, count, chunkPieces) : -1;
+    const ChunkGrid grid = {gridRows, gridColumns, HISTORY_ROWS, cursorRow, cursorCol, autoWrap};
+    const int pieces = screenGridReady() ? findChunkPieces(bytes, count, grid, chunkPieces) : -1;
     if (pieces < 0) applyChunkBytes(bytes, count);
     for (int piece = pieces - 1; piece >= 0; --piece) {
         const ChunkPiece& p = chunkPieces[piece];
         if (p.fromCarriageReturn) cursorRow = gridRows - 1;
         applyChunkBytes(bytes + p.from, p.to - p.from);
     }
-    catchUpWithinAFrame();
 }
+
+// ---- the text rows as a source of rows ----------------------------------------------
+
+namespace {
+
+RowNumber firstTextRow() {
+    return gridTop - historyRows;
+}
+
+RowNumber textRowsEnd() {
+    return gridTop + gridRows;
+}
+
+bool isKeptTextRow(RowNumber row) {
+    return screenGridReady() && row >= firstTextRow() && row < textRowsEnd();
+}
+
+const unsigned char* textRowCells(RowNumber row, unsigned char*, int) {
+    return ringRow(static_cast<int>(row - gridTop));
+}
+
+bool textRowWrittenColumns(RowNumber row, int* from, int* to) {
+    if (!isKeptTextRow(row)) return false;
+    const ChangedSpan& span = ringChanges[ringIndex(static_cast<int>(row - gridTop))];
+    if (span.from < 0) return false;
+    *from = span.from;
+    *to = span.to;
+    return true;
+}
+
+// The marks of every ring row that was the grid's at some time since are cleared.
+void forgetWrittenTextRows() {
+    if (!screenGridReady()) return;
+    if (ringTurnsSinceTaken + gridRows >= ringRows) {
+        for (int row = 0; row < ringRows; ++row) ringChanges[row] = ChangedSpan{-1, -1};
+    } else {
+        for (int row = -ringTurnsSinceTaken; row < gridRows; ++row) ringChanges[ringIndex(row)] = ChangedSpan{-1, -1};
+    }
+    ringTurnsSinceTaken = 0;
+}
+
+}  // namespace
+
+RowNumber gridTopRow() {
+    return gridTop;
+}
+
+const RowSource textRows = {firstTextRow, textRowsEnd, textRowCells, gridTopRow, textRowWrittenColumns,
+                            forgetWrittenTextRows};

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "terminal/rows.h"
+
 // Rows kept after they leave the top of the grid; the oldest is dropped first.
 const int HISTORY_ROWS = 2000;
 
@@ -35,36 +37,21 @@ void releaseScreenGrid();
 // The gridColumns cells of a row: 0 to gridRows - 1 are the grid's rows, -1 to
 // -historyRows the history's, -1 the newest. The grid must exist.
 const unsigned char* terminalRow(int row);
-// One character for the terminal: a control or a byte to store and draw.
+// One character for the terminal: a control, or a byte stored under the cursor. The
+// grid changes in memory; the view shows it (the window at once).
 void putTerminalChar(int value);
 // Received bytes for the terminal, with the result of handing each one, widened
 // with its sign, to putTerminalChar: only what can still be seen or kept is
-// applied (chunk_pieces.h), and the screen catches up within a frame (below).
+// applied (chunk_pieces.h). The grid changes in memory; the view shows it.
 void putTerminalBytes(const unsigned char* bytes, std::size_t count);
 // Moves the grid up one row into the history; the last row becomes blank.
 void scrollScreenUp();
 
-// ---- what the screen shows --------------------------------------------------------
-// Received chunks change the grid in memory and mark what changed; the screen is
-// brought up to date at once when a display frame has passed since it last was,
-// else at the next frame, which the platform's timer calls for. Rows that the view
-// still shows move up with the pixels.
-const int FRAME_MILLISECONDS = 16;
-void bringScreenUpToDate();
-// A frame has come: what is owed is drawn; after a while with nothing owed, the
-// frames stop until a chunk asks for them again.
-void onScreenDrawingDue();
-// Whether the screen lags what it should show.
-bool screenDrawingOwed();
-// A paint of the whole text area has shown everything: nothing is owed.
-void screenDrawnWhole();
-// Every row of the view is to be drawn again (the view moved, the selection changed).
-void oweWholeView();
-// The rows shown moved up `rows` rows, new ones coming in below: the next drawing
-// moves them with their pixels.
-void noteViewRowsMovedUp(int rows);
-// Something shown changed outside a received chunk: the screen catches up as after
-// one, within a frame.
-void catchUpWithinAFrame();
+// ---- the text rows as a source of rows (rows.h) --------------------------------------
+// The grid's row 0 is row gridTopRow(); the history's rows are numbered below it.
+// Every row written (a character, a tab's blanks, a form feed's blanks, the blank
+// row a scroll brings) is marked until the view has taken it.
+RowNumber gridTopRow();
+extern const RowSource textRows;
 
 #endif

@@ -223,10 +223,9 @@ void destroyTerminalCaret() {
 }
 
 void paintTerminal(HWND window) {
-    // What the screen still owes is drawn by this paint: the whole text area is part
+    // What the window still owes is drawn by this paint: the whole text area is part
     // of it then.
-    const bool owed = screenDrawingOwed();
-    if (owed) {
+    if (screenDrawingOwed()) {
         RECT area = textRectangle();
         InvalidateRect(window, &area, FALSE);
     }
@@ -235,7 +234,6 @@ void paintTerminal(HWND window) {
     drawFrame(dc);
     drawingContext = dc;
     drawWholeView();
-    if (owed) screenDrawnWhole();
     placeCaretAtCursor();
     drawingContext = nullptr;
     EndPaint(window, &paint);
@@ -246,7 +244,7 @@ namespace {
 // The cell of the view under the mouse; false outside the text area.
 bool cellUnderMouse(LPARAM position, int* row, int* col) {
     return cellAtPoint(static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position)),
-                       row, col);
+                       gridRows, gridColumns, row, col);
 }
 
 // Rows one notch of the wheel moves the view, as the system is set.
@@ -294,7 +292,7 @@ void onTerminalCaptureLost() {
     ScreenToClient(ownerWindow(), &p);
     int row = 0;
     int col = 0;
-    cellAtPoint(p.x, p.y, &row, &col);
+    cellAtPoint(p.x, p.y, gridRows, gridColumns, &row, &col);
     releaseSelection(row, col);
 }
 
@@ -306,14 +304,6 @@ void onTerminalWheel(WPARAM wParam) {
 }
 
 void onTerminalKey(WPARAM key) {
-    if (key == VK_F2) {
-        toggleOctetView();
-        return;
-    }
-    if (key == VK_F3) {
-        findAgain(GetKeyState(VK_SHIFT) < 0);
-        return;
-    }
     if (GetKeyState(VK_SHIFT) >= 0) return;
     switch (key) {
     case VK_PRIOR: scrollViewBack(pageRows()); break;
@@ -326,11 +316,6 @@ void onTerminalKey(WPARAM key) {
 }
 
 // ---- terminal operations of the seam ---------------------------------------------
-
-void drawTerminalCell(int x, int y, unsigned char byte) {
-    hideTerminalCaret();
-    drawTerminalRow(x, y, &byte, 1, false);
-}
 
 void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted) {
     HWND window = ownerWindow();
@@ -370,11 +355,12 @@ void endTerminalDrawing() {
     drawingContextOwned = false;
 }
 
-bool scrollTextAreaUp(int rows) {
+bool windowWaitsForPaint() {
+    return GetUpdateRect(ownerWindow(), nullptr, FALSE) != FALSE;
+}
+
+void scrollTextAreaUp(int rows) {
     HWND window = ownerWindow();
-    // Pixels waiting to be painted are not what was drawn: moving them would carry
-    // them where nothing paints them.
-    if (GetUpdateRect(window, nullptr, FALSE)) return false;
     RECT area = textRectangle();
     HRGN uncovered = CreateRectRgn(0, 0, 0, 0);
     ScrollDC(drawingContext, 0, -rows * cellHeight, &area, &area, uncovered, nullptr);
@@ -386,20 +372,11 @@ bool scrollTextAreaUp(int rows) {
     }
     DeleteObject(comeIn);
     DeleteObject(uncovered);
-    return true;
-}
-
-void hideTerminalCaret() {
-    HideCaret(ownerWindow());
 }
 
 void requestTextRepaint() {
     RECT area = textRectangle();
     InvalidateRect(ownerWindow(), &area, TRUE);
-}
-
-void showTerminalCaret() {
-    ShowCaret(ownerWindow());
 }
 
 void placeTerminalCaret(int x, int y) {

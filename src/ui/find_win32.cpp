@@ -24,10 +24,23 @@ UINT registeredFindMessage() {
     return findMessage;
 }
 
-// Nothing more that way: a box owned by the dialog, or by the window once it is gone.
-void showNotFound() {
-    MessageBoxA(findDialog != nullptr ? findDialog : mainWindow, notFoundText().c_str(),
-                NOT_FOUND_CAPTION, MB_OK);
+bool notFoundShown = false;  // one box at a time
+
+// Nothing more that way: a box owned by `owner`, after which the keyboard is where it
+// was. While one shows, a search that ends again only sounds.
+void showNotFound(HWND owner) {
+    if (notFoundShown) {
+        MessageBeep(MB_OK);
+        return;
+    }
+    notFoundShown = true;
+    HWND focus = GetFocus();
+    MessageBoxA(owner, notFoundText().c_str(), NOT_FOUND_CAPTION, MB_OK);
+    notFoundShown = false;
+    if (focus != nullptr && IsWindow(focus)) {
+        SetActiveWindow(GetAncestor(focus, GA_ROOT));
+        SetFocus(focus);
+    }
 }
 
 }  // namespace
@@ -54,7 +67,12 @@ void findAgain(bool otherWay) {
         openFindDialog();
         return;
     }
-    if (!findAgainInShownRows(otherWay)) showNotFound();
+    if (!findAgainInShownRows(otherWay)) showNotFound(mainWindow);
+}
+
+void onSearchEnded() {
+    if (findDialog != nullptr && !IsWindow(findDialog)) findDialog = nullptr;
+    showNotFound(findDialog != nullptr ? findDialog : mainWindow);
 }
 
 bool takeFindDialogMessage(MSG* message) {
@@ -67,8 +85,9 @@ bool onFindMessage(UINT message, LPARAM lParam) {
     if (request->Flags & FR_DIALOGTERM) {
         findDialog = nullptr;
     } else if (request->Flags & FR_FINDNEXT) {
+        // The dialog sent this from its own handling: the box comes once that is over.
         if (!findAskedFor(findWhat, (request->Flags & FR_MATCHCASE) != 0, (request->Flags & FR_DOWN) != 0)) {
-            showNotFound();
+            PostMessageA(mainWindow, WM_SEARCH_ENDED, 0, 0);
         }
     }
     return true;

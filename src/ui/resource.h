@@ -15,6 +15,9 @@
 // Items added to the window's system menu: below 0xF000, the low four bits clear.
 #define IDM_OCTET_VIEW 0x1000
 #define IDM_FIND 0x1010
+// Commands of keys that no menu item holds.
+#define IDM_FIND_NEXT 0x1011
+#define IDM_FIND_PREVIOUS 0x1012
 
 #define IDD_PROPERTIES 100
 #define IDC_ADDRESS 101

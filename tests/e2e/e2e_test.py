@@ -666,6 +666,31 @@ def inverted_cells(row, columns):
     return marks
 
 
+def selected_spans():
+    """(view row, first column, last column) of the runs of cells drawn white on black,
+    two cells or more (the caret is one), from one shot of the text area."""
+    x, y = cell_on_screen(0, 0)
+    width, height = 79 * 10, 25 * 18
+    pixels = screen_pixels(x - 5, y - 9, width, height)
+    spans = []
+    for row in range(25):
+        marks = [sum(dark(pixels, ((row * 18 + line) * width + col * 10 + i) * 3)
+                     for line in range(0, 18, 2) for i in range(0, 10, 2)) > 22
+                 for col in range(79)]
+        col = 0
+        while col < 79:
+            if marks[col]:
+                end = col
+                while end + 1 < 79 and marks[end + 1]:
+                    end += 1
+                if end > col:
+                    spans.append((row, col, end))
+                col = end + 1
+            else:
+                col += 1
+    return spans
+
+
 class FindTest(E2E):
     def test_a_line_is_found_shown_at_the_top_then_the_end_of_the_search_is_told(self):
         p, peer, capture = self.capturing_and_connected("find")
@@ -698,6 +723,59 @@ class FindTest(E2E):
         p.type_keys("q")
         self.assertEqual(peer.recv(16), b"q")
         wait_for(lambda: client_pixels() == live, "the live rows")
+
+
+    def test_the_search_goes_on_from_its_place_while_lines_arrive_after_a_drag_and_from_the_dialog(self):
+        p, peer, capture = self.capturing_and_connected("findplace")
+        # Line n holds "ok" at column n: the column of a match tells its line.
+        sent = b"".join(b" " * n + b"ok\r\n" for n in range(1, 41))
+        peer.sendall(sent)
+        wait_for(lambda: os.path.getsize(capture) == len(sent), "the lines to arrive")
+
+        def match_on_line(n):
+            return lambda: [s for s in selected_spans() if s[1:] == (n, n + 1)]
+
+        def press_f3():
+            xdotool("mousemove", *cell_on_screen(12, 40))  # keys go to the window under the pointer
+            p.type_keys("F3")
+
+        press_f3()
+        caption = wait_for(find_dialog, "the Find dialog")
+        xdotool("type", "ok")
+        xdotool("key", "Return")
+        xdotool("key", "Escape")
+        p.no_dialog(caption)
+        wait_for(match_on_line(40), "the match on the newest line")
+        # Lines come between the presses, each with "ok" further right than any before:
+        # every F3 finds the line above the last match all the same.
+        newer = b"x" * 70 + b"ok\r\n"
+        for line in range(39, 34, -1):
+            sent += newer * 2
+            peer.sendall(newer * 2)
+            wait_for(lambda: os.path.getsize(capture) == len(sent), "the newer lines")
+            press_f3()
+            wait_for(match_on_line(line), "the match on line %d" % line)
+        # A drag over the row found, to copy it: F3 goes on past it.
+        row = match_on_line(35)()[0][0]
+        xdotool("mousemove", *cell_on_screen(row, 0))
+        xdotool("mousedown", "1")
+        xdotool("mousemove", *cell_on_screen(row, 78))
+        xdotool("mouseup", "1")
+        wait_for(lambda: inspector("clipboard") == " " * 35 + "ok", "the row copied")
+        press_f3()
+        wait_for(match_on_line(34), "the match on line 34")
+        # F3 pressed in the dialog's text box finds again, as in the window.
+        p.command(0x1010)  # the system menu's Rechercher... item
+        caption = wait_for(find_dialog, "the Find dialog")
+        dialog = wait_for(lambda: xdotool("search", "--name", "^%s$" % re.escape(caption)).split(),
+                          "the Find dialog's X window")[0]
+        xdotool("windowactivate", "--sync", dialog)
+        xdotool("windowfocus", "--sync", dialog)
+        xdotool("mousemove", "--window", dialog, 30, 40)
+        xdotool("key", "F3")
+        xdotool("key", "Escape")
+        p.no_dialog(caption)
+        wait_for(match_on_line(33), "the match on line 33")
 
 
 class SessionTest(E2E):

@@ -12,6 +12,7 @@
 #include "net/link.h"
 #include "session/session.h"
 #include "session/settings.h"
+#include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/received_bytes.h"
 #include "terminal/screen.h"
@@ -70,10 +71,6 @@ void showCells(int x, int y, const unsigned char* cells, int count, bool inverte
 }
 }  // namespace
 
-void drawTerminalCell(int x, int y, unsigned char byte) {
-    record("draw " + num(x) + " " + num(y) + " " + num(byte));
-    showCells(x, y, &byte, 1, false);
-}
 void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted) {
     record("drawRow " + num(x) + " " + num(y) + " " + num(count) + (inverted ? " inverted" : ""));
     showCells(x, y, cells, count, inverted);
@@ -84,10 +81,12 @@ void requestTextRepaint() {
 }
 void beginTerminalDrawing() { record("beginDrawing"); }
 void endTerminalDrawing() { record("endDrawing"); }
+bool windowWaitsForPaint() {
+    return fake.paintPending || fake.repaintRequested;
+}
 // The shown rows move up; the rows that come in below show 0xFE until drawn.
-bool scrollTextAreaUp(int rows) {
-    record("scrollText " + num(rows) + (fake.paintPending ? " -> refused" : ""));
-    if (fake.paintPending) return false;
+void scrollTextAreaUp(int rows) {
+    record("scrollText " + num(rows));
     const std::size_t moved = static_cast<std::size_t>(rows) * gridColumns;
     if (fake.shown.size() >= moved) {
         fake.shown.erase(fake.shown.begin(), fake.shown.begin() + static_cast<long>(moved));
@@ -96,10 +95,7 @@ bool scrollTextAreaUp(int rows) {
                                  fake.shownInverted.begin() + static_cast<long>(moved));
         fake.shownInverted.insert(fake.shownInverted.end(), moved, 0);
     }
-    return true;
 }
-void hideTerminalCaret() { record("hideCaret"); }
-void showTerminalCaret() { record("showCaret"); }
 void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
 void setTerminalCaretOutOfView(bool outOfView) {
     record(outOfView ? "caretOutOfView" : "caretInView");
@@ -120,10 +116,12 @@ void releaseClipboardText() {
     record("releaseClipboard");
     fake.clipboardLent = false;
 }
+// As the window's terminal-character message: the grid takes it, the view shows it.
 void deliverTerminalChar(int value) {
     record("deliver " + num(value));
     fake.delivered.push_back(value);
     putTerminalChar(value);
+    showChangesNow();
 }
 
 // ---- shell ---------------------------------------------------------------------
@@ -388,6 +386,8 @@ void resetAll() {
     releaseSessionPath();
     sessionUnnamed = false;
     titleBuffer[0] = '\0';
+
+    resetHistoryView();
 }
 
 Bytes gridCells() {
@@ -403,6 +403,7 @@ void makeWindowGrid() {
     setCellSize(10, 18);
     layoutTextArea(511);
     createScreenGrid();
+    resetHistoryView();
     fake.trace.clear();
 }
 
@@ -413,7 +414,18 @@ void showGridAsIs() {
 }
 
 void completeRequestedRepaint() {
-    if (fake.repaintRequested) showGridAsIs();
+    if (!fake.repaintRequested) return;
+    fake.repaintRequested = false;
+    drawWholeView();
+}
+
+void showReceivedBytes(const unsigned char* bytes, std::size_t count) {
+    putTerminalBytes(bytes, count);
+    showChangesWithinAFrame();
+}
+
+void showReceivedBytes(const std::string& bytes) {
+    showReceivedBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 std::string traceText() {

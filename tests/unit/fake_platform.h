@@ -91,7 +91,7 @@ struct FakePlatform {
     Bytes shownInverted;  // 1 where the cell was last drawn inverted
     bool repaintRequested = false;
     bool caretOutOfView = false;
-    bool paintPending = false;         // the text area cannot be scrolled by its pixels
+    bool paintPending = false;         // part of the window waits to be painted (not asked for)
     bool framesAskedFor = false;       // the screen drawing frames come until cancelled
     // The clock: each reading moves it on by clockStep, a frame by default, so that
     // every chunk is drawn at once unless a test stops it.
@@ -116,8 +116,12 @@ void makeWindowGrid();
 Bytes gridCells();
 // Starts the shown cells as the grid is now (a window just painted).
 void showGridAsIs();
-// Carries out a requested repaint: the shown cells become the grid.
+// Carries out a requested repaint: the window paints the view whole.
 void completeRequestedRepaint();
+// Received bytes as the link hands them on: the grid takes them, then the view is
+// told that the rows changed.
+void showReceivedBytes(const unsigned char* bytes, std::size_t count);
+void showReceivedBytes(const std::string& bytes);
 std::string traceText();  // the trace, one line each, for failure messages
 std::size_t traceCount(const std::string& line);
 // Position of the first line equal to `line` at or after `from`; trace.size() if none.

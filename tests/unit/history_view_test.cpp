@@ -20,9 +20,7 @@ protected:
     }
     void TearDown() override { resetAll(); }
 
-    static void feed(const std::string& bytes) {
-        putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    }
+    static void feed(const std::string& bytes) { showReceivedBytes(bytes); }
     // Lines "row <first>" to "row <last>", each ended by CR LF.
     static void feedRows(int first, int last) {
         std::string bytes;
@@ -77,7 +75,7 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     ASSERT_EQ(6, historyRows);
     EXPECT_EQ(24, pageRows());
     scrollViewBack(pageRows());  // as far as there is history
-    EXPECT_EQ(6, viewOffset);
+    EXPECT_EQ(6, viewOffset());
     EXPECT_TRUE(fake.caretOutOfView);
     EXPECT_EQ("row 0", shownRow(0));
     EXPECT_EQ("row 24", shownRow(24));
@@ -85,27 +83,27 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     // Received rows go to the grid as always; the view shows the same rows.
     feedRows(30, 32);
     EXPECT_EQ("row 32", rowText(23));
-    EXPECT_EQ(9, viewOffset);
+    EXPECT_EQ(9, viewOffset());
     EXPECT_EQ("row 0", shownRow(0));
     EXPECT_EQ("row 24", shownRow(24));
 
     // Forward a page: the cursor's row comes back into sight, and so does the caret.
     scrollViewBack(-pageRows());
-    EXPECT_EQ(0, viewOffset);
+    EXPECT_EQ(0, viewOffset());
     EXPECT_FALSE(fake.caretOutOfView);
     EXPECT_EQ("caret 10 463", fake.trace[fake.trace.size() - 2]) << "placed as the drawing ends";
 
     // Once the history is full, a view at its oldest row shows the oldest kept.
     feedRows(33, 2200);
     showOldestRows();
-    EXPECT_EQ(HISTORY_ROWS, viewOffset);
+    EXPECT_EQ(HISTORY_ROWS, viewOffset());
     EXPECT_EQ(rowText(-HISTORY_ROWS), shownRow(0));
     feedRows(2201, 2210);
-    EXPECT_EQ(HISTORY_ROWS, viewOffset);
+    EXPECT_EQ(HISTORY_ROWS, viewOffset());
     EXPECT_EQ(rowText(-HISTORY_ROWS), shownRow(0));
     EXPECT_EQ("row " + std::to_string(2210 - 24 - HISTORY_ROWS + 1), shownRow(0));
     showLiveRows();
-    EXPECT_EQ(0, viewOffset);
+    EXPECT_EQ(0, viewOffset());
     EXPECT_FALSE(fake.caretOutOfView);
 
     // A new grid while the caret is out of sight: it is in sight again, for the
@@ -113,7 +111,8 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     scrollViewBack(pageRows());
     ASSERT_TRUE(fake.caretOutOfView);
     createScreenGrid();
-    EXPECT_EQ(0, viewOffset);
+    showChangesNow();  // as the window shows a new grid
+    EXPECT_EQ(0, viewOffset());
     EXPECT_FALSE(caretRowOutOfView());
     EXPECT_FALSE(fake.caretOutOfView);
 }
@@ -163,7 +162,7 @@ TEST_F(HistoryTest, ASelectionEndsWhenItsRowsChangeAndOnlyThen) {
     EXPECT_TRUE(selectionShown);
     feed("\x08\x08\r\x0d\x09");  // moves only the cursor (and a tab writes blanks on row 10)
     EXPECT_TRUE(selectionShown);
-    putTerminalChar(10);
+    deliverTerminalChar(10);
     EXPECT_TRUE(selectionShown);
     feed("\x0c");  // the grid's rows are blanked
     EXPECT_FALSE(selectionShown);
@@ -172,7 +171,8 @@ TEST_F(HistoryTest, ASelectionEndsWhenItsRowsChangeAndOnlyThen) {
     drag(2, 0, 2, 3);
     feed("x");  // written into another row of the grid
     EXPECT_TRUE(selectionShown);
-    putTerminalChar('\n');  // the grid scrolls: its rows move
+    deliverTerminalChar('\n');  // the grid scrolls: its rows move
+    completeRequestedRepaint();
     EXPECT_FALSE(selectionShown);
 
     // Rows of the history stay selected while the grid scrolls and is blanked...

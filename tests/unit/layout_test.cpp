@@ -44,7 +44,7 @@ TEST_F(LayoutTest, WorkedExampleCell10By18Client829By511) {
     expectPoint(10 + 10 * 78, 31 + 18 * 24, cellPosition(24, 78));
     cursorRow = 3;
     cursorCol = 7;
-    expectPoint(80, 85, cursorCaretPosition());
+    expectPoint(80, 85, cellPosition(cursorRow, cursorCol));
 
     Placement bar = statusBarPlacement(829, 511);
     EXPECT_EQ(0, bar.x);
@@ -69,7 +69,7 @@ TEST_F(LayoutTest, ResizingMovesTheTextAreaWithTheBottomEdgeOnly) {
     expectRect(10, 131, 800, 581, textRect);
     EXPECT_EQ(10, textOriginX);
     EXPECT_EQ(131, textOriginY);
-    expectPoint(60, 167, cursorCaretPosition());
+    expectPoint(60, 167, cellPosition(cursorRow, cursorCol));
     expectPoint(0, 591, terminalFrame().start);
     EXPECT_EQ(2, cursorRow);  // the grid and cursor do not change
     EXPECT_EQ(79, gridColumns);
@@ -90,7 +90,7 @@ TEST_F(LayoutTest, ResizingMovesTheTextAreaWithTheBottomEdgeOnly) {
 
     relayoutTextArea(511);
     expectRect(10, 31, 800, 481, textRect);
-    expectPoint(60, 67, cursorCaretPosition());
+    expectPoint(60, 67, cellPosition(cursorRow, cursorCol));
 }
 
 // 200%, with the cell and the status bar that Wine gives there: every figure is

@@ -8,6 +8,7 @@
 
 #include "fake_platform.h"
 #include "session/settings.h"
+#include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 
@@ -74,16 +75,19 @@ TEST_F(ScreenTest, ColumnCountFollowsTheCellWidth) {
     }
 }
 
-TEST_F(ScreenTest, OneCharacterIsStoredDrawnThenTheCaretIsShownAndPlaced) {
-    putTerminalChar(65);
-    EXPECT_EQ(Lines({"draw 10 31 65", "showCaret", "caret 20 31"}), fake.trace);
-    putTerminalChar(66);
+TEST_F(ScreenTest, OneCharacterIsStoredItsCellDrawnAtOnceThenTheCaretPlaced) {
+    showGridAsIs();
+    deliverTerminalChar(65);  // as the terminal-character message brings it
+    EXPECT_EQ(Lines({"deliver 65", "beginDrawing", "drawRow 10 31 1", "caret 20 31", "endDrawing"}),
+              fake.trace);
+    deliverTerminalChar(66);
     EXPECT_EQ(65, cell(0, 0));
     EXPECT_EQ(66, cell(0, 1));
     EXPECT_EQ(0, cursorRow);
     EXPECT_EQ(2, cursorCol);
-    EXPECT_EQ("draw 20 31 66", fake.trace[3]);
-    EXPECT_EQ("caret 30 31", fake.trace[5]);
+    EXPECT_EQ("drawRow 20 31 1", fake.trace[7]);
+    EXPECT_EQ("caret 30 31", fake.trace[8]);
+    EXPECT_EQ(gridCells(), fake.shown);
 }
 
 TEST_F(ScreenTest, EveryNonControlValueStoresItsLowByte) {
@@ -91,35 +95,34 @@ TEST_F(ScreenTest, EveryNonControlValueStoresItsLowByte) {
     const int values[] = {0, 7, 11, 127, -23, -128, -1, 256 + 9, -247, 256 + 65};
     const int stored[] = {0, 7, 11, 127, 0xE9, 0x80, 0xFF, 9, 9, 65};
     for (int i = 0; i < 10; ++i) {
-        fake.trace.clear();
         putTerminalChar(values[i]);
         EXPECT_EQ(stored[i], cell(0, i)) << "value " << values[i];
         EXPECT_EQ(i + 1, cursorCol) << "value " << values[i];
-        ASSERT_EQ(3u, fake.trace.size()) << traceText();
-        EXPECT_EQ("draw " + std::to_string(10 + 10 * i) + " 31 " + std::to_string(stored[i]),
-                  fake.trace[0]);
     }
     EXPECT_TRUE(fake.delivered.empty());  // 256 + 9 is no tab
 }
 
 TEST_F(ScreenTest, BackspaceCarriageReturnAndLineFeedMoveOnlyTheCursor) {
     putText("abcd");
+    showChangesNow();
     fake.trace.clear();
-    putTerminalChar(8);
+    deliverTerminalChar(8);
     EXPECT_EQ(3, cursorCol);
     EXPECT_EQ('d', cell(0, 3));  // not erased
-    EXPECT_EQ(Lines({"caret 40 31"}), fake.trace);
+    EXPECT_EQ(Lines({"deliver 8", "caret 40 31"}), fake.trace);
 
-    putTerminalChar(10);  // line feed keeps the column
+    deliverTerminalChar(10);  // line feed keeps the column
     EXPECT_EQ(1, cursorRow);
     EXPECT_EQ(3, cursorCol);
-    putTerminalChar(13);  // carriage return keeps the row
+    deliverTerminalChar(13);  // carriage return keeps the row
     EXPECT_EQ(1, cursorRow);
     EXPECT_EQ(0, cursorCol);
-    putTerminalChar(8);  // never back to the previous row
+    deliverTerminalChar(8);  // never back to the previous row
     EXPECT_EQ(1, cursorRow);
     EXPECT_EQ(0, cursorCol);
-    EXPECT_EQ(Lines({"caret 40 31", "caret 40 49", "caret 10 49", "caret 10 49"}), fake.trace);
+    EXPECT_EQ(Lines({"deliver 8", "caret 40 31", "deliver 10", "caret 40 49", "deliver 13", "caret 10 49",
+                     "deliver 8", "caret 10 49"}),
+              fake.trace);
     EXPECT_EQ("abcd", rowText(0).substr(0, 4));
 }
 
@@ -128,12 +131,13 @@ TEST_F(ScreenTest, FormFeedBlanksEverythingHomesAndOnlyRequestsARepaint) {
     putText("Q");
     moveTo(12, 40);
     putText("hello");
+    showChangesNow();
     fake.trace.clear();
-    putTerminalChar(12);
+    deliverTerminalChar(12);
     EXPECT_EQ(Bytes(static_cast<std::size_t>(gridColumns) * gridRows, 32), gridCells());
     EXPECT_EQ(0, cursorRow);
     EXPECT_EQ(0, cursorCol);
-    EXPECT_EQ(Lines({"repaint", "caret 10 31"}), fake.trace);
+    EXPECT_EQ(Lines({"deliver 12", "repaint", "caret 10 31"}), fake.trace);
 }
 
 TEST_F(ScreenTest, LineFeedOnTheLastRowScrollsWithoutDrawing) {
@@ -142,35 +146,39 @@ TEST_F(ScreenTest, LineFeedOnTheLastRowScrollsWithoutDrawing) {
         putText(std::string(3, static_cast<char>('A' + r)));
     }
     moveTo(24, 5);
+    showChangesNow();
     fake.trace.clear();
-    putTerminalChar(10);
+    deliverTerminalChar(10);
     EXPECT_EQ(24, cursorRow);
     EXPECT_EQ(5, cursorCol);
     for (int r = 0; r < gridRows - 1; ++r) {
         EXPECT_EQ(static_cast<char>('B' + r), static_cast<char>(cell(r, 0))) << "row " << r;
     }
     EXPECT_EQ(std::string(79, ' '), rowText(24));
-    EXPECT_EQ(Lines({"repaint", "caret 60 463"}), fake.trace);
+    EXPECT_EQ(Lines({"deliver 10", "repaint", "caret 60 463"}), fake.trace);
 }
 
 TEST_F(ScreenTest, TabWritesBlanksThroughTheCharacterPathUpToTheNextStop) {
     putText("abcdefghij");
     putTerminalChar(13);
+    showGridAsIs();
+    showChangesNow();
     fake.trace.clear();
-    putTerminalChar(9);  // from column 0: 8 blanks
+    deliverTerminalChar(9);  // from column 0: 8 blanks
     EXPECT_EQ(8, cursorCol);
-    EXPECT_EQ(std::vector<int>(8, 32), fake.delivered);
+    EXPECT_EQ(std::vector<int>({9, 32, 32, 32, 32, 32, 32, 32, 32}), fake.delivered);
     EXPECT_EQ("        ij", rowText(0).substr(0, 10));
-    // Each blank is delivered, then drawn, then the caret shown and placed; the tab
+    // Each blank is delivered, then its cell drawn and the caret placed; the tab
     // itself ends by placing the caret once more.
-    ASSERT_EQ(8u * 4 + 1, fake.trace.size()) << traceText();
-    EXPECT_EQ(Lines({"deliver 32", "draw 10 31 32", "showCaret", "caret 20 31"}),
-              Lines(fake.trace.begin(), fake.trace.begin() + 4));
+    ASSERT_EQ(1 + 8u * 5 + 1, fake.trace.size()) << traceText();
+    EXPECT_EQ(Lines({"deliver 9", "deliver 32", "beginDrawing", "drawRow 10 31 1", "caret 20 31", "endDrawing"}),
+              Lines(fake.trace.begin(), fake.trace.begin() + 6));
     EXPECT_EQ("caret 90 31", fake.trace.back());
+    EXPECT_EQ(gridCells(), fake.shown);
 
     putTerminalChar(9);  // already on a stop: 8 more
     EXPECT_EQ(16, cursorCol);
-    EXPECT_EQ(16u, fake.delivered.size());
+    EXPECT_EQ(17u, fake.delivered.size());
 
     moveTo(3, 5);
     fake.delivered.clear();
@@ -242,15 +250,17 @@ TEST_F(ScreenTest, AutoWrapMovesToTheNextRowAndScrollsAtTheLastCell) {
     moveTo(0, 0);
     putText("top");
     moveTo(24, 78);
+    showChangesNow();
     fake.trace.clear();
-    putText("Z");
+    deliverTerminalChar('Z');
     EXPECT_EQ(24, cursorRow);
     EXPECT_EQ(0, cursorCol);
     EXPECT_EQ('Z', cell(23, 78));
     EXPECT_EQ('A', cell(2, 78));
     EXPECT_EQ(' ', cell(0, 0));  // the old top row is gone
     EXPECT_EQ(std::string(79, ' '), rowText(24));
-    EXPECT_EQ(Lines({"draw 790 463 90", "repaint", "showCaret", "caret 10 463"}), fake.trace);
+    // The scroll asks for a repaint, which draws the cell with every other row.
+    EXPECT_EQ(Lines({"deliver 90", "repaint", "caret 10 463"}), fake.trace);
 
     // The flag is read afresh at every character in the last column.
     autoWrap = false;
@@ -411,7 +421,7 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
             // frame comes only after a few of them.
             fake.clockStep = random() % 3 == 0 ? 0 : 16;
             fake.trace.clear();
-            putTerminalBytes(stream.data() + from, ends[c] - from);
+            showReceivedBytes(stream.data() + from, ends[c] - from);
             GridState got = gridState();
             ASSERT_EQ(expected[c].row, got.row) << "chunk " << c;
             ASSERT_EQ(expected[c].col, got.col) << "chunk " << c;
@@ -422,7 +432,7 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
             // the pixels, and nothing is left to a repaint.
             if (!screenDrawingOwed()) {
                 ASSERT_EQ(got.cells, fake.shown) << "the screen differs from the grid after chunk " << c;
-                ASSERT_EQ("endDrawing", fake.trace.back()) << "chunk " << c;
+                ASSERT_EQ(traceCount("beginDrawing"), traceCount("endDrawing")) << "chunk " << c;
             }
             ASSERT_FALSE(fake.repaintRequested);
             ASSERT_TRUE(fake.delivered.empty());
@@ -435,8 +445,7 @@ TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfOneCharacterAtATim
 
 TEST_F(ScreenTest, AChunkIsDrawnOnceAFrameWithTheRowsItScrolledMovedUp) {
     showGridAsIs();
-    const std::string text = "ab\r\ncd\tx";
-    putTerminalBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    showReceivedBytes("ab\r\ncd\tx");
     EXPECT_EQ(Lines({"beginDrawing", "drawRow 10 31 2", "drawRow 10 49 9", "caret 100 49", "endDrawing"}),
               fake.trace);
 
@@ -444,7 +453,7 @@ TEST_F(ScreenTest, AChunkIsDrawnOnceAFrameWithTheRowsItScrolledMovedUp) {
     moveTo(24, 3);
     fake.trace.clear();
     const unsigned char scroll[] = {'y', 10, 'z'};
-    putTerminalBytes(scroll, sizeof scroll);
+    showReceivedBytes(scroll, sizeof scroll);
     EXPECT_EQ(Lines({"beginDrawing", "scrollText 1", "drawRow 40 445 1", "drawRow 10 463 79",
                      "caret 60 463", "endDrawing"}),
               fake.trace);
@@ -456,10 +465,10 @@ TEST_F(ScreenTest, AChunkIsDrawnOnceAFrameWithTheRowsItScrolledMovedUp) {
     fake.clockStep = 0;
     fake.trace.clear();
     const unsigned char sooner[] = {'1', '2', 10, '3'};
-    putTerminalBytes(sooner, sizeof sooner);
+    showReceivedBytes(sooner, sizeof sooner);
     EXPECT_EQ(Lines({"scheduleDrawing 16"}), fake.trace);
     const unsigned char later[] = {10, '4'};
-    putTerminalBytes(later, sizeof later);
+    showReceivedBytes(later, sizeof later);
     EXPECT_EQ(Lines({"scheduleDrawing 16"}), fake.trace);
     EXPECT_NE(gridCells(), fake.shown);
     onScreenDrawingDue();
@@ -471,15 +480,20 @@ TEST_F(ScreenTest, AChunkIsDrawnOnceAFrameWithTheRowsItScrolledMovedUp) {
     onScreenDrawingDue();
     EXPECT_FALSE(fake.framesAskedFor);
 
-    // While part of the window waits for a paint, no pixel is moved: every row is drawn.
+    // While part of the window waits for a paint, no pixel is moved and nothing is
+    // drawn: the paint draws every row.
     fake.clockStep = 16;
     fake.paintPending = true;
     fake.trace.clear();
-    const unsigned char two[] = {10, 10};
-    putTerminalBytes(two, sizeof two);
-    EXPECT_EQ("scrollText 2 -> refused", fake.trace[1]);
+    const unsigned char two[] = {'5', 10, 10, '6'};
+    showReceivedBytes(two, sizeof two);
+    EXPECT_EQ(0u, traceCount("beginDrawing") + traceCount("scrollText 2")) << traceText();
+    EXPECT_TRUE(screenDrawingOwed());
+    fake.paintPending = false;
+    drawWholeView();
     EXPECT_EQ(25u, traceCount("drawRow 10 31 79") + traceCount("drawRow 10 463 79") + 23u);
     EXPECT_EQ(gridCells(), fake.shown);
+    EXPECT_FALSE(screenDrawingOwed());
 }
 
 }  // namespace

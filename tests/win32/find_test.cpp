@@ -15,7 +15,7 @@
 namespace {
 
 void feed(const std::string& bytes) {
-    putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    showReceivedBytes(bytes);
 }
 
 }  // namespace
@@ -52,10 +52,10 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     ASSERT_TRUE(pumpUntil([] { return selectionShown; }));
     int from = 0;
     int to = 0;
-    EXPECT_TRUE(selectedColumns(-28, &from, &to));  // line 9 of 60: the first 36 left the grid
+    EXPECT_TRUE(selectedColumns(shownPageTop() - 28, &from, &to));  // line 9 of 60: the first 36 left the grid
     EXPECT_EQ(from, 0);
     EXPECT_EQ(to, 6);
-    EXPECT_EQ(viewOffset, 28) << "a match above the view becomes its top row";
+    EXPECT_EQ(viewOffset(), 28) << "a match above the view becomes its top row";
 
     // Once more: the end of the search, told in a box owned by the dialog.
     pressButton(dialog, IDOK);
@@ -64,7 +64,7 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     EXPECT_EQ(dialogsSeen[1].owner, dialog);
     ASSERT_EQ(dialogsSeen[1].texts.size(), 1u);
     EXPECT_EQ(dialogsSeen[1].texts[0], "Impossible de trouver \"line 9:\"");
-    EXPECT_EQ(viewOffset, 28);
+    EXPECT_EQ(viewOffset(), 28);
 
     // Escape closes the dialog; a key typed in the window goes to the peer first.
     SetActiveWindow(dialog);
@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     const WORD k = 'K';
     pressKeys(&k, 1);
     EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
-    EXPECT_EQ(viewOffset, 0) << "a typed key brings the live rows back";
+    EXPECT_EQ(viewOffset(), 0) << "a typed key brings the live rows back";
 
     // Shift+F3 finds the text again the other way (down, to a new line), F3 in the
     // dialog's way (up, back to the first). The system menu's item opens the dialog
@@ -84,14 +84,77 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     feed("line 9: again\r\n");
     const WORD shiftF3[2] = {VK_SHIFT, VK_F3};
     pressKeys(shiftF3, 2);
-    ASSERT_TRUE(pumpUntil([&] { return selectedColumns(gridRows - 2, &from, &to); }));
+    ASSERT_TRUE(pumpUntil([&] { return selectedColumns(shownPageTop() + gridRows - 2, &from, &to); }));
     pressKeys(&f3, 1);
-    ASSERT_TRUE(pumpUntil([&] { return selectedColumns(-29, &from, &to); }));
-    EXPECT_EQ(viewOffset, 29);
+    ASSERT_TRUE(pumpUntil([&] { return selectedColumns(shownPageTop() - 29, &from, &to); }));
+    EXPECT_EQ(viewOffset(), 29);
     HWND again = nullptr;
     queueDialogScript([&](HWND shown) { again = shown; });
     PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_FIND, 0);
     ASSERT_TRUE(pumpUntil([&] { return again != nullptr; }));
     EXPECT_EQ(controlText(again, edt1), "line 9:");
+    closesocket(peer);
+}
+
+// The program's keys act the same from the Find dialog's text box as from the
+// window, and type nothing there. F3 pressed in the window at the end of a search:
+// one box, owned by the window, however often F3 comes while it shows, and once it
+// is gone the keyboard is the window's again: the next key goes to the peer.
+TEST_F(MainWindowTest, TheProgramsKeysActFromTheFindDialogAndTheEndOfASearchGivesTheKeysBack) {
+    ASSERT_TRUE(takeFocus());
+    SOCKET peer = connectedPeer();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    std::string lines;
+    for (int n = 1; n <= 60; ++n) lines += "line " + std::to_string(n) + ": ok\r\n";
+    feed(lines);
+    const RowNumber line60 = shownPageTop() + gridRows - 2;
+    RowNumber row = 0;
+    int col = 0;
+    auto placeIs = [&](RowNumber wanted) { return searchPlace(&row, &col) && row == wanted; };
+
+    HWND dialog = nullptr;
+    queueDialogScript([&](HWND shown) { dialog = shown; });
+    sendCommand(IDM_FIND);
+    ASSERT_TRUE(pumpUntil([&] { return dialog != nullptr; }));
+    SetDlgItemTextA(dialog, edt1, "ok");
+    pressButton(dialog, IDOK);  // up, from the newest row
+    ASSERT_TRUE(pumpUntil([&] { return placeIs(line60); }));
+    HWND text = GetDlgItem(dialog, edt1);
+    SetActiveWindow(dialog);
+    SetFocus(text);
+    ASSERT_TRUE(pumpUntil([&] { return GetFocus() == text; }));
+    const WORD f3 = VK_F3;
+    const WORD shiftF3[2] = {VK_SHIFT, VK_F3};
+    const WORD f2 = VK_F2;
+    pressKeys(&f3, 1);
+    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60 - 1); })) << "F3 in the dialog finds again";
+    pressKeys(shiftF3, 2);
+    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60); })) << "Shift+F3 in the dialog finds the other way";
+    pressKeys(&f2, 1);
+    EXPECT_TRUE(pumpUntil([] { return octetViewShown; })) << "F2 in the dialog shows the octets";
+    pressKeys(&f2, 1);
+    EXPECT_TRUE(pumpUntil([] { return !octetViewShown; }));
+    EXPECT_EQ(controlText(dialog, edt1), "ok");
+    EXPECT_EQ(GetFocus(), text);
+
+    // Down from line 60 there is nothing more.
+    ASSERT_TRUE(takeFocus());
+    const size_t seenBefore = dialogsSeen.size();
+    queueDialogScript([](HWND box) {
+        sendCommand(IDM_FIND_PREVIOUS);  // Shift+F3 again while the box shows
+        pressButton(box, IDOK);
+    });
+    pressKeys(shiftF3, 2);
+    ASSERT_TRUE(pumpUntil([&] { return dialogsSeen.size() > seenBefore; }));
+    pumpPending();
+    ASSERT_TRUE(pumpUntil([] { return GetFocus() == mainWindow; }));
+    EXPECT_EQ(dialogsSeen.size(), seenBefore + 1) << "one box at a time";
+    EXPECT_EQ(dialogsSeen.back().owner, mainWindow);
+    ASSERT_EQ(dialogsSeen.back().texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen.back().texts[0], "Impossible de trouver \"ok\"");
+    const WORD k = 'K';
+    pressKeys(&k, 1);
+    EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
+    EXPECT_EQ(controlText(dialog, edt1), "ok");
     closesocket(peer);
 }

@@ -10,6 +10,7 @@
 #include "capture/recorder.h"
 #include "net/link.h"
 #include "session/settings.h"
+#include "terminal/history_view.h"
 #include "terminal/screen.h"
 
 std::vector<DialogSeen> dialogsSeen;
@@ -115,7 +116,7 @@ void takeMessage(const MSG& message) {
         socketNotificationObserver(message);
     }
     MSG taken = message;
-    if (takeFindDialogMessage(&taken)) return;  // as the program's message loop does
+    if (takeProgramWindowsMessage(&taken)) return;  // as the program's message loop does
     TranslateMessage(&message);
     DispatchMessageA(&message);
 }
@@ -200,6 +201,7 @@ void destroyMainWindow() {
     allocateGridBuffer = std::malloc;
     autoWrap = false;
     socketNotificationObserver = nullptr;
+    resetHistoryView();
 }
 
 void MainWindowTest::SetUp() {
@@ -281,6 +283,11 @@ std::vector<unsigned char> gridCells() {
         cells.insert(cells.end(), terminalRow(row), terminalRow(row) + gridColumns);
     }
     return cells;
+}
+
+void showReceivedBytes(const std::string& bytes) {
+    putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    showChangesWithinAFrame();
 }
 
 void sendTerminalChar(int value) {

@@ -91,6 +91,9 @@ unsigned char gridCell(int row, int col);
 std::vector<unsigned char> gridCells();
 // Sends one character to the terminal the way the receive path does.
 void sendTerminalChar(int value);
+// Received bytes as the link hands them on: the grid takes them and the window is
+// told, to show them within a frame.
+void showReceivedBytes(const std::string& bytes);
 void sendCommand(int command);
 std::string statusText();
 // The menu item's state flags (MF_GRAYED, MF_POPUP...), by command; -1 if absent.

@@ -16,7 +16,7 @@
 namespace {
 
 void feed(const std::string& bytes) {
-    putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    showReceivedBytes(bytes);
 }
 
 // The centre of a cell of the view, in screen coordinates.
@@ -125,7 +125,7 @@ TEST_F(MainWindowTest, ADragWithTheRealMouseCopiesWhatItSelectedToTheClipboard) 
     feed(lines);  // lines 1 to 16 are in the history
     ASSERT_EQ(historyRows, 16);
     pressShiftWith(VK_PRIOR);
-    ASSERT_TRUE(pumpUntil([] { return viewOffset == 16; }, 5000)) << "the view is at " << viewOffset;
+    ASSERT_TRUE(pumpUntil([] { return viewOffset() == 16; }, 5000)) << "the view is at " << viewOffset();
     UpdateWindow(mainWindow);
 
     // From the 8th cell of "line 2 of 40" backwards to the 3rd cell of "line 1 of 40".
@@ -147,11 +147,11 @@ TEST_F(MainWindowTest, ADragWithTheRealMouseCopiesWhatItSelectedToTheClipboard) 
     SendInput(1, &wheel, sizeof wheel);
     UINT notch = 3;
     SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &notch, 0);
-    EXPECT_TRUE(pumpUntil([notch] { return viewOffset == 16 - static_cast<int>(notch); }, 5000))
-        << "the view is at " << viewOffset;
+    EXPECT_TRUE(pumpUntil([notch] { return viewOffset() == 16 - static_cast<int>(notch); }, 5000))
+        << "the view is at " << viewOffset();
     const WORD key = 'A';
     pressKeys(&key, 1);
-    EXPECT_TRUE(pumpUntil([] { return viewOffset == 0; }, 5000)) << "the view is at " << viewOffset;
+    EXPECT_TRUE(pumpUntil([] { return viewOffset() == 0; }, 5000)) << "the view is at " << viewOffset();
 }
 
 // A right-click in the text area and Shift+Insert send the clipboard's text to the

@@ -14,6 +14,7 @@
 #include "net/link.h"
 #include "session/session.h"
 #include "session/settings.h"
+#include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 #include "ui/resource.h"
@@ -345,7 +346,7 @@ size_t pixelsAChunkDrawsWrong(const ChunkCase& chunk, size_t* first) {
     autoWrap = chunk.wrap;
     for (const std::string& bytes : chunk.chunks) {
         putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-        bringScreenUpToDate();  // the frame has come
+        showChangesNow();  // the frame has come
     }
     std::vector<DWORD> afterChunk = textAreaPixels();
     repaintTextArea();
@@ -381,7 +382,7 @@ TEST_F(MainWindowTest, RowsStillInViewGoUpWithTheirPixels) {
     std::string lines;
     for (int i = 0; i < 30; ++i) lines += "row " + std::to_string(i) + "\r\n";
     putTerminalBytes(reinterpret_cast<const unsigned char*>(lines.data()), lines.size());
-    bringScreenUpToDate();
+    showChangesNow();
     repaintTextArea();
     const Point cell = cellPosition(10, 40);  // a blank cell
     const COLORREF mark = RGB(255, 0, 0);
@@ -392,7 +393,7 @@ TEST_F(MainWindowTest, RowsStillInViewGoUpWithTheirPixels) {
 
     const unsigned char twoRows[] = {'a', 13, 10, 'b', 13, 10};
     putTerminalBytes(twoRows, sizeof twoRows);
-    bringScreenUpToDate();
+    showChangesNow();
     RECT leftToPaint;
     EXPECT_FALSE(GetUpdateRect(mainWindow, &leftToPaint, FALSE))
         << "moving the rows left " << leftToPaint.left << ", " << leftToPaint.top << " to "
@@ -720,7 +721,7 @@ TEST_F(MainWindowTest, AfterAShrinkOrAGrowTheWindowLooksAsAFreshPaintDrawsIt) {
     HideCaret(mainWindow);
     for (int i = 0; i < 40; ++i) {
         std::string line = "row " + std::to_string(i) + std::string(60, static_cast<char>('A' + i % 26)) + "\r\n";
-        putTerminalBytes(reinterpret_cast<const unsigned char*>(line.data()), line.size());
+        showReceivedBytes(line);
     }
     Point smallest = minimumTrackSize(windowFrameSize(mainWindow));
     const POINT sizes[] = {{smallest.x, smallest.y}, {1000, 760}, {smallest.x + 3, smallest.y + 5}};
