@@ -14,7 +14,7 @@
 
 // ---- terminal ----------------------------------------------------------------
 void requestTextRepaint() {}
-void drawTerminalRow(int, int, const unsigned char*, int, bool) {}
+void drawTerminalRow(int, int, const unsigned char*, int, CellLook) {}
 void beginTerminalDrawing() {}
 void endTerminalDrawing() {}
 bool windowWaitsForPaint() { return false; }
@@ -42,6 +42,8 @@ long long localTimeMilliseconds() { return 0; }
 void checkOctetViewItem(bool) {}
 bool inputOrPaintingWaits() { return false; }
 void scheduleDeferredReceive() {}
+void scheduleSendingMore(bool) {}
+void fileSendingChanged() {}
 void cancelDeferredReceive() {}
 void scheduleScreenDrawing(int) {}
 void cancelScreenDrawing() {}
@@ -63,6 +65,7 @@ FileHandle openFileForWriting(const char*) { return NO_FILE; }
 bool moveFileToEnd(FileHandle) { return true; }
 bool writeFileBytes(FileHandle, const void*, std::size_t) { return true; }
 std::size_t readFileBytes(FileHandle, void*, std::size_t) { return 0; }
+bool fileSizeOf(FileHandle, std::uint64_t*) { return false; }
 void closeFile(FileHandle) {}
 
 // ---- sockets -----------------------------------------------------------------

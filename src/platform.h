@@ -21,10 +21,13 @@ const SocketHandle NO_SOCKET = ~static_cast<SocketHandle>(0);
 // ---- terminal ----------------------------------------------------------------
 // Marks the text area for repainting with its background erased; draws nothing.
 void requestTextRepaint();
+// How cells are drawn: black on white; white on black (selected cells); blue on
+// white (bytes that were sent to the peer).
+enum CellLook { CELLS_PLAIN, CELLS_SELECTED, CELLS_SENT };
 // Draws `count` cells of one row from the top-left corner (x, y) on, one cell width
-// apart, in the terminal font, clipped to the text area; black on white, or white on
-// black when `inverted` (selected cells). The caret is left as it is.
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted);
+// apart, in the terminal font, clipped to the text area, as `look` says. The caret
+// is left as it is.
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLook look);
 // Brackets one drawing of several rows: one device context serves them all, and
 // the caret is hidden meanwhile. Not nested.
 void beginTerminalDrawing();
@@ -76,6 +79,11 @@ bool inputOrPaintingWaits();
 // their turn, and again every few milliseconds until cancelled.
 void scheduleDeferredReceive();
 void cancelDeferredReceive();
+// Calls onSendingMoreDue from the message loop: once the messages already queued
+// are handled, or, `afterInput`, once input and painting have had their turn too.
+void scheduleSendingMore(bool afterInput);
+// A file being sent went on or ended: the send dialog shows it.
+void fileSendingChanged();
 // Calls onScreenDrawingDue after `firstDelayMs` milliseconds, then once a frame
 // (FRAME_MILLISECONDS), each time once input and painting have had their turn,
 // until cancelled.
@@ -114,6 +122,8 @@ bool moveFileToEnd(FileHandle file);
 bool writeFileBytes(FileHandle file, const void* data, std::size_t count);
 // One read of up to `count` bytes; returns the number of bytes read (0 on failure).
 std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count);
+// The size of an open file; false when it cannot be had.
+bool fileSizeOf(FileHandle file, std::uint64_t* size);
 void closeFile(FileHandle file);
 
 // ---- sockets (IPv4 TCP; addresses in network byte order) ---------------------

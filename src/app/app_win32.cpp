@@ -5,6 +5,7 @@
 
 #include "capture/recorder.h"
 #include "net/link.h"
+#include "net/outgoing.h"
 #include "platform.h"
 #include "session/session.h"
 #include "terminal/history_view.h"
@@ -29,6 +30,7 @@ const ACCEL PROGRAM_KEYS[] = {
     {FVIRTKEY, VK_F2, IDM_OCTET_VIEW},
     {FVIRTKEY, VK_F3, IDM_FIND_NEXT},
     {FVIRTKEY | FSHIFT, VK_F3, IDM_FIND_PREVIOUS},
+    {FVIRTKEY, VK_F4, IDM_SEND},
 };
 HACCEL programKeys = nullptr;
 
@@ -42,6 +44,7 @@ void addSystemMenuItems(HWND window) {
     AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(system, MF_STRING, IDM_OCTET_VIEW, "Octets\tF2");
     AppendMenuA(system, MF_STRING, IDM_FIND, "Rechercher...\tF3");
+    AppendMenuA(system, MF_STRING, IDM_SEND, "Envoyer...\tF4");
 }
 
 void onCreate(HWND window) {
@@ -63,6 +66,7 @@ bool onProgramCommand(int command) {
     case IDM_FIND: openFindDialog(); return true;
     case IDM_FIND_NEXT: findAgain(false); return true;
     case IDM_FIND_PREVIOUS: findAgain(true); return true;
+    case IDM_SEND: openSendDialog(); return true;
     default: return false;
     }
 }
@@ -151,6 +155,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (onProgramCommand(static_cast<int>(wParam & 0xFFF0))) return 0;
         return DefWindowProcA(window, message, wParam, lParam);
     case WM_SEARCH_ENDED: onSearchEnded(); return 0;
+    case WM_SENDING_MORE: onSendingMoreDue(); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
@@ -169,6 +174,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onDeferredReceiveDue();
         } else if (wParam == SCREEN_DRAWING_TIMER) {
             onScreenDrawingFrame(window);
+        } else if (wParam == SENDING_TIMER) {
+            KillTimer(window, SENDING_TIMER);
+            onSendingMoreDue();
         } else {
             return DefWindowProcA(window, message, wParam, lParam);
         }
@@ -257,7 +265,7 @@ bool takeProgramWindowsMessage(MSG* message) {
         TranslateAcceleratorA(mainWindow, programKeys, message)) {
         return true;
     }
-    return takeFindDialogMessage(message);
+    return takeFindDialogMessage(message) || takeSendDialogMessage(message);
 }
 
 // ---- shell operations of the seam ----------------------------------------------
@@ -270,8 +278,10 @@ bool askYesNo(const char* text, const char* caption) {
     return MessageBoxA(ownerWindow(), text, caption, MB_YESNO) == IDYES;
 }
 
+// The status line changes with the link's state, and the send dialog with it.
 void setStatusText(const char* text) {
     if (statusBar != nullptr) SendMessageA(statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+    showLinkInSendDialog();
 }
 
 void enableMenuPair(int enableId, int grayId) {
@@ -294,6 +304,12 @@ void scheduleDeferredReceive() {
 
 void cancelDeferredReceive() {
     KillTimer(mainWindow, DEFERRED_RECEIVE_TIMER);
+}
+
+// A posted message comes before input; the timer after input and painting.
+void scheduleSendingMore(bool afterInput) {
+    if (afterInput) SetTimer(mainWindow, SENDING_TIMER, USER_TIMER_MINIMUM, nullptr);
+    else PostMessageA(mainWindow, WM_SENDING_MORE, 0, 0);
 }
 
 namespace {

@@ -11,11 +11,15 @@ const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
 // Posted: the search asked for in the Find dialog found nothing more, and the box
 // that says so is shown once the dialog's own handling is over.
 const UINT WM_SEARCH_ENDED = WM_USER + 2;
+// Posted: the bytes to send that a turn left for later may go on.
+const UINT WM_SENDING_MORE = WM_USER + 3;
 // A timer of the main window: a read put off while input or painting waited.
 const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
 const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
 // The other timer: the display frames while received bytes keep changing the grid.
 const UINT_PTR SCREEN_DRAWING_TIMER = 2;
+// A turn of sending put off while input or painting waited.
+const UINT_PTR SENDING_TIMER = 3;
 const char MAIN_WINDOW_CLASS[] = "App";
 
 extern HINSTANCE appInstance;
@@ -40,7 +44,7 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
 // Runs the message loop until the quit message; returns its code.
 int runMessageLoop();
 // What every message loop of the program does with a message before translating
-// and dispatching it: the program's keys that type nothing (F2, F3, Shift+F3) are
+// and dispatching it: the program's keys that type nothing (F2, F3, Shift+F3, F4) are
 // translated for the main window whichever of its windows has the keyboard, and a
 // modeless dialog's messages go to it. True when the message was taken.
 bool takeProgramWindowsMessage(MSG* message);
@@ -77,6 +81,13 @@ void findAgain(bool otherWay);
 void onSearchEnded();
 // Hands a message meant for the open Find dialog to it; true when it took it.
 bool takeFindDialogMessage(MSG* message);
+// The send dialog (send_win32.cpp).
+// Opens it, or brings it forward when it is open.
+void openSendDialog();
+// Hands a message meant for the open send dialog to it; true when it took it.
+bool takeSendDialogMessage(MSG* message);
+// The link's state changed: the dialog's buttons follow it.
+void showLinkInSendDialog();
 // The Find dialog's registered message: a search asked for, or the dialog closed.
 // False for any other message.
 bool onFindMessage(UINT message, LPARAM lParam);

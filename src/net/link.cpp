@@ -4,6 +4,7 @@
 
 #include "capture/recorder.h"
 #include "net/address.h"
+#include "net/outgoing.h"
 #include "session/settings.h"
 #include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
@@ -24,10 +25,6 @@ unsigned char receiveBuffer[RECEIVE_CHUNK_LIMIT];
 // stay in the socket until those have been handled. Without a receive the system
 // posts no new read notification meanwhile.
 bool receiveDeferred = false;
-
-unsigned char typedQueue[TYPED_QUEUE_SIZE];
-std::size_t typedHead = 0;
-std::size_t typedCount = 0;
 
 unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
 unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
@@ -85,40 +82,6 @@ void onAcceptReady() {
     showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
 }
 
-void queueTypedByte(unsigned char byte) {
-    typedQueue[(typedHead + typedCount) % TYPED_QUEUE_SIZE] = byte;
-    typedCount++;
-}
-
-// Hands the socket as many waiting typed bytes as it takes, oldest first.
-void sendWaitingTypedBytes() {
-    while (typedCount > 0) {
-        std::size_t run = typedCount < TYPED_QUEUE_SIZE - typedHead ? typedCount
-                                                                   : TYPED_QUEUE_SIZE - typedHead;
-        int sent = sendOnSocket(serverSocket, typedQueue + typedHead, static_cast<int>(run));
-        if (sent <= 0) return;  // the write notification, or the close, comes next
-        typedHead = (typedHead + static_cast<std::size_t>(sent)) % TYPED_QUEUE_SIZE;
-        typedCount -= static_cast<std::size_t>(sent);
-    }
-}
-
-// The LF of a CR LF pair in pasted text: Enter sends the pair as its CR alone.
-bool endsCrLf(const char* text, std::size_t i) {
-    return text[i] == '\n' && i > 0 && text[i - 1] == '\r';
-}
-
-// Whether pasted text, its line ends as Enter sends them, fits in `room` bytes.
-// Each byte sent comes from one or two of the text's, so a text more than twice the
-// room is refused unread; no more of it is counted than the room allows.
-bool pastedTextFits(const char* text, std::size_t length, std::size_t room) {
-    if (length / 2 + length % 2 > room) return false;
-    std::size_t sent = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (!endsCrLf(text, i) && ++sent > room) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 void onListenCommand() {
@@ -165,6 +128,7 @@ int acceptPeer() {
     clientSocket = accepted;
     closeSocket(serverSocket);
     serverSocket = clientSocket;
+    startOutgoing(clientSocket);
     keepConnectionOpened(peerAddress, peerPort);
     showChangesWithinAFrame();
     return 0;
@@ -172,8 +136,7 @@ int acceptPeer() {
 
 void disconnectServer() {
     forgetDeferredReceive();
-    typedHead = 0;
-    typedCount = 0;
+    endOutgoing();
     if (serverState == SERVER_CONNECTED) {
         keepConnectionEnded();
         showChangesWithinAFrame();
@@ -209,7 +172,7 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
         onReadReady();
         break;
     case SOCKET_EVENT_WRITE:
-        if (serverState == SERVER_CONNECTED) sendWaitingTypedBytes();
+        if (serverState == SERVER_CONNECTED) sendWaitingBytes();
         break;
     default:
         break;
@@ -234,44 +197,6 @@ std::size_t receivePeerData() {
     // chunk is on the screen.
     if (!recorded) reportCaptureProblem();
     return received;
-}
-
-void sendTypedChar(int ch) {
-    if (serverState != SERVER_CONNECTED) return;
-    if (typedCount == TYPED_QUEUE_SIZE) {
-        soundRefusal();
-        return;
-    }
-    queueTypedByte(static_cast<unsigned char>(ch & 0xFF));
-    // Bytes that already wait go out on the write notification, this one after them.
-    if (typedCount == 1) sendWaitingTypedBytes();
-}
-
-void pasteClipboardText() {
-    if (serverState != SERVER_CONNECTED) {
-        soundRefusal();
-        return;
-    }
-    std::size_t length = 0;
-    const char* text = borrowClipboardText(&length);
-    const bool taken = text != nullptr && length > 0 &&
-                       pastedTextFits(text, length, TYPED_QUEUE_SIZE - typedCount);
-    const bool nothingWaited = typedCount == 0;
-    if (taken) {
-        for (std::size_t i = 0; i < length; ++i) {
-            if (!endsCrLf(text, i)) queueTypedByte(text[i] == '\n' ? '\r' : static_cast<unsigned char>(text[i]));
-        }
-    }
-    releaseClipboardText();
-    if (!taken) {
-        soundRefusal();
-        return;
-    }
-    if (nothingWaited) sendWaitingTypedBytes();
-}
-
-std::size_t typedBytesWaiting() {
-    return typedCount;
 }
 
 void formatServerStatus(int state, char* text, std::size_t capacity) {

@@ -22,9 +22,6 @@ const unsigned SOCKET_EVENT_CLOSE = 32;
 // notification keeps at most one read notification queued.
 const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
 const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
-// Typed bytes that the socket could not take yet wait here, in order, for the write
-// notification; a key typed while it is full is not taken.
-const std::size_t TYPED_QUEUE_SIZE = 64 * 1024;
 // What acceptPeer returns when the pending peer went before it could be accepted.
 const int ACCEPT_PEER_GONE = 1;
 
@@ -62,17 +59,6 @@ void disconnectServer();
 std::size_t receivePeerData();
 // The read put off while input or painting waited is due: it is taken now.
 void onDeferredReceiveDue();
-// A character typed in the window goes to the peer as one byte, only while connected,
-// after the bytes typed before it.
-void sendTypedChar(int ch);
-// The clipboard's text goes to the peer after the typed bytes that wait, whole or
-// not at all, its line ends as Enter sends them (CR LF and a lone LF become CR):
-// while connected, when there is text, and when it fits in the room left in the
-// typed-byte queue. Otherwise the warning sound, and nothing is sent. The text is
-// read where the clipboard holds it: nothing of it is copied but what is queued.
-void pasteClipboardText();
-// Typed bytes waiting for the socket to take them.
-std::size_t typedBytesWaiting();
 // The status-bar text for a server state.
 void formatServerStatus(int state, char* text, std::size_t capacity);
 void showServerStatus(int state);

@@ -54,6 +54,13 @@ std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count) {
     return read;
 }
 
+bool fileSizeOf(FileHandle file, std::uint64_t* size) {
+    LARGE_INTEGER got;
+    if (!GetFileSizeEx(asHandle(file), &got) || got.QuadPart < 0) return false;
+    *size = static_cast<std::uint64_t>(got.QuadPart);
+    return true;
+}
+
 void closeFile(FileHandle file) {
     CloseHandle(asHandle(file));
 }

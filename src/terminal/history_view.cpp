@@ -198,6 +198,8 @@ void noteDrawn(const RowSource& source) {
 void drawViewRow(int viewRow, int from, int to) {
     const RowNumber row = shownView().top + viewRow;
     const unsigned char* cells = shownRowCells(row);
+    const RowSource& source = shownSource();
+    const CellLook look = row >= source.firstRow() && row < source.rowsEnd() ? source.rowLook(row) : CELLS_PLAIN;
     int selectedFrom = 0;
     int selectedTo = -1;
     if (selectedColumns(row, &selectedFrom, &selectedTo)) {
@@ -210,7 +212,7 @@ void drawViewRow(int viewRow, int from, int to) {
     for (int run = 0; run < 3; ++run) {
         if (ends[run] < starts[run]) continue;
         const Point p = cellPosition(viewRow, starts[run]);
-        drawTerminalRow(p.x, p.y, cells + starts[run], ends[run] - starts[run] + 1, run == 1);
+        drawTerminalRow(p.x, p.y, cells + starts[run], ends[run] - starts[run] + 1, run == 1 ? CELLS_SELECTED : look);
         if (selectedFrom > selectedTo) break;  // nothing selected: one run did it all
     }
 }

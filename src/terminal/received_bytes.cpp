@@ -8,15 +8,19 @@ namespace {
 
 const long long MILLISECONDS_A_DAY = 24LL * 60 * 60 * 1000;
 
-enum RecordKind : unsigned char { CHUNK_RECORD, OPENED_RECORD, ENDED_RECORD };
+enum RecordKind : unsigned char { RECEIVED_RECORD, SENT_RECORD, OPENED_RECORD, ENDED_RECORD };
+
+bool isChunk(RecordKind kind) {
+    return kind == RECEIVED_RECORD || kind == SENT_RECORD;
+}
 
 struct ReceivedRecord {
     long long time;            // local time, localTimeMilliseconds
     std::uint64_t firstRow;    // the record's first row
     std::uint64_t firstByte;   // a chunk's first byte, counted over all bytes received
-    std::uint64_t offset;      // a chunk's first byte since its connection began
+    std::uint64_t offset;      // a chunk's first byte since its connection began, its way
     std::uint32_t size;        // a chunk's bytes
-    std::int32_t interval;     // milliseconds since the previous chunk of the connection, or -1
+    std::int32_t interval;     // milliseconds since the record before of the connection, or -1
     std::uint32_t peerAddress; // a peer accepted: its address, network order
     std::uint16_t peerPort;    // and its port
     RecordKind kind;
@@ -32,17 +36,18 @@ std::uint64_t firstShownRecord = 0;
 // The oldest chunk record not yet found cut (or recordsMade): the records before
 // it are marks or cut chunks.
 std::uint64_t cutScan = 0;
-// The connection now: its bytes so far and its last chunk's moment (monotonic).
-std::uint64_t connectionBytes = 0;
-bool connectionHasChunk = false;
-long long lastChunkMoment = 0;
+// The connection now: its bytes so far each way, and the moment (monotonic) of its
+// last record while there is one.
+std::uint64_t connectionBytes[2] = {0, 0};  // received, sent
+bool connectionHasRecord = false;
+long long lastRecordMoment = 0;
 
 ReceivedRecord& recordAt(std::uint64_t index) {
     return records[index % RECEIVED_RECORDS_KEPT];
 }
 
 std::uint64_t rowsOf(const ReceivedRecord& r) {
-    if (r.kind != CHUNK_RECORD) return 1;
+    if (!isChunk(r.kind)) return 1;
     return 1 + (r.size + OCTETS_PER_ROW - 1) / OCTETS_PER_ROW;
 }
 
@@ -63,7 +68,7 @@ void dropCutChunks() {
     if (cutScan < firstShownRecord) cutScan = firstShownRecord;
     for (; cutScan < recordsMade; ++cutScan) {
         const ReceivedRecord& r = recordAt(cutScan);
-        if (r.kind != CHUNK_RECORD) continue;
+        if (!isChunk(r.kind)) continue;
         if (r.firstByte >= oldestKept) break;
         firstShownRecord = cutScan + 1;
     }
@@ -175,7 +180,7 @@ int putChunkHeader(char* line, const ReceivedRecord& r) {
         at = putText(line, at, " s  ");
     }
     at = putNumber(line, at, r.size);
-    return putText(line, at, " octets");
+    return putText(line, at, r.kind == SENT_RECORD ? " octets envoyes" : " octets recus");
 }
 
 // Each byte's two hexadecimal digits and its character in the text column.
@@ -230,32 +235,47 @@ void keepConnectionOpened(std::uint32_t address, std::uint16_t port) {
     r.peerAddress = address;
     r.peerPort = port;
     rowsMade += 1;
-    connectionBytes = 0;
-    connectionHasChunk = false;
+    connectionBytes[0] = 0;
+    connectionBytes[1] = 0;
+    connectionHasRecord = true;
+    lastRecordMoment = monotonicMilliseconds();
 }
 
 void keepConnectionEnded() {
     newRecord(ENDED_RECORD);
     rowsMade += 1;
-    connectionHasChunk = false;
+    connectionHasRecord = false;
 }
 
-void keepReceivedChunk(const unsigned char* bytes, std::size_t count) {
+namespace {
+
+void keepChunk(RecordKind kind, const unsigned char* bytes, std::size_t count) {
     if (count == 0) return;
-    ReceivedRecord& r = newRecord(CHUNK_RECORD);
+    ReceivedRecord& r = newRecord(kind);
+    const int way = kind == SENT_RECORD ? 1 : 0;
     r.size = static_cast<std::uint32_t>(count);
-    r.offset = connectionBytes;
+    r.offset = connectionBytes[way];
     const long long moment = monotonicMilliseconds();
-    if (connectionHasChunk) {
-        const long long since = moment - lastChunkMoment;
+    if (connectionHasRecord) {
+        const long long since = moment - lastRecordMoment;
         r.interval = since < 0 ? 0 : since > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(since);
     }
-    connectionHasChunk = true;
-    lastChunkMoment = moment;
-    connectionBytes += count;
+    connectionHasRecord = true;
+    lastRecordMoment = moment;
+    connectionBytes[way] += count;
     storeBytes(bytes, count);
     rowsMade += rowsOf(r);
     dropCutChunks();
+}
+
+}  // namespace
+
+void keepReceivedChunk(const unsigned char* bytes, std::size_t count) {
+    keepChunk(RECEIVED_RECORD, bytes, count);
+}
+
+void keepSentChunk(const unsigned char* bytes, std::size_t count) {
+    keepChunk(SENT_RECORD, bytes, count);
 }
 
 void forgetReceivedBytes() {
@@ -264,9 +284,10 @@ void forgetReceivedBytes() {
     rowsMade = 0;
     firstShownRecord = 0;
     cutScan = 0;
-    connectionBytes = 0;
-    connectionHasChunk = false;
-    lastChunkMoment = 0;
+    connectionBytes[0] = 0;
+    connectionBytes[1] = 0;
+    connectionHasRecord = false;
+    lastRecordMoment = 0;
     recordFoundLast = 0;
 }
 
@@ -287,7 +308,7 @@ void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns) {
     if (row >= firstKeptOctetRow() && row < rowsMade) {
         const ReceivedRecord& r = recordHolding(row);
         const std::uint64_t within = row - r.firstRow;
-        if (r.kind != CHUNK_RECORD) length = putMark(line, r);
+        if (!isChunk(r.kind)) length = putMark(line, r);
         else if (within == 0) length = putChunkHeader(line, r);
         else length = putByteRow(line, r, static_cast<std::uint32_t>((within - 1) * OCTETS_PER_ROW));
     }
@@ -310,6 +331,12 @@ RowNumber octetRowNumbersEnd() {
     return static_cast<RowNumber>(rowsMade);
 }
 
+CellLook octetRowLook(RowNumber row) {
+    const std::uint64_t at = static_cast<std::uint64_t>(row);
+    if (row < 0 || at < firstKeptOctetRow() || at >= rowsMade) return CELLS_PLAIN;
+    return recordHolding(at).kind == SENT_RECORD ? CELLS_SENT : CELLS_PLAIN;
+}
+
 const unsigned char* octetRowCells(RowNumber row, unsigned char* scratch, int columns) {
     formatOctetRow(row < 0 ? rowsMade : static_cast<std::uint64_t>(row), scratch, columns);
     return scratch;
@@ -323,5 +350,5 @@ void noWrittenOctetRows() {}
 
 }  // namespace
 
-const RowSource octetRows = {firstOctetRow, octetRowNumbersEnd, octetRowCells, octetRowNumbersEnd,
-                             noOctetRowWritten, noWrittenOctetRows};
+const RowSource octetRows = {firstOctetRow,      octetRowNumbersEnd, octetRowCells,     octetRowLook,
+                             octetRowNumbersEnd, noOctetRowWritten,  noWrittenOctetRows};

@@ -1,13 +1,16 @@
-// The received bytes as they came: the latest RECEIVED_BYTES_KEPT of them in a ring,
-// with a record of each received chunk (its arrival time and where its bytes start)
-// and of each connection's start and end. The octet view's rows are made from
+// The bytes exchanged with the peer as they came and went: the latest
+// RECEIVED_BYTES_KEPT of them in a ring, with a record of each chunk (a receive, or
+// a send the socket took: its time, its direction and where its bytes start) and of
+// each connection's start and end. The octet view's rows are made from
 // them, one row when it is asked for; nothing is allocated while bytes arrive.
 //
 // Rows are numbered from the first one ever made. A chunk makes a header row and a
 // row for every 16 of its bytes; a connection's start or end makes one row. The
 // rows kept begin with the oldest record from which on every chunk's bytes and
-// record are still kept. A chunk's interval is measured with the monotonic clock;
-// the time of day shown is the local time.
+// record are still kept. A chunk's header tells the time since the row above of the
+// same connection (its start, a receive or a send), measured with the monotonic
+// clock; the time of day shown is the local time. Offsets count each direction
+// apart from the connection's start.
 #ifndef ORU_RECEIVED_BYTES_H
 #define ORU_RECEIVED_BYTES_H
 
@@ -35,6 +38,8 @@ void keepConnectionOpened(std::uint32_t address, std::uint16_t port);
 void keepConnectionEnded();
 // One receive's bytes, whole.
 void keepReceivedChunk(const unsigned char* bytes, std::size_t count);
+// Bytes the socket took, in one send.
+void keepSentChunk(const unsigned char* bytes, std::size_t count);
 // Nothing kept, as at start-up.
 void forgetReceivedBytes();
 
@@ -46,7 +51,7 @@ std::uint64_t octetRowsEnd();
 // blanks.
 void formatOctetRow(std::uint64_t row, unsigned char* cells, int columns);
 // The octet rows as a source of rows (rows.h): rows are only ever appended, and the
-// oldest dropped; none is written again.
+// oldest dropped; none is written again. A sent chunk's rows are drawn as sent.
 extern const RowSource octetRows;
 
 #endif

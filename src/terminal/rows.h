@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "platform.h"
+
 // Rows are numbered from the first one a store ever made, so a row keeps its
 // number for as long as it is kept.
 typedef std::int64_t RowNumber;
@@ -43,6 +45,8 @@ struct RowSource {
     // A kept row's cells, `columns` of them: the store's own, or written into
     // `scratch` (room for `columns` cells); valid until the store changes.
     const unsigned char* (*rowCells)(RowNumber row, unsigned char* scratch, int columns);
+    // How a kept row's cells are drawn when not selected.
+    CellLook (*rowLook)(RowNumber row);
     // The first row that can still be written: the text rows' grid; the end for
     // rows that are never written again. When rows are appended, these move up.
     RowNumber (*firstWritableRow)();

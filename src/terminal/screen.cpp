@@ -352,6 +352,10 @@ const unsigned char* textRowCells(RowNumber row, unsigned char*, int) {
     return ringRow(static_cast<int>(row - gridTop));
 }
 
+CellLook textRowLook(RowNumber) {
+    return CELLS_PLAIN;
+}
+
 bool textRowWrittenColumns(RowNumber row, int* from, int* to) {
     if (!isKeptTextRow(row)) return false;
     const ChangedSpan& span = ringChanges[ringIndex(static_cast<int>(row - gridTop))];
@@ -378,5 +382,5 @@ RowNumber gridTopRow() {
     return gridTop;
 }
 
-const RowSource textRows = {firstTextRow, textRowsEnd, textRowCells, gridTopRow, textRowWrittenColumns,
-                            forgetWrittenTextRows};
+const RowSource textRows = {firstTextRow,         textRowsEnd,           textRowCells, textRowLook,
+                            gridTopRow,           textRowWrittenColumns, forgetWrittenTextRows};

@@ -5,12 +5,16 @@
 
 #include "app/app_win32.h"
 #include "net/link.h"
+#include "net/outgoing.h"
 #include "platform.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 
 namespace {
+
+// The colour of the bytes sent to the peer in the octet view.
+const COLORREF SENT_BYTES_COLOUR = RGB(0, 0, 192);
 
 LOGFONTA terminalFont;
 // Made from terminalFont when the font is measured, kept until the window goes.
@@ -317,21 +321,17 @@ void onTerminalKey(WPARAM key) {
 
 // ---- terminal operations of the seam ---------------------------------------------
 
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted) {
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLook look) {
     HWND window = ownerWindow();
     HDC dc = drawingContext != nullptr ? drawingContext : GetDC(window);
     HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
-    COLORREF previousText = 0;
-    COLORREF previousBack = 0;
-    if (inverted) {
-        previousText = SetTextColor(dc, RGB(255, 255, 255));
-        previousBack = SetBkColor(dc, RGB(0, 0, 0));
-    }
+    const COLORREF previousText = SetTextColor(dc, look == CELLS_SELECTED ? RGB(255, 255, 255)
+                                                   : look == CELLS_SENT   ? SENT_BYTES_COLOUR
+                                                                          : RGB(0, 0, 0));
+    const COLORREF previousBack = SetBkColor(dc, look == CELLS_SELECTED ? RGB(0, 0, 0) : RGB(255, 255, 255));
     drawCellRun(dc, x, y, cells, count);
-    if (inverted) {
-        SetTextColor(dc, previousText);
-        SetBkColor(dc, previousBack);
-    }
+    SetTextColor(dc, previousText);
+    SetBkColor(dc, previousBack);
     SelectObject(dc, previousFont);
     if (dc != drawingContext) ReleaseDC(window, dc);
 }

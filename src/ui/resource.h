@@ -15,6 +15,7 @@
 // Items added to the window's system menu: below 0xF000, the low four bits clear.
 #define IDM_OCTET_VIEW 0x1000
 #define IDM_FIND 0x1010
+#define IDM_SEND 0x1020
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012
@@ -30,5 +31,13 @@
 
 #define IDD_ABOUT 300
 #define IDI_ABOUT_ICON 2
+
+// The send dialog, modeless.
+#define IDD_SEND 400
+#define IDC_SEND_TEXT 1001
+#define IDC_SEND_AS_TEXT 1002
+#define IDC_SEND_AS_HEX 1003
+#define IDC_SEND_FILE 1004
+#define IDC_SEND_LINE 1005
 
 #endif

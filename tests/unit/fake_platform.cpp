@@ -55,7 +55,7 @@ FileHandle openFile(const char* path, bool forWriting) {
 // ---- terminal ------------------------------------------------------------------
 namespace {
 // Puts drawn cells into the shown grid, from their pixel position.
-void showCells(int x, int y, const unsigned char* cells, int count, bool inverted) {
+void showCells(int x, int y, const unsigned char* cells, int count, CellLook look) {
     if (fake.shown.empty() || cellWidth <= 0 || cellHeight <= 0) return;
     int row = (y - textOriginY) / cellHeight;
     int col = (x - textOriginX) / cellWidth;
@@ -66,14 +66,16 @@ void showCells(int x, int y, const unsigned char* cells, int count, bool inverte
         }
         const std::size_t at = static_cast<std::size_t>(row) * gridColumns + col + i;
         fake.shown[at] = cells[i];
-        fake.shownInverted[at] = inverted ? 1 : 0;
+        fake.shownInverted[at] = look == CELLS_SELECTED ? 1 : 0;
+        fake.shownSent[at] = look == CELLS_SENT ? 1 : 0;
     }
 }
 }  // namespace
 
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count, bool inverted) {
-    record("drawRow " + num(x) + " " + num(y) + " " + num(count) + (inverted ? " inverted" : ""));
-    showCells(x, y, cells, count, inverted);
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLook look) {
+    record("drawRow " + num(x) + " " + num(y) + " " + num(count) +
+           (look == CELLS_SELECTED ? " inverted" : look == CELLS_SENT ? " sent" : ""));
+    showCells(x, y, cells, count, look);
 }
 void requestTextRepaint() {
     record("repaint");
@@ -94,6 +96,8 @@ void scrollTextAreaUp(int rows) {
         fake.shownInverted.erase(fake.shownInverted.begin(),
                                  fake.shownInverted.begin() + static_cast<long>(moved));
         fake.shownInverted.insert(fake.shownInverted.end(), moved, 0);
+        fake.shownSent.erase(fake.shownSent.begin(), fake.shownSent.begin() + static_cast<long>(moved));
+        fake.shownSent.insert(fake.shownSent.end(), moved, 0);
     }
 }
 void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
@@ -150,6 +154,8 @@ void soundRefusal() {
 }
 bool inputOrPaintingWaits() { return fake.inputOrPaintingWaits; }
 void scheduleDeferredReceive() { record("scheduleReceive"); }
+void scheduleSendingMore(bool afterInput) { record(afterInput ? "scheduleSending afterInput" : "scheduleSending"); }
+void fileSendingChanged() { fake.fileSendingShown++; }
 void cancelDeferredReceive() { record("cancelReceive"); }
 void scheduleScreenDrawing(int firstDelayMs) {
     record("scheduleDrawing " + num(firstDelayMs));
@@ -240,6 +246,12 @@ bool writeFileBytes(FileHandle file, const void* data, std::size_t count) {
     return stored == count;
 }
 
+bool fileSizeOf(FileHandle file, std::uint64_t* size) {
+    auto it = fake.openFiles.find(file);
+    if (it == fake.openFiles.end()) return false;
+    *size = fake.files[it->second.path].size();
+    return true;
+}
 std::size_t readFileBytes(FileHandle file, void* buffer, std::size_t count) {
     auto it = fake.openFiles.find(file);
     std::size_t got = 0;
@@ -410,6 +422,7 @@ void makeWindowGrid() {
 void showGridAsIs() {
     fake.shown = gridCells();
     fake.shownInverted.assign(fake.shown.size(), 0);
+    fake.shownSent.assign(fake.shown.size(), 0);
     fake.repaintRequested = false;
 }
 

@@ -51,6 +51,7 @@ struct FakePlatform {
     std::string statusText;
     std::string windowTitle;
     bool inputOrPaintingWaits = false;  // what the queue is said to hold
+    int fileSendingShown = 0;           // times the send dialog was told of a file
     // Runs once while the next error box shows, as messages dispatched behind it do.
     std::function<void()> whileErrorBoxShows;
 
@@ -89,6 +90,7 @@ struct FakePlatform {
     // whether a repaint of the text area has been asked for since.
     Bytes shown;
     Bytes shownInverted;  // 1 where the cell was last drawn inverted
+    Bytes shownSent;      // 1 where the cell was last drawn as sent
     bool repaintRequested = false;
     bool caretOutOfView = false;
     bool paintPending = false;         // part of the window waits to be painted (not asked for)

@@ -9,6 +9,7 @@
 #include "fake_platform.h"
 #include "net/address.h"
 #include "net/link.h"
+#include "net/outgoing.h"
 #include "session/settings.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
@@ -392,25 +393,25 @@ TEST_F(LinkTest, TypedBytesTheSocketCannotTakeWaitInOrderAndAFullQueueRefusesKey
     fake.sendRoom = 2;
     for (int i = 0; i < 5; ++i) sendTypedChar('a' + i);
     EXPECT_EQ(bytesOf("ab"), fake.sent);
-    EXPECT_EQ(3u, typedBytesWaiting());
+    EXPECT_EQ(3u, bytesWaitingToSend());
     // Nothing overtakes what waits, and the write notification sends it on.
     fake.sendRoom = 0;
     sendTypedChar('f');
     fake.sendRoom = 10;
     onSocketNotify(8, EVENT_WRITE);
     EXPECT_EQ(bytesOf("abcdef"), fake.sent);
-    EXPECT_EQ(0u, typedBytesWaiting());
+    EXPECT_EQ(0u, bytesWaitingToSend());
 
     // A full queue takes no key; once the socket takes bytes again, typing goes on.
     fake.sendRoom = 0;
-    for (std::size_t i = 0; i < TYPED_QUEUE_SIZE + 3; ++i) sendTypedChar(static_cast<int>('0' + i % 10));
+    for (std::size_t i = 0; i < SEND_QUEUE_SIZE + 3; ++i) sendTypedChar(static_cast<int>('0' + i % 10));
     EXPECT_EQ(3, fake.beeps);
-    EXPECT_EQ(TYPED_QUEUE_SIZE, typedBytesWaiting());
+    EXPECT_EQ(SEND_QUEUE_SIZE, bytesWaitingToSend());
     fake.sendRoom = static_cast<std::size_t>(-1);
     onSocketNotify(8, EVENT_WRITE);
     sendTypedChar('z');
-    ASSERT_EQ(6 + TYPED_QUEUE_SIZE + 1, fake.sent.size());
-    for (std::size_t i = 0; i < TYPED_QUEUE_SIZE; ++i) {
+    ASSERT_EQ(6 + SEND_QUEUE_SIZE + 1, fake.sent.size());
+    for (std::size_t i = 0; i < SEND_QUEUE_SIZE; ++i) {
         ASSERT_EQ('0' + i % 10, fake.sent[6 + i]) << "byte " << i;
     }
     EXPECT_EQ('z', fake.sent.back());
@@ -418,9 +419,9 @@ TEST_F(LinkTest, TypedBytesTheSocketCannotTakeWaitInOrderAndAFullQueueRefusesKey
     // An error keeps the bytes for the close that follows, which drops them.
     fake.sendFails = true;
     sendTypedChar('x');
-    EXPECT_EQ(1u, typedBytesWaiting());
+    EXPECT_EQ(1u, bytesWaitingToSend());
     onSocketNotify(8, EVENT_CLOSE);
-    EXPECT_EQ(0u, typedBytesWaiting());
+    EXPECT_EQ(0u, bytesWaitingToSend());
 }
 
 TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
@@ -455,18 +456,18 @@ TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
     // What does not fit in the room left is refused whole; what just fits goes.
     fake.sendRoom = 0;
     sendTypedChar('q');
-    fake.clipboard = std::string(TYPED_QUEUE_SIZE - 2, 'p') + "\r\n";  // with the q: just fits
+    fake.clipboard = std::string(SEND_QUEUE_SIZE - 2, 'p') + "\r\n";  // with the q: just fits
     pasteClipboardText();
-    EXPECT_EQ(TYPED_QUEUE_SIZE, typedBytesWaiting());
+    EXPECT_EQ(SEND_QUEUE_SIZE, bytesWaitingToSend());
     EXPECT_EQ(3, fake.beeps);
     fake.sendRoom = static_cast<std::size_t>(-1);
     onSocketNotify(8, EVENT_WRITE);
     fake.sendRoom = 0;
     sendTypedChar('q');
-    fake.clipboard = std::string(TYPED_QUEUE_SIZE, 'p');
+    fake.clipboard = std::string(SEND_QUEUE_SIZE, 'p');
     pasteClipboardText();
     EXPECT_EQ(4, fake.beeps);
-    EXPECT_EQ(1u, typedBytesWaiting());
+    EXPECT_EQ(1u, bytesWaitingToSend());
 
     // The room is counted in bytes sent: CR LF pairs twice as long as the room fit,
     // one byte more does not.
@@ -474,14 +475,14 @@ TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
     onSocketNotify(8, EVENT_WRITE);
     fake.sendRoom = 0;
     std::string pairs;
-    for (std::size_t i = 0; i < TYPED_QUEUE_SIZE; ++i) pairs += "\r\n";
+    for (std::size_t i = 0; i < SEND_QUEUE_SIZE; ++i) pairs += "\r\n";
     fake.clipboard = pairs + "x";
     pasteClipboardText();
     EXPECT_EQ(5, fake.beeps);
-    EXPECT_EQ(0u, typedBytesWaiting());
+    EXPECT_EQ(0u, bytesWaitingToSend());
     fake.clipboard = pairs;
     pasteClipboardText();
-    EXPECT_EQ(TYPED_QUEUE_SIZE, typedBytesWaiting());
+    EXPECT_EQ(SEND_QUEUE_SIZE, bytesWaitingToSend());
     EXPECT_EQ(5, fake.beeps);
     EXPECT_FALSE(fake.clipboardLent);
 }

@@ -70,17 +70,17 @@ TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
     ASSERT_EQ(0u, firstKeptOctetRow());
     ASSERT_EQ(10u, octetRowsEnd());
     EXPECT_EQ("13:45:07.089  Connexion de 192.168.1.20:50123", octetRow(0));
-    EXPECT_EQ("13:45:07.089  21 octets", octetRow(1));
+    EXPECT_EQ("13:45:07.089  +0.000 s  21 octets recus", octetRow(1));
     EXPECT_EQ(std::string("00000000  02 41 42 43 03 00 1F 20  7E 7F FF 30 31 32 33 34  ") +
                   ".ABC... ~..01234",
               octetRow(2));
     EXPECT_EQ("00000010  35 36 37 38 39" + std::string(60 - 24, ' ') + "56789", octetRow(3));
-    EXPECT_EQ("13:45:08.589  +1.500 s  1 octets", octetRow(4));
+    EXPECT_EQ("13:45:08.589  +1.500 s  1 octets recus", octetRow(4));
     EXPECT_EQ("00000015  5A" + std::string(60 - 12, ' ') + "Z", octetRow(5));
     EXPECT_EQ("13:46:08.090  Fin de connexion", octetRow(6));
     // A new connection: offsets and intervals begin again.
     EXPECT_EQ("13:46:08.090  Connexion de 10.0.0.2:7", octetRow(7));
-    EXPECT_EQ("13:46:08.090  5 octets", octetRow(8));
+    EXPECT_EQ("13:46:08.090  +0.000 s  5 octets recus", octetRow(8));
     EXPECT_EQ("00000000  61 67 61 69 6E" + std::string(60 - 24, ' ') + "again", octetRow(9));
     EXPECT_EQ("", octetRow(10));  // past the newest: blank
 }
@@ -98,8 +98,47 @@ TEST_F(OctetViewTest, IntervalsAreMeasuredWithTheMonotonicClockNotTheTimeOfDay) 
     fake.now += 250;
     fake.localTime += 250 - 300000;
     chunk("c");
-    EXPECT_EQ("14:45:07.099  +0.010 s  1 octets", octetRow(3));
-    EXPECT_EQ("14:40:07.349  +0.250 s  1 octets", octetRow(5));
+    EXPECT_EQ("14:45:07.099  +0.010 s  1 octets recus", octetRow(3));
+    EXPECT_EQ("14:40:07.349  +0.250 s  1 octets recus", octetRow(5));
+}
+
+TEST_F(OctetViewTest, SentBytesAreChunksOfTheirOwnWithTheirOwnOffsetsAndAreDrawnAsSent) {
+    fake.clockStep = 0;
+    fake.localTime = ((14 * 60 + 2) * 60 + 31) * 1000LL + 207;
+    keepConnectionOpened(ipv4("192.168.1.20"), 50123);
+    fake.now += 2;
+    fake.localTime += 2;
+    chunk(std::string("\x10\x0c\x00\x04MQTT\x04\x02\x00\x3c\x00\x00", 14));
+    fake.now += 2203;
+    fake.localTime += 2203;
+    keepSentChunk(reinterpret_cast<const unsigned char*>("\x20\x02\x00\x00"), 4);
+    fake.now += 1;
+    fake.localTime += 1;
+    chunk(std::string("\x30\x0b\x00\x03t/1hello\xe0\x00", 14));
+    ASSERT_EQ(7u, octetRowsEnd());
+    EXPECT_EQ("14:02:31.207  Connexion de 192.168.1.20:50123", octetRow(0));
+    EXPECT_EQ("14:02:31.209  +0.002 s  14 octets recus", octetRow(1));
+    EXPECT_EQ("00000000  10 0C 00 04 4D 51 54 54  04 02 00 3C 00 00        ....MQTT...<..", octetRow(2));
+    EXPECT_EQ("14:02:33.412  +2.203 s  4 octets envoyes", octetRow(3));
+    EXPECT_EQ("00000000  20 02 00 00" + std::string(60 - 21, ' ') + " ...", octetRow(4));
+    EXPECT_EQ("14:02:33.413  +0.001 s  14 octets recus", octetRow(5));
+    EXPECT_EQ("0000000E  30 0B 00 03 74 2F 31 68  65 6C 6C 6F E0 00        0...t/1hello..", octetRow(6));
+
+    // The sent chunk's rows are drawn as sent, the others plainly; selected cells
+    // are inverted whichever they are.
+    toggleOctetView();
+    const auto sentAt = [](int viewRow, int col) {
+        return fake.shownSent[static_cast<std::size_t>(viewRow) * gridColumns + col] != 0;
+    };
+    EXPECT_TRUE(sentAt(3, 0) && sentAt(4, 10) && sentAt(4, 70));
+    EXPECT_FALSE(sentAt(2, 10) || sentAt(5, 0) || sentAt(6, 10));
+    pressSelection(3, 40);
+    dragSelection(4, 20);
+    releaseSelection(4, 20);
+    EXPECT_FALSE(sentAt(4, 0));
+    EXPECT_EQ(1, fake.shownInverted[static_cast<std::size_t>(4) * gridColumns]);
+    EXPECT_TRUE(sentAt(4, 60)) << "past the selection, still drawn as sent";
+    EXPECT_EQ("\r\n00000000  20 02 00 00", fake.clipboard) << "copied as received rows are";
 }
 
 TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
@@ -115,7 +154,7 @@ TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
     }
     const std::uint64_t rowsOfAChunk = 1 + (size + 15) / 16;
     EXPECT_EQ(1 + rowsOfAChunk, firstKeptOctetRow()) << "the mark and the cut chunk are gone";
-    EXPECT_EQ("00:00:00.000  +0.000 s  1000003 octets", octetRow(firstKeptOctetRow()));
+    EXPECT_EQ("00:00:00.000  +0.000 s  1000003 octets recus", octetRow(firstKeptOctetRow()));
     // The row of the fifth chunk that holds the ring's end (byte 4 MiB of the stream).
     const std::uint64_t atRingEnd = RECEIVED_BYTES_KEPT - 4 * size;
     ASSERT_NE(0u, atRingEnd % 16);
@@ -176,7 +215,7 @@ TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
     EXPECT_EQ(octetRow(octetRowsEnd() - 2) + "\r\n0000013A  65 76 65 6E 20 6D 6F 72  65" +
                   std::string(60 - 37, ' ') + "even more",
               fake.clipboard);
-    EXPECT_NE(std::string::npos, fake.clipboard.find(" s  9 octets\r\n"));
+    EXPECT_NE(std::string::npos, fake.clipboard.find(" s  9 octets recus\r\n"));
 }
 
 TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {

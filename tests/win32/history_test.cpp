@@ -9,6 +9,7 @@
 
 #include <psapi.h>
 #include "net/link.h"
+#include "net/outgoing.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
@@ -200,7 +201,7 @@ TEST_F(MainWindowTest, AHugeClipboardIsRefusedWithoutACopy) {
     const WORD key = 'K';
     pressKeys(&key, 1);  // after the paste, in the same input queue
     EXPECT_EQ(receiveBytes(peer, 1, 20000), "k");
-    EXPECT_EQ(typedBytesWaiting(), 0u);
+    EXPECT_EQ(bytesWaitingToSend(), 0u);
     const SIZE_T rise = peakMemory() - before;
     EXPECT_LT(rise, line.size() * lines * 3 / 2) << "the peak rose by " << (rise >> 20) << " MB";
     closesocket(peer);

@@ -11,6 +11,7 @@
 #include "app/app_win32.h"
 #include "capture/recorder.h"
 #include "net/link.h"
+#include "net/outgoing.h"
 #include "session/settings.h"
 #include "terminal/screen.h"
 #include "ui/resource.h"
@@ -613,24 +614,24 @@ TEST_F(LinkTest, KeysTypedWhileThePeerReadsNothingArriveInOrderOnceItReads) {
     setsockopt(peer, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
     // Far more than the buffers hold: typing goes on until the queue is full, and the
     // keys beyond it are not taken.
-    std::string typed = randomBytes(TYPED_QUEUE_SIZE + 100000, 23);
+    std::string typed = randomBytes(SEND_QUEUE_SIZE + 100000, 23);
     bool queued = false;
     for (char c : typed) {
         SendMessageA(mainWindow, WM_CHAR, static_cast<unsigned char>(c), 1);
-        queued = queued || typedBytesWaiting() > 0;
+        queued = queued || bytesWaitingToSend() > 0;
     }
     EXPECT_TRUE(queued) << "the socket never refused a byte: the test proves nothing";
-    EXPECT_EQ(typedBytesWaiting(), TYPED_QUEUE_SIZE);
+    EXPECT_EQ(bytesWaitingToSend(), SEND_QUEUE_SIZE);
     std::string got;
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
         std::string more = receiveBytes(peer, typed.size(), 300);
         got += more;
-        if (more.empty() && typedBytesWaiting() == 0) break;
+        if (more.empty() && bytesWaitingToSend() == 0) break;
     }
-    EXPECT_GE(got.size(), TYPED_QUEUE_SIZE);
+    EXPECT_GE(got.size(), SEND_QUEUE_SIZE);
     EXPECT_LT(got.size(), typed.size());
     EXPECT_TRUE(got == typed.substr(0, got.size())) << "typed bytes lost or out of order";
-    EXPECT_EQ(typedBytesWaiting(), 0u);
+    EXPECT_EQ(bytesWaitingToSend(), 0u);
     // Once everything went out, typing goes on as before.
     SendMessageA(mainWindow, WM_CHAR, 'k', 1);
     EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");

@@ -247,7 +247,7 @@ TEST(Resources, TemplatesOfThisTestProgram) {
     for (const DialogExpected& dialog : expectedDialogs()) checkDialogTemplate(self, dialog);
 }
 
-TEST(Resources, TheProgramHoldsExactlyTheMenuTheThreeDialogsItsVersionAndItsManifest) {
+TEST(Resources, TheProgramHoldsExactlyTheMenuItsDialogsItsVersionAndItsManifest) {
     std::string path = programPath();
     HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr) << path << " error " << GetLastError();
@@ -258,11 +258,11 @@ TEST(Resources, TheProgramHoldsExactlyTheMenuTheThreeDialogsItsVersionAndItsMani
     EXPECT_EQ(resourceNames(program, RT_VERSION), std::vector<std::string>{"#1"});
     EXPECT_EQ(resourceNames(program, RT_MANIFEST), std::vector<std::string>{"#1"});
     EXPECT_EQ(resourceNames(program, RT_MENU), std::vector<std::string>{"#500"});
-    const std::vector<std::string> dialogs = {"#100", "#200", "#300"};
+    const std::vector<std::string> dialogs = {"#100", "#200", "#300", "#400"};
     EXPECT_EQ(resourceNames(program, RT_DIALOG), dialogs);
     const std::vector<WORD> english = {ENGLISH_US};
     EXPECT_EQ(resourceLanguages(program, RT_MENU, IDR_MENU), english);
-    for (int id : {IDD_PROPERTIES, IDD_CAPTURE, IDD_ABOUT}) {
+    for (int id : {IDD_PROPERTIES, IDD_CAPTURE, IDD_ABOUT, IDD_SEND}) {
         EXPECT_EQ(resourceLanguages(program, RT_DIALOG, id), english) << id;
     }
     for (LPCSTR absent : {RT_ICON, RT_GROUP_ICON, RT_STRING,

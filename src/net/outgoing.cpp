@@ -1,0 +1,256 @@
+#include "net/outgoing.h"
+
+#include "net/send_text.h"
+#include "terminal/history_view.h"
+#include "terminal/received_bytes.h"
+
+namespace {
+
+SocketHandle peerSocket = NO_SOCKET;  // while connected
+
+// The queue, a ring; with a file going, its first queuedBeforeFile bytes go before
+// the file and the rest after it.
+unsigned char sendQueue[SEND_QUEUE_SIZE];
+std::size_t queueHead = 0;
+std::size_t queueCount = 0;
+std::size_t queuedBeforeFile = 0;
+
+FileSending file = {FILE_NOT_SENT, std::string(), 0, 0};
+FileHandle fileHandle = NO_FILE;
+unsigned char piece[FILE_PIECE_SIZE];
+std::size_t pieceLength = 0;
+std::size_t pieceSent = 0;
+// A later turn of sending is asked for and not come yet.
+bool moreScheduled = false;
+
+bool fileGoing() {
+    return file.state == FILE_GOING;
+}
+
+void queueByte(unsigned char byte) {
+    sendQueue[(queueHead + queueCount) % SEND_QUEUE_SIZE] = byte;
+    queueCount++;
+}
+
+std::size_t queueRoom() {
+    return SEND_QUEUE_SIZE - queueCount;
+}
+
+// The file is over, whichever way; the dialog shows how.
+void endFile(FileSendingState state) {
+    if (fileHandle != NO_FILE) closeFile(fileHandle);
+    fileHandle = NO_FILE;
+    file.state = state;
+    queuedBeforeFile = 0;
+    pieceLength = 0;
+    pieceSent = 0;
+    fileSendingChanged();
+}
+
+// The next piece of the file, once the last one went whole; false when none comes
+// (the file is over, or could not be read: a box says so).
+bool pieceReady() {
+    if (pieceSent < pieceLength) return true;
+    const std::uint64_t left = file.size - file.sent;
+    if (left == 0) {
+        endFile(FILE_SENT);
+        return false;
+    }
+    const std::size_t wanted = left < FILE_PIECE_SIZE ? static_cast<std::size_t>(left) : FILE_PIECE_SIZE;
+    pieceLength = readFileBytes(fileHandle, piece, wanted);
+    pieceSent = 0;
+    if (pieceLength == 0) {
+        const std::string name = file.name;
+        endFile(FILE_STOPPED);
+        showErrorBox((FILE_UNREADABLE_TEXT + name).c_str(), FILE_UNREADABLE_CAPTION);
+        return false;
+    }
+    return true;
+}
+
+// Hands the socket bytes from `bytes`; what it takes is kept as sent. The count it
+// took, 0 when it can take none now.
+std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count) {
+    const int took = sendOnSocket(peerSocket, bytes, static_cast<int>(count < 0x40000000 ? count : 0x40000000));
+    if (took <= 0) return 0;
+    keepSentChunk(bytes, static_cast<std::size_t>(took));
+    return static_cast<std::size_t>(took);
+}
+
+// One send from what comes next: the queue's bytes before the file, the file, the
+// queue's bytes after it. 0 when the socket takes no more now or nothing waits.
+std::size_t sendNext() {
+    if (fileGoing() && queuedBeforeFile == 0) {
+        if (!pieceReady()) return sendNext();  // the file is over: the queue goes on
+        const std::size_t took = sendAndKeep(piece + pieceSent, pieceLength - pieceSent);
+        pieceSent += took;
+        file.sent += took;
+        return took;
+    }
+    const std::size_t waiting = fileGoing() ? queuedBeforeFile : queueCount;
+    if (waiting == 0) return 0;
+    const std::size_t run = waiting < SEND_QUEUE_SIZE - queueHead ? waiting : SEND_QUEUE_SIZE - queueHead;
+    const std::size_t took = sendAndKeep(sendQueue + queueHead, run);
+    queueHead = (queueHead + took) % SEND_QUEUE_SIZE;
+    queueCount -= took;
+    if (fileGoing()) queuedBeforeFile -= took;
+    return took;
+}
+
+bool somethingWaits() {
+    return queueCount > 0 || fileGoing();
+}
+
+// The LF of a CR LF pair in pasted text: Enter sends the pair as its CR alone.
+bool endsCrLf(const char* text, std::size_t i) {
+    return text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+}
+
+// Whether pasted text, its line ends as Enter sends them, fits in `room` bytes.
+// Each byte sent comes from one or two of the text's, so a text more than twice the
+// room is refused unread; no more of it is counted than the room allows.
+bool pastedTextFits(const char* text, std::size_t length, std::size_t room) {
+    if (length / 2 + length % 2 > room) return false;
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (!endsCrLf(text, i) && ++sent > room) return false;
+    }
+    return true;
+}
+
+// Bytes were queued: when nothing waited before them, they go now; else they go
+// after what waits, on the write notification or the next turn.
+void sendQueuedNowIfFirst(bool nothingWaited) {
+    if (nothingWaited) sendWaitingBytes();
+}
+
+}  // namespace
+
+void startOutgoing(SocketHandle socket) {
+    peerSocket = socket;
+}
+
+void endOutgoing() {
+    peerSocket = NO_SOCKET;
+    queueHead = 0;
+    queueCount = 0;
+    if (fileGoing()) endFile(FILE_CUT_OFF);
+}
+
+void sendWaitingBytes() {
+    if (peerSocket == NO_SOCKET || moreScheduled) return;
+    std::size_t turn = 0;
+    while (somethingWaits()) {
+        const std::size_t took = sendNext();
+        if (took == 0) break;  // the write notification comes once the socket can take more
+        turn += took;
+        if (turn >= SENDING_TURN_LIMIT || (fileGoing() && inputOrPaintingWaits())) {
+            // The person comes before the peer: the rest goes at a later turn.
+            moreScheduled = true;
+            scheduleSendingMore(inputOrPaintingWaits());
+            break;
+        }
+    }
+    if (turn > 0) {
+        showChangesWithinAFrame();
+        if (fileGoing()) fileSendingChanged();
+    }
+}
+
+void onSendingMoreDue() {
+    moreScheduled = false;
+    sendWaitingBytes();
+}
+
+void sendTypedChar(int ch) {
+    if (peerSocket == NO_SOCKET) return;
+    if (queueRoom() == 0) {
+        soundRefusal();
+        return;
+    }
+    const bool nothingWaited = !somethingWaits();
+    queueByte(static_cast<unsigned char>(ch & 0xFF));
+    sendQueuedNowIfFirst(nothingWaited);
+}
+
+void pasteClipboardText() {
+    if (peerSocket == NO_SOCKET) {
+        soundRefusal();
+        return;
+    }
+    std::size_t length = 0;
+    const char* text = borrowClipboardText(&length);
+    const bool taken = text != nullptr && length > 0 && pastedTextFits(text, length, queueRoom());
+    const bool nothingWaited = !somethingWaits();
+    if (taken) {
+        for (std::size_t i = 0; i < length; ++i) {
+            if (!endsCrLf(text, i)) queueByte(text[i] == '\n' ? '\r' : static_cast<unsigned char>(text[i]));
+        }
+    }
+    releaseClipboardText();
+    if (!taken) {
+        soundRefusal();
+        return;
+    }
+    sendQueuedNowIfFirst(nothingWaited);
+}
+
+SendOutcome sendBytes(const std::string& bytes) {
+    if (peerSocket == NO_SOCKET) return SEND_WITHOUT_PEER;
+    if (bytes.size() > queueRoom()) {
+        soundRefusal();
+        return SEND_WITHOUT_ROOM;
+    }
+    const bool nothingWaited = !somethingWaits();
+    for (char c : bytes) queueByte(static_cast<unsigned char>(c));
+    sendQueuedNowIfFirst(nothingWaited);
+    return SEND_QUEUED;
+}
+
+std::size_t bytesWaitingToSend() {
+    return queueCount;
+}
+
+bool startSendingFile(const char* path) {
+    if (peerSocket == NO_SOCKET || fileGoing()) return false;
+    const FileHandle opened = openFileForReading(path);
+    std::uint64_t size = 0;
+    if (opened == NO_FILE || !fileSizeOf(opened, &size)) {
+        if (opened != NO_FILE) closeFile(opened);
+        showErrorBox((FILE_UNREADABLE_TEXT + std::string(path)).c_str(), FILE_UNREADABLE_CAPTION);
+        return false;
+    }
+    std::string name = path;
+    const std::size_t folder = name.find_last_of("\\\\/:");
+    if (folder != std::string::npos) name.erase(0, folder + 1);
+    fileHandle = opened;
+    file = FileSending{FILE_GOING, name, size, 0};
+    pieceLength = 0;
+    pieceSent = 0;
+    const bool nothingWaited = queueCount == 0;
+    queuedBeforeFile = queueCount;
+    fileSendingChanged();
+    sendQueuedNowIfFirst(nothingWaited);
+    return true;
+}
+
+void stopSendingFile() {
+    if (!fileGoing()) return;
+    // The bytes queued before the file still go first; those after it follow.
+    endFile(FILE_STOPPED);
+}
+
+const FileSending& fileSending() {
+    return file;
+}
+
+std::string fileSendingText(const FileSending& sending) {
+    const std::string counts = groupedCount(sending.sent) + " / " + groupedCount(sending.size) + " octets";
+    switch (sending.state) {
+    case FILE_GOING: return sending.name + " : " + counts;
+    case FILE_SENT: return sending.name + " : " + groupedCount(sending.sent) + " octets envoyes";
+    case FILE_STOPPED: return sending.name + " : arrete, " + counts + " envoyes";
+    case FILE_CUT_OFF: return sending.name + " : connexion terminee, " + counts + " envoyes";
+    default: return std::string();
+    }
+}

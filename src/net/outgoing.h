@@ -1,0 +1,68 @@
+// What goes to the peer: typed keys, pastes, the send dialog's bytes and files, in
+// the order they were given. Bytes wait in one queue of SEND_QUEUE_SIZE bytes until
+// the socket takes them; a file goes out in pieces read as the socket takes them,
+// after the bytes that waited before it and before those given after it. Every
+// piece the socket takes is kept with the received bytes (received_bytes.h).
+#ifndef ORU_OUTGOING_H
+#define ORU_OUTGOING_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform.h"
+
+// The queue's room: a key typed, a paste or a send that does not fit is refused
+// whole, with the warning sound.
+const std::size_t SEND_QUEUE_SIZE = 64 * 1024;
+// The most a file piece holds, and the most one turn of sending hands the socket
+// before the person's input and painting have their turn again.
+const std::size_t FILE_PIECE_SIZE = 1024 * 1024;
+const std::size_t SENDING_TURN_LIMIT = 8 * FILE_PIECE_SIZE;
+
+const char FILE_UNREADABLE_TEXT[] = "Impossible de lire le fichier ";
+const char FILE_UNREADABLE_CAPTION[] = "erreur";
+
+// ---- the link's side ----------------------------------------------------------------
+// A peer was accepted on `socket`: what is given from now on goes to it.
+void startOutgoing(SocketHandle socket);
+// The connection ended: what waits is dropped, and a file being sent ends there.
+void endOutgoing();
+// The socket can take more (its write notification): what waits goes, in order.
+void sendWaitingBytes();
+// The turn that sendWaitingBytes left for later has come.
+void onSendingMoreDue();
+
+// ---- what the person gives ------------------------------------------------------------
+// A character typed in the window: one byte, after those that wait. Without a peer
+// nothing; without room, the warning sound.
+void sendTypedChar(int ch);
+// The clipboard's text, its line ends as Enter sends them (CR LF and a lone LF
+// become CR), whole or not at all: while connected, when there is text and when it
+// fits in the room left. Otherwise the warning sound, and nothing is sent. The text
+// is read where the clipboard holds it: nothing of it is copied but what is queued.
+void pasteClipboardText();
+enum SendOutcome { SEND_QUEUED, SEND_WITHOUT_PEER, SEND_WITHOUT_ROOM };
+// The send dialog's bytes, whole or not at all; without room, the warning sound.
+SendOutcome sendBytes(const std::string& bytes);
+// Bytes given and not yet taken by the socket (not counting a file's).
+std::size_t bytesWaitingToSend();
+
+// ---- a file ---------------------------------------------------------------------------
+enum FileSendingState { FILE_NOT_SENT, FILE_GOING, FILE_SENT, FILE_STOPPED, FILE_CUT_OFF };
+struct FileSending {
+    FileSendingState state;
+    std::string name;  // without its folder
+    std::uint64_t size;
+    std::uint64_t sent;  // bytes the socket took
+};
+// Starts sending the file at `path` after what waits. False when there is no peer
+// or it cannot be opened (a box says so).
+bool startSendingFile(const char* path);
+// The rest of the file is not sent.
+void stopSendingFile();
+const FileSending& fileSending();
+// What the send dialog's line says of it: "fichier.bin : 1 234 567 / 10 000 000 octets".
+std::string fileSendingText(const FileSending& file);
+
+#endif

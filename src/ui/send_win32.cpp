@@ -1,0 +1,197 @@
+// The send dialog: bytes that no key types, written as text with escapes or in
+// hexadecimal, and files, to the peer. Modeless and owned by the main window; its
+// messages pass through IsDialogMessage in the message loop, and the program's keys
+// (F2, F3, Shift+F3, F4) act from it as from the window.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_win32.h"
+#include "net/link.h"
+#include "net/outgoing.h"
+#include "net/send_text.h"
+#include "ui/resource.h"
+
+namespace {
+
+HWND sendDialog = nullptr;
+// The dialog's line tells how a file went, until the text or its syntax changes.
+bool lineTellsFile = false;
+// Posted to the dialog: the combo box has put a chosen text in its edit box.
+const UINT SEND_DIALOG_CHOSEN = WM_APP + 1;
+
+SendSyntax chosenSyntax(HWND dialog) {
+    return IsDlgButtonChecked(dialog, IDC_SEND_AS_HEX) == BST_CHECKED ? SEND_AS_HEX : SEND_AS_TEXT;
+}
+
+void chooseSyntax(HWND dialog, SendSyntax syntax) {
+    CheckRadioButton(dialog, IDC_SEND_AS_TEXT, IDC_SEND_AS_HEX,
+                     syntax == SEND_AS_HEX ? IDC_SEND_AS_HEX : IDC_SEND_AS_TEXT);
+}
+
+std::string textToSend(HWND dialog) {
+    HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
+    std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 1, '\0');
+    const int length = GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
+    return std::string(text.data(), static_cast<std::size_t>(length > 0 ? length : 0));
+}
+
+SentText readDialogText(HWND dialog) {
+    const std::string text = textToSend(dialog);
+    return readSendText(text.data(), text.size(), chosenSyntax(dialog));
+}
+
+void setLine(HWND dialog, const std::string& line) {
+    SetDlgItemTextA(dialog, IDC_SEND_LINE, line.c_str());
+}
+
+// The texts sent in this run, newest first, each keeping its syntax.
+void fillSentTexts(HWND dialog) {
+    HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
+    SendMessageA(box, CB_RESETCONTENT, 0, 0);
+    for (const SentEntry& entry : sentTexts()) {
+        const LRESULT at = SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.text.c_str()));
+        if (at >= 0) SendMessageA(box, CB_SETITEMDATA, static_cast<WPARAM>(at), entry.syntax);
+    }
+}
+
+// What the dialog shows now: its line, Envoyer enabled while a peer is connected and
+// the text gives bytes, the file button as the file goes.
+void showSendState(HWND dialog) {
+    const bool connected = serverState == SERVER_CONNECTED;
+    const FileSending& file = fileSending();
+    const bool fileGoing = file.state == FILE_GOING;
+    const SentText read = readDialogText(dialog);
+    if (fileGoing || lineTellsFile) setLine(dialog, fileSendingText(file));
+    else setLine(dialog, sendTextSummary(read));
+    EnableWindow(GetDlgItem(dialog, IDOK), connected && read.ok && !read.bytes.empty());
+    SetDlgItemTextA(dialog, IDC_SEND_FILE, fileGoing ? "Arreter" : "&Fichier...");
+    EnableWindow(GetDlgItem(dialog, IDC_SEND_FILE), connected || fileGoing);
+}
+
+void textChanged(HWND dialog) {
+    lineTellsFile = false;
+    showSendState(dialog);
+}
+
+// Envoyer: the bytes go after what waits, whole or not at all; the dialog stays,
+// with the text selected, so that Enter sends it again.
+void sendDialogText(HWND dialog) {
+    const std::string text = textToSend(dialog);
+    const SendSyntax syntax = chosenSyntax(dialog);
+    const SentText read = readSendText(text.data(), text.size(), syntax);
+    if (!read.ok || read.bytes.empty()) return;
+    switch (sendBytes(read.bytes)) {
+    case SEND_WITHOUT_ROOM:
+        setLine(dialog, noRoomSummary(read.bytes.size(), SEND_QUEUE_SIZE - bytesWaitingToSend()));
+        return;
+    case SEND_WITHOUT_PEER:
+        showSendState(dialog);
+        return;
+    case SEND_QUEUED:
+        break;
+    }
+    rememberSentText(text, syntax);
+    fillSentTexts(dialog);
+    SetDlgItemTextA(dialog, IDC_SEND_TEXT, text.c_str());
+    HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
+    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
+    SendMessageA(box, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
+    showSendState(dialog);
+}
+
+// Fichier...: the system's Open dialog chooses the file; while one goes, the
+// button stops it.
+void onFileButton(HWND dialog) {
+    if (fileSending().state == FILE_GOING) {
+        stopSendingFile();
+        return;
+    }
+    char path[MAX_PATH] = "";
+    OPENFILENAMEA choice;
+    ZeroMemory(&choice, sizeof choice);
+    choice.lStructSize = sizeof choice;
+    choice.hwndOwner = dialog;
+    choice.lpstrFilter = "Tous les fichiers\0*.*\0";
+    choice.lpstrFile = path;
+    choice.nMaxFile = sizeof path;
+    choice.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (GetOpenFileNameA(&choice)) startSendingFile(path);
+    showSendState(dialog);
+}
+
+void onSendCommand(HWND dialog, int control, int notification) {
+    switch (control) {
+    case IDOK: sendDialogText(dialog); break;
+    case IDCANCEL: DestroyWindow(dialog); break;
+    case IDC_SEND_FILE: onFileButton(dialog); break;
+    case IDC_SEND_AS_TEXT:
+    case IDC_SEND_AS_HEX:
+        if (notification == BN_CLICKED) textChanged(dialog);
+        break;
+    case IDC_SEND_TEXT:
+        if (notification == CBN_EDITCHANGE) textChanged(dialog);
+        if (notification == CBN_SELCHANGE) {
+            // The chosen text keeps its syntax; the edit box takes the text after this.
+            const LRESULT chosen = SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_GETCURSEL, 0, 0);
+            if (chosen >= 0) {
+                chooseSyntax(dialog, static_cast<SendSyntax>(
+                                         SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_GETITEMDATA, chosen, 0)));
+            }
+            PostMessageA(dialog, SEND_DIALOG_CHOSEN, 0, 0);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+INT_PTR CALLBACK sendDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        chooseSyntax(dialog, SEND_AS_TEXT);
+        SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_LIMITTEXT, 0, 0);
+        fillSentTexts(dialog);
+        showSendState(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        onSendCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case SEND_DIALOG_CHOSEN:
+        textChanged(dialog);
+        return TRUE;
+    case WM_DESTROY:
+        sendDialog = nullptr;
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+void openSendDialog() {
+    if (sendDialog != nullptr && !IsWindow(sendDialog)) sendDialog = nullptr;  // went with its owner
+    if (sendDialog == nullptr) {
+        lineTellsFile = fileSending().state != FILE_NOT_SENT;
+        sendDialog = CreateDialogParamA(appInstance, MAKEINTRESOURCEA(IDD_SEND), mainWindow, sendDialogProc, 0);
+        if (sendDialog == nullptr) return;
+        ShowWindow(sendDialog, SW_SHOW);
+    }
+    SetActiveWindow(sendDialog);
+}
+
+bool takeSendDialogMessage(MSG* message) {
+    return sendDialog != nullptr && IsDialogMessageA(sendDialog, message);
+}
+
+void showLinkInSendDialog() {
+    if (sendDialog != nullptr) showSendState(sendDialog);
+}
+
+void fileSendingChanged() {
+    lineTellsFile = true;
+    if (sendDialog != nullptr) showSendState(sendDialog);
+}

@@ -1,0 +1,85 @@
+// The two ways of writing the bytes to send: text with escapes, and hexadecimal.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/send_text.h"
+
+namespace {
+
+SentText read(const std::string& text, SendSyntax syntax) {
+    return readSendText(text.data(), text.size(), syntax);
+}
+
+// The bytes a text gives, or its problem after "refused: ".
+std::string outcome(const std::string& text, SendSyntax syntax) {
+    const SentText got = read(text, syntax);
+    return got.ok ? got.bytes : "refused: " + got.problem;
+}
+
+TEST(SendSyntax, TextIsItsBytesWithTheEscapesAndNothingElse) {
+    EXPECT_EQ("AT+GMR", outcome("AT+GMR", SEND_AS_TEXT)) << "no line end is added";
+    EXPECT_EQ(std::string("\r\n\t\0\x1b\\", 6), outcome("\\r\\n\\t\\0\\e\\\\", SEND_AS_TEXT));
+    EXPECT_EQ(std::string("\x02" "A\xff" "b\x00", 5), outcome("\\x02A\\xFFb\\x00", SEND_AS_TEXT));
+    EXPECT_EQ("\xab\xcd", outcome("\\xab\\xCd", SEND_AS_TEXT));
+    EXPECT_EQ("\\x41", outcome("\\\\x41", SEND_AS_TEXT)) << "an escaped backslash ends there";
+    EXPECT_EQ("\xe9t\xe9", outcome("\xe9t\xe9", SEND_AS_TEXT)) << "bytes above 127 as they are";
+    EXPECT_EQ("", outcome("", SEND_AS_TEXT));
+
+    EXPECT_EQ("refused: \\x sans deux chiffres hexadecimaux en position 1", outcome("\\x4", SEND_AS_TEXT));
+    EXPECT_EQ("refused: \\x sans deux chiffres hexadecimaux en position 3", outcome("ab\\xg1", SEND_AS_TEXT));
+    EXPECT_EQ("refused: \\x sans deux chiffres hexadecimaux en position 1", outcome("\\x", SEND_AS_TEXT));
+    EXPECT_EQ("refused: sequence \\q inconnue en position 4", outcome("abc\\q", SEND_AS_TEXT));
+    EXPECT_EQ("refused: sequence \\R inconnue en position 1", outcome("\\R", SEND_AS_TEXT)) << "escapes are small letters";
+    EXPECT_EQ("refused: sequence \\0x01 inconnue en position 1", outcome(std::string("\\\x01", 2), SEND_AS_TEXT));
+    EXPECT_EQ("refused: \\ seul en fin de texte en position 3", outcome("ab\\", SEND_AS_TEXT));
+}
+
+TEST(SendSyntax, HexadecimalIsPairsOfDigitsWithSeparatorsBetweenBytes) {
+    EXPECT_EQ(std::string("\x20\x02\x00\x00", 4), outcome("20 02 00 00", SEND_AS_HEX));
+    EXPECT_EQ(std::string("\x20\x02\x00\x00", 4), outcome("20020000", SEND_AS_HEX));
+    EXPECT_EQ("\xde\xad\xbe\xef\x01", outcome(" de:AD,be-EF\t0x01 ", SEND_AS_HEX));
+    EXPECT_EQ("\x10\x0c", outcome("0x100X0c", SEND_AS_HEX));
+    EXPECT_EQ("", outcome(" , : - ", SEND_AS_HEX));
+
+    EXPECT_EQ("refused: chiffre hexadecimal seul en position 3", outcome("ABC", SEND_AS_HEX));
+    EXPECT_EQ("refused: chiffre hexadecimal seul en position 1", outcome("A BC", SEND_AS_HEX))
+        << "a byte's two digits are not parted";
+    EXPECT_EQ("refused: caractere G invalide en position 4", outcome("12 G4", SEND_AS_HEX));
+    EXPECT_EQ("refused: caractere z invalide en position 2", outcome("1z", SEND_AS_HEX));
+    EXPECT_EQ("refused: 0x sans octet apres en position 4", outcome("01 0x", SEND_AS_HEX));
+    EXPECT_EQ("refused: 0x sans octet apres en position 1", outcome("0x 12", SEND_AS_HEX));
+    EXPECT_EQ("refused: caractere \\ invalide en position 1", outcome("\\x41", SEND_AS_HEX));
+}
+
+TEST(SendSyntax, TheLineSaysHowManyBytesOrWhatIsWrong) {
+    EXPECT_EQ("4 octets", sendTextSummary(read("\\x10\\x0C\\x00\\x04", SEND_AS_TEXT)));
+    EXPECT_EQ("0 octets", sendTextSummary(read("", SEND_AS_HEX)));
+    EXPECT_EQ("chiffre hexadecimal seul en position 3", sendTextSummary(read("ABC", SEND_AS_HEX)));
+    EXPECT_EQ("1 234 567", groupedCount(1234567));
+    EXPECT_EQ("10 000 000", groupedCount(10000000));
+    EXPECT_EQ("999", groupedCount(999));
+    EXPECT_EQ("1 000", groupedCount(1000));
+    EXPECT_EQ("0", groupedCount(0));
+    EXPECT_EQ("18 446 744 073 709 551 615", groupedCount(~0ull));
+}
+
+TEST(SendSyntax, TheTextsSentAreKeptNewestFirstOnceEachWithTheirSyntax) {
+    forgetSentTexts();
+    rememberSentText("20 02 00 00", SEND_AS_HEX);
+    rememberSentText("AT\\r", SEND_AS_TEXT);
+    rememberSentText("20 02 00 00", SEND_AS_TEXT);  // the same text, the other way: another entry
+    rememberSentText("20 02 00 00", SEND_AS_HEX);   // sent again: the newest, once
+    ASSERT_EQ(3u, sentTexts().size());
+    EXPECT_EQ("20 02 00 00", sentTexts()[0].text);
+    EXPECT_EQ(SEND_AS_HEX, sentTexts()[0].syntax);
+    EXPECT_EQ(SEND_AS_TEXT, sentTexts()[1].syntax);
+    EXPECT_EQ("AT\\r", sentTexts()[2].text);
+    for (int n = 0; n < 30; ++n) rememberSentText(std::to_string(n), SEND_AS_TEXT);
+    ASSERT_EQ(SENT_TEXTS_KEPT, sentTexts().size());
+    EXPECT_EQ("29", sentTexts().front().text);
+    EXPECT_EQ("10", sentTexts().back().text);
+    forgetSentTexts();
+}
+
+}  // namespace
