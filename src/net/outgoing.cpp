@@ -134,6 +134,7 @@ void endOutgoing() {
     peerSocket = NO_SOCKET;
     queueHead = 0;
     queueCount = 0;
+    moreScheduled = false;  // a turn still to come finds nothing to send
     if (fileGoing()) endFile(FILE_CUT_OFF);
 }
 

@@ -10,6 +10,8 @@
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "net/link.h"
+#include "net/outgoing.h"
+#include "net/send_text.h"
 #include "session/session.h"
 #include "session/settings.h"
 #include "terminal/history_view.h"
@@ -364,6 +366,8 @@ void resetAll() {
     fake = FakePlatform();
 
     forgetReceivedBytes();
+    endOutgoing();
+    forgetSentTexts();
     releaseScreenGrid();
     allocateGridBuffer = std::malloc;
     gridColumns = 0;

@@ -1,0 +1,68 @@
+// Fuzzes the two ways of writing the bytes to send with arbitrary text.
+//
+// Each way either gives bytes or names a problem at a place within the text. What
+// it gives is checked against the text written back from those bytes: as \xHH
+// escapes for the text way, as pairs of digits for the hexadecimal way; each must
+// read back to the same bytes. No byte is ever made from nothing: the text way gives
+// at most a byte a character, the hexadecimal way at most one for two.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "net/send_text.h"
+
+namespace {
+
+void fail(const char* what) {
+    std::fprintf(stderr, "send text: %s\n", what);
+    std::abort();
+}
+
+const char DIGITS[] = "0123456789abcdef";
+
+std::string asEscapes(const std::string& bytes) {
+    std::string text;
+    for (unsigned char b : bytes) text += std::string("\\x") + DIGITS[b >> 4] + DIGITS[b & 15];
+    return text;
+}
+
+std::string asPairs(const std::string& bytes) {
+    std::string text;
+    for (unsigned char b : bytes) text += std::string(text.empty() ? "" : ", 0x") + DIGITS[b >> 4] + DIGITS[b & 15];
+    return text;
+}
+
+// A problem names a place from 1 to the text's length.
+void checkProblem(const SentText& read, std::size_t length) {
+    const std::string marker = " en position ";
+    const std::size_t at = read.problem.rfind(marker);
+    if (at == std::string::npos) fail("a problem without its place");
+    const unsigned long place = std::strtoul(read.problem.c_str() + at + marker.size(), nullptr, 10);
+    if (place < 1 || place > length) fail("a place outside the text");
+    if (!read.bytes.empty()) fail("bytes beside a problem");
+}
+
+void checkWay(const char* text, std::size_t length, SendSyntax syntax) {
+    const SentText read = readSendText(text, length, syntax);
+    if (!read.ok) {
+        checkProblem(read, length);
+        return;
+    }
+    if (syntax == SEND_AS_TEXT ? read.bytes.size() > length : read.bytes.size() > length / 2) {
+        fail("more bytes than the text can give");
+    }
+    const std::string back = syntax == SEND_AS_TEXT ? asEscapes(read.bytes) : asPairs(read.bytes);
+    const SentText again = readSendText(back.data(), back.size(), syntax);
+    if (!again.ok || again.bytes != read.bytes) fail("the bytes written back read otherwise");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const char* text = reinterpret_cast<const char*>(data);
+    checkWay(text, size, SEND_AS_TEXT);
+    checkWay(text, size, SEND_AS_HEX);
+    return 0;
+}
