@@ -21,6 +21,7 @@ HWND sendDialog = nullptr;
 bool lineTellsFile = false;
 // Posted to the dialog: the combo box has put a chosen text in its edit box.
 const UINT SEND_DIALOG_CHOSEN = WM_APP + 1;
+const char FILE_CHOOSER_CAPTION[] = "Fichier a envoyer";
 
 SendSyntax chosenSyntax(HWND dialog) {
     return IsDlgButtonChecked(dialog, IDC_SEND_AS_HEX) == BST_CHECKED ? SEND_AS_HEX : SEND_AS_TEXT;
@@ -114,6 +115,7 @@ void onFileButton(HWND dialog) {
     ZeroMemory(&choice, sizeof choice);
     choice.lStructSize = sizeof choice;
     choice.hwndOwner = dialog;
+    choice.lpstrTitle = FILE_CHOOSER_CAPTION;
     choice.lpstrFilter = "Tous les fichiers\0*.*\0";
     choice.lpstrFile = path;
     choice.nMaxFile = sizeof path;
@@ -148,9 +150,23 @@ void onSendCommand(HWND dialog, int control, int notification) {
     }
 }
 
+// The dialog opens at the top right of the window's client area, where it hides the
+// least of the newest rows and of the octet rows' offsets and bytes.
+void placeBesideTheRows(HWND dialog) {
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    POINT corner = {client.right, client.top};
+    ClientToScreen(mainWindow, &corner);
+    RECT own;
+    GetWindowRect(dialog, &own);
+    SetWindowPos(dialog, nullptr, corner.x - (own.right - own.left), corner.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK sendDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        placeBesideTheRows(dialog);
         chooseSyntax(dialog, SEND_AS_TEXT);
         SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_LIMITTEXT, 0, 0);
         fillSentTexts(dialog);

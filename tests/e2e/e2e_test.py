@@ -778,6 +778,106 @@ class FindTest(E2E):
         wait_for(match_on_line(33), "the match on line 33")
 
 
+class SendTest(E2E):
+    def dialog_keys(self, caption, *keys):
+        """Keys typed into a dialog of the program, the pointer on it."""
+        window = wait_for(lambda: xdotool("search", "--name", "^%s$" % re.escape(caption)).split(),
+                          "the X window of " + caption)[0]
+        xdotool("mousemove", "--window", window, 20, 12)
+        for k in keys:
+            xdotool(*k) if isinstance(k, tuple) else xdotool("key", k)
+
+    def line(self, text):
+        return wait_for(lambda: text in self.program.dialog("Envoyer")["texts"] and text,
+                        "the send dialog's line %r" % text)
+
+    def test_the_peer_is_answered_in_hexadecimal_and_with_escapes_then_sent_a_file(self):
+        p, peer, capture = self.capturing_and_connected("send")
+        connect = b"\x10\x0c\x00\x04MQTT\x04\x02\x00\x3c\x00\x00"
+        peer.sendall(connect)
+        wait_for(lambda: os.path.getsize(capture) == len(connect), "the request")
+        xdotool("mousemove", *cell_on_screen(12, 40))
+        p.type_keys("F4")
+        p.dialog("Envoyer")
+        # The text first, in the combo box that has the keyboard; then its way of
+        # writing, whose button then has the keyboard: Shift+Tab goes back to the text,
+        # End and Shift+Home select it to be typed over.
+        self.dialog_keys("Envoyer", ("type", "20 02 00 00"), "alt+h")
+        self.line("4 octets")
+        self.dialog_keys("Envoyer", "Return")
+        got = b""
+        while len(got) < 4:
+            got += peer.recv(16)
+        self.assertEqual(got, b"\x20\x02\x00\x00")
+        # Wrong texts send nothing, and the line says why.
+        self.dialog_keys("Envoyer", "alt+t", "shift+Tab", "End", "shift+Home", ("type", "\\x4"))
+        self.line("\\x sans deux chiffres hexadecimaux en position 1")
+        self.dialog_keys("Envoyer", "Return", "alt+h", "shift+Tab", "End", "shift+Home", ("type", "ABC"))
+        self.line("chiffre hexadecimal seul en position 3")
+        self.dialog_keys("Envoyer", "Return", "alt+t", "shift+Tab", "End", "shift+Home", ("type", "OK\\r\\n\\x00\\xFF"))
+        self.line("6 octets")
+        self.dialog_keys("Envoyer", "Return")
+        got = b""
+        while len(got) < 6:
+            got += peer.recv(16)
+        self.assertEqual(got, b"OK\r\n\x00\xff", "a wrong text sent something")
+        reply = b"\x30\x0b\x00\x03t/1hello\xe0\x00"
+        peer.sendall(reply)
+        wait_for(lambda: os.path.getsize(capture) == len(connect) + len(reply), "the second frame")
+        with open(capture, "rb") as f:
+            self.assertEqual(f.read(), connect + reply, "the capture holds what was received only")
+
+        # The octet view: both directions, each chunk with its interval.
+        self.dialog_keys("Envoyer", "Escape")
+        p.no_dialog("Envoyer")
+        xdotool("mousemove", *cell_on_screen(12, 40))
+        p.type_keys("F2")
+        xdotool("mousemove", *cell_on_screen(0, 0))
+        xdotool("mousedown", "1")
+        xdotool("mousemove", *cell_on_screen(8, 78))
+        xdotool("mouseup", "1")
+        rows = wait_for(lambda: inspector("clipboard").count("\r\n") == 8 and inspector("clipboard").split("\r\n"),
+                        "the copied rows")
+        header = r"^\d\d:\d\d:\d\d\.\d{3}  \+\d+\.\d{3} s  "
+        self.assertRegex(rows[0], r"^\d\d:\d\d:\d\d\.\d{3}  Connexion de 127\.0\.0\.1:\d+$")
+        self.assertRegex(rows[1], header + "14 octets recus$")
+        self.assertEqual(rows[2], "00000000  10 0C 00 04 4D 51 54 54  04 02 00 3C 00 00        ....MQTT...<..")
+        self.assertRegex(rows[3], header + "4 octets envoyes$")
+        self.assertEqual(rows[4], "00000000  20 02 00 00".ljust(60) + " ...")
+        self.assertRegex(rows[5], header + "6 octets envoyes$")
+        self.assertEqual(rows[6], "00000004  4F 4B 0D 0A 00 FF".ljust(60) + "OK....")
+        self.assertRegex(rows[7], header + "14 octets recus$")
+        self.assertEqual(rows[8], "0000000E  30 0B 00 03 74 2F 31 68  65 6C 6C 6F E0 00        0...t/1hello..")
+        p.type_keys("F2")
+
+        # A file of 3 MB, chosen in the Open dialog, while the peer sends too.
+        data = random.Random(17).randbytes(3 * 1024 * 1024 + 3)
+        path = os.path.join(self.dir, "file.bin")
+        with open(path, "wb") as f:
+            f.write(data)
+        flood = random.Random(18).randbytes(1024 * 1024)
+        sender = threading.Thread(target=lambda: [peer.sendall(flood[i:i + 4096]) for i in range(0, len(flood), 4096)])
+        xdotool("mousemove", *cell_on_screen(12, 40))
+        p.type_keys("F4")
+        p.dialog("Envoyer")
+        self.dialog_keys("Envoyer", "alt+f")
+        p.dialog("Fichier a envoyer")
+        self.dialog_keys("Fichier a envoyer", ("type", "--delay", "20", windows_path(path)), "Return")
+        sender.start()
+        got = b""
+        while len(got) < len(data):
+            chunk = peer.recv(1 << 20)
+            self.assertTrue(chunk, "the connection closed while the file came")
+            got += chunk
+        sender.join()
+        self.assertTrue(got == data, "the file reached the peer otherwise")
+        self.line("file.bin : 3 145 731 octets envoyes")
+        expected = connect + reply + flood
+        wait_for(lambda: os.path.getsize(capture) == len(expected), "the peer's bytes in the capture")
+        with open(capture, "rb") as f:
+            self.assertTrue(f.read() == expected, "the capture differs from what the peer sent")
+
+
 class SessionTest(E2E):
     def test_loaded_session_titles_the_window_and_is_saved_silently(self):
         port = free_port()
