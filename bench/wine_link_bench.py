@@ -25,9 +25,14 @@ delay from a typed key to the byte reaching the peer while a peer streams at
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
         [--menu-tries 12] [--tiny-writes 1000000] [--rates 100000,1000000,10000000]
         [--cpu-seconds 10] [--frames 30] [--octet-view] [--in-turn] [--throughput-only]
+        [--send-dialog] [--file-size 104857600]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
-in turn; with --octet-view, each round streams once more to --exe with its octet
+in turn; with --send-dialog, --exe is measured once more with its send dialog open
+(the label ends in +F4); with --file-size, each program sends a file of that many
+bytes through its send dialog to a peer that reads it, beside nc sending the same
+file, timed from the first byte the peer gets to the last (the rows "file"); with
+--octet-view, each round streams once more to --exe with its octet
 view shown (the label ends in +F2). With --in-turn and --before, only the streams,
 each through a program started afresh, the two programs in turn. The screen is read and the mouse and keys are given
 straight through the X server (Xlib and its test extension), so that a delay is not
@@ -550,6 +555,58 @@ def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
                               cpu_times[view], nc_times, exact)
 
 
+def measure_file_send(label, program, port, workdir, size):
+    """Prints a row: a file of `size` bytes sent by the program through its send
+    dialog to a peer that reads it, and by `nc` to the same kind of peer, each timed
+    from the first byte the peer gets to the last, checked byte for byte."""
+    data = random.Random(2027).randbytes(size)
+    path = os.path.join(workdir, "sent.bin")
+    with open(path, "wb") as f:
+        f.write(data)
+
+    def read_all(peer):
+        got = bytearray()
+        first = None
+        while len(got) < size:
+            chunk = peer.recv(1 << 20)
+            if not chunk:
+                break
+            if first is None:
+                first = time.monotonic()
+            got += chunk
+        return time.monotonic() - first, bytes(got) == data
+
+    peer = program.listen(port)
+    peer.settimeout(300)
+    program.view("command", str(0x1020))  # the send dialog
+    wait_for(lambda: program.xdotool("search", "--name", "^Envoyer$").split(), DEADLINE, "the send dialog")
+    program.view("press", "Envoyer", "1004")
+    chooser = wait_for(lambda: program.xdotool("search", "--name", "^Fichier a envoyer$").split(), DEADLINE,
+                       "the Open dialog")[0]
+    program.xdotool("windowfocus", "--sync", chooser)
+    program.xdotool("type", "--delay", "10", windows_path(path))
+    program.xdotool("key", "Return")
+    seconds, exact = read_all(peer)
+    peer.close()
+    program.view("press", "Envoyer", "2")
+
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(1)
+    with open(path, "rb") as source:
+        nc = subprocess.Popen(["nc", "-N", "127.0.0.1", str(listener.getsockname()[1])], stdin=source)
+        reader, _ = listener.accept()
+        reader.settimeout(300)
+        nc_seconds, nc_exact = read_all(reader)
+        reader.close()
+        nc.wait()
+    listener.close()
+    os.remove(path)
+    print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14s  %s" % (
+        label, "file", size, size / seconds, size / nc_seconds, seconds / nc_seconds, "-",
+        "yes" if exact and nc_exact else "NO"), flush=True)
+
+
 def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat):
     """The streams of measure_throughput through each of `programs` ((label, path)
     pairs), each stream through a program started afresh by `start(path)`, the
@@ -807,6 +864,10 @@ def main():
                         help="bytes a second of the 80-column lines whose CPU share is measured")
     parser.add_argument("--cpu-seconds", type=float, default=10.0)
     parser.add_argument("--frames", type=int, default=30, help="bursts whose last frame is timed")
+    parser.add_argument("--send-dialog", action="store_true",
+                        help="measure --exe once more with its send dialog open")
+    parser.add_argument("--file-size", type=int, default=0,
+                        help="bytes of a file sent through the send dialog (0: none)")
     parser.add_argument("--octet-view", action="store_true",
                         help="for --exe, the streams again with the octet view shown (F2)")
     parser.add_argument("--in-turn", action="store_true",
@@ -824,6 +885,8 @@ def main():
     floor_exe = find_floor(args.floor, viewer)
     programs = [("before", os.path.abspath(args.before))] if args.before else []
     programs.append(("after" if args.before else "program", exe))
+    if args.send_dialog:
+        programs.append((programs[-1][0] + "+F4", exe))
 
     workdir = tempfile.mkdtemp(prefix="oru-bench-")
     prefix = os.path.join(os.path.dirname(exe), "bench-wineprefix")
@@ -855,12 +918,18 @@ def main():
         for label, path in programs:
             program = Program(path, prefix, display.name, session, viewer)
             program.start_capture(capture)
+            if label.endswith("+F4"):
+                program.view("command", str(0x1020))  # the send dialog stays open
+                wait_for(lambda: program.xdotool("search", "--name", "^Envoyer$").split(), DEADLINE,
+                         "the send dialog")
             client = program.client()
             floor = Floor(floor_exe, program.env, floor_port, floor_capture)
             measure_throughput(label, program, port, capture, workdir, sizes, args.repeat,
                                octet_view=args.octet_view and path == exe)
             measure_throughput(label + ":floor", floor, floor_port, floor_capture, workdir, sizes,
                                args.repeat, Floor.NAME)
+            if args.file_size and not label.endswith("+F4") and not label.startswith("before"):
+                measure_file_send(label, program, port, workdir, args.file_size)
             if args.throughput_only:
                 floor.stop()
                 floor = None
@@ -884,7 +953,7 @@ def main():
             summary.append("%s: %d tiny writes and a close: last byte captured to idle status "
                            "%.1f ms, byte-exact %s" % (label, args.tiny_writes, 1000 * waited,
                                                        "yes" if exact else "NO"))
-            if path == exe:
+            if path == exe and not label.endswith("+F4"):
                 for flooded in (False, True):
                     box, drop, idle = measure_menu_delays(program, port, capture, screen, client,
                                                           args.menu_tries, flooded)

@@ -632,9 +632,9 @@ class OctetTest(E2E):
         self.assertEqual(len(rows), 6, rows)
         time_of_day = r"\d\d:\d\d:\d\d\.\d{3}  "
         self.assertRegex(rows[0], "^" + time_of_day + r"Connexion de 127\.0\.0\.1:\d+$")
-        self.assertRegex(rows[1], "^" + time_of_day + "5 octets$")
+        self.assertRegex(rows[1], "^" + time_of_day + r"\+\d+\.\d{3} s  5 octets recus$")
         self.assertEqual(rows[2], "00000000  02 41 42 43 03".ljust(60) + ".ABC.")
-        interval = re.fullmatch(time_of_day + r"\+(\d+\.\d{3}) s  2 octets", rows[3])
+        interval = re.fullmatch(time_of_day + r"\+(\d+\.\d{3}) s  2 octets recus", rows[3])
         self.assertIsNotNone(interval, rows[3])
         self.assertTrue(0.2 <= float(interval.group(1)) <= 2.0, rows[3])
         self.assertEqual(rows[4], "00000005  FF 00".ljust(60) + "..")

@@ -18,18 +18,25 @@ void feed(const std::string& bytes) {
     showReceivedBytes(bytes);
 }
 
+// The window with the keyboard, a connected peer, and the lines "line 1: ok" to
+// "line 60: ok" received.
+SOCKET peerAfterSixtyLines() {
+    if (!takeFocus()) return INVALID_SOCKET;
+    SOCKET peer = connectedPeer();
+    std::string lines;
+    for (int n = 1; n <= 60; ++n) lines += "line " + std::to_string(n) + ": ok\r\n";
+    feed(lines);
+    return peer;
+}
+
 }  // namespace
 
 TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     char label[32] = "";
     GetMenuStringA(GetSystemMenu(mainWindow, FALSE), IDM_FIND, label, sizeof label, MF_BYCOMMAND);
     EXPECT_EQ(std::string(label), "Rechercher...\tF3");
-    ASSERT_TRUE(takeFocus());
-    SOCKET peer = connectedPeer();
+    SOCKET peer = peerAfterSixtyLines();
     ASSERT_NE(peer, INVALID_SOCKET);
-    std::string lines;
-    for (int n = 1; n <= 60; ++n) lines += "line " + std::to_string(n) + ": ok\r\n";
-    feed(lines);
 
     // F3, with nothing searched yet, opens the dialog; it stays open.
     HWND dialog = nullptr;
@@ -101,12 +108,8 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
 // one box, owned by the window, however often F3 comes while it shows, and once it
 // is gone the keyboard is the window's again: the next key goes to the peer.
 TEST_F(MainWindowTest, TheProgramsKeysActFromTheFindDialogAndTheEndOfASearchGivesTheKeysBack) {
-    ASSERT_TRUE(takeFocus());
-    SOCKET peer = connectedPeer();
+    SOCKET peer = peerAfterSixtyLines();
     ASSERT_NE(peer, INVALID_SOCKET);
-    std::string lines;
-    for (int n = 1; n <= 60; ++n) lines += "line " + std::to_string(n) + ": ok\r\n";
-    feed(lines);
     const RowNumber line60 = shownPageTop() + gridRows - 2;
     RowNumber row = 0;
     int col = 0;
