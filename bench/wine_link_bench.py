@@ -555,10 +555,11 @@ def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
                               cpu_times[view], nc_times, exact)
 
 
-def measure_file_send(label, program, port, workdir, size):
+def measure_file_send(label, program, port, workdir, size, repeat):
     """Prints a row: a file of `size` bytes sent by the program through its send
     dialog to a peer that reads it, and by `nc` to the same kind of peer, each timed
-    from the first byte the peer gets to the last, checked byte for byte."""
+    from the first byte the peer gets to the last and checked byte for byte; the
+    medians of `repeat` rounds, the program and nc in turn."""
     data = random.Random(2027).randbytes(size)
     path = os.path.join(workdir, "sent.bin")
     with open(path, "wb") as f:
@@ -576,35 +577,51 @@ def measure_file_send(label, program, port, workdir, size):
             got += chunk
         return time.monotonic() - first, bytes(got) == data
 
-    peer = program.listen(port)
-    peer.settimeout(300)
-    program.view("command", str(0x1020))  # the send dialog
-    wait_for(lambda: program.xdotool("search", "--name", "^Envoyer$").split(), DEADLINE, "the send dialog")
-    program.view("press", "Envoyer", "1004")
-    chooser = wait_for(lambda: program.xdotool("search", "--name", "^Fichier a envoyer$").split(), DEADLINE,
-                       "the Open dialog")[0]
-    program.xdotool("windowfocus", "--sync", chooser)
-    program.xdotool("type", "--delay", "10", windows_path(path))
-    program.xdotool("key", "Return")
-    seconds, exact = read_all(peer)
-    peer.close()
-    program.view("press", "Envoyer", "2")
+    def through_program():
+        peer = program.listen(port)
+        peer.settimeout(300)
+        program.view("command", str(0x1020))  # the send dialog
+        wait_for(lambda: program.xdotool("search", "--name", "^Envoyer$").split(), DEADLINE,
+                 "the send dialog")
+        program.view("press", "Envoyer", "1004")
+        chooser = wait_for(lambda: program.xdotool("search", "--name", "^Fichier a envoyer$").split(),
+                           DEADLINE, "the Open dialog")[0]
+        program.xdotool("windowfocus", "--sync", chooser)
+        program.xdotool("type", "--delay", "10", windows_path(path))
+        program.xdotool("key", "Return")
+        taken = read_all(peer)
+        peer.close()
+        program.view("press", "Envoyer", "2")
+        return taken
 
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(1)
-    with open(path, "rb") as source:
-        nc = subprocess.Popen(["nc", "-N", "127.0.0.1", str(listener.getsockname()[1])], stdin=source)
-        reader, _ = listener.accept()
-        reader.settimeout(300)
-        nc_seconds, nc_exact = read_all(reader)
-        reader.close()
-        nc.wait()
-    listener.close()
+    def through_nc():
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        with open(path, "rb") as source:
+            nc = subprocess.Popen(["nc", "-N", "127.0.0.1", str(listener.getsockname()[1])],
+                                  stdin=source, stdout=subprocess.DEVNULL)
+            reader, _ = listener.accept()
+            reader.settimeout(300)
+            taken = read_all(reader)
+            reader.close()
+            nc.kill()
+            nc.wait()
+        listener.close()
+        return taken
+
+    times, nc_times, exact = [], [], []
+    for round_ in range(repeat):
+        for way in ((through_program, through_nc) if round_ % 2 == 0 else (through_nc, through_program)):
+            seconds, same = way()
+            (times if way is through_program else nc_times).append(seconds)
+            exact.append(same)
     os.remove(path)
+    seconds = percentile(times, 0.5)
+    nc_seconds = percentile(nc_times, 0.5)
     print("%-12s %-7s %11d %14.0f %14.0f %7.2f %14s  %s" % (
         label, "file", size, size / seconds, size / nc_seconds, seconds / nc_seconds, "-",
-        "yes" if exact and nc_exact else "NO"), flush=True)
+        "yes" if all(exact) else "NO"), flush=True)
 
 
 def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat):
@@ -929,7 +946,7 @@ def main():
             measure_throughput(label + ":floor", floor, floor_port, floor_capture, workdir, sizes,
                                args.repeat, Floor.NAME)
             if args.file_size and not label.endswith("+F4") and not label.startswith("before"):
-                measure_file_send(label, program, port, workdir, args.file_size)
+                measure_file_send(label, program, port, workdir, args.file_size, args.repeat)
             if args.throughput_only:
                 floor.stop()
                 floor = None
