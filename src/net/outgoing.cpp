@@ -145,10 +145,11 @@ void sendWaitingBytes() {
         const std::size_t took = sendNext();
         if (took == 0) break;  // the write notification comes once the socket can take more
         turn += took;
-        if (turn >= SENDING_TURN_LIMIT || (fileGoing() && inputOrPaintingWaits())) {
+        const bool personWaits = fileGoing() && inputOrPaintingWaits();
+        if (turn >= SENDING_TURN_LIMIT || personWaits) {
             // The person comes before the peer: the rest goes at a later turn.
             moreScheduled = true;
-            scheduleSendingMore(inputOrPaintingWaits());
+            scheduleSendingMore(personWaits);
             break;
         }
     }

@@ -21,6 +21,10 @@ struct SentText {
 };
 
 SentText readSendText(const char* text, std::size_t length, SendSyntax syntax);
+// Whether a text read so can be sent: it is right and gives at least one byte.
+inline bool textGivesBytes(const SentText& read) {
+    return read.ok && !read.bytes.empty();
+}
 
 // A count of bytes with its thousands set apart by blanks: "1 234 567".
 std::string groupedCount(std::uint64_t count);

@@ -67,7 +67,7 @@ void showSendState(HWND dialog) {
     const SentText read = readDialogText(dialog);
     if (fileGoing || lineTellsFile) setLine(dialog, fileSendingText(file));
     else setLine(dialog, sendTextSummary(read));
-    EnableWindow(GetDlgItem(dialog, IDOK), connected && read.ok && !read.bytes.empty());
+    EnableWindow(GetDlgItem(dialog, IDOK), connected && textGivesBytes(read));
     SetDlgItemTextA(dialog, IDC_SEND_FILE, fileGoing ? "Arreter" : "&Fichier...");
     EnableWindow(GetDlgItem(dialog, IDC_SEND_FILE), connected || fileGoing);
 }
@@ -83,7 +83,7 @@ void sendDialogText(HWND dialog) {
     const std::string text = textToSend(dialog);
     const SendSyntax syntax = chosenSyntax(dialog);
     const SentText read = readSendText(text.data(), text.size(), syntax);
-    if (!read.ok || read.bytes.empty()) return;
+    if (!textGivesBytes(read)) return;
     switch (sendBytes(read.bytes)) {
     case SEND_WITHOUT_ROOM:
         setLine(dialog, noRoomSummary(read.bytes.size(), SEND_QUEUE_SIZE - bytesWaitingToSend()));
