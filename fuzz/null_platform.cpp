@@ -39,7 +39,7 @@ void detachCaptureMenu() {}
 void setWindowTitle(const char*) {}
 void soundRefusal() {}
 long long localTimeMilliseconds() { return 0; }
-void checkOctetViewItem(bool) {}
+void checkProgramItem(int, bool) {}
 bool inputOrPaintingWaits() { return false; }
 void scheduleDeferredReceive() {}
 void scheduleSendingMore(bool) {}
@@ -72,13 +72,14 @@ void closeFile(FileHandle) {}
 SocketHandle createTcpSocket() { return NO_SOCKET; }
 void selectSocketEvents(SocketHandle) {}
 int bindSocket(SocketHandle, std::uint32_t, std::uint16_t) { return -1; }
-int listenOnSocket(SocketHandle) { return -1; }
+int listenOnSocket(SocketHandle, bool) { return -1; }
 SocketHandle acceptConnection(SocketHandle, std::uint32_t*, std::uint16_t*, bool* peerGone) {
     *peerGone = false;
     return NO_SOCKET;
 }
 int receiveFromSocket(SocketHandle, unsigned char*, int) { return -1; }
 int sendOnSocket(SocketHandle, const unsigned char*, int) { return -1; }
+void setKeepAlive(SocketHandle, unsigned, unsigned) {}
 void shutdownSocket(SocketHandle) {}
 void closeSocket(SocketHandle) {}
 void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity) {

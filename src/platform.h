@@ -94,8 +94,9 @@ long long monotonicMilliseconds();
 // The local time, in milliseconds from a moment that began a day (so that its
 // remainder by a day is the time of day), as finely as the system tells it.
 long long localTimeMilliseconds();
-// Checks or unchecks the octet view's item of the window's system menu.
-void checkOctetViewItem(bool checked);
+// Checks or unchecks one of the program's items of the window's system menu
+// (ui/resource.h).
+void checkProgramItem(int command, bool checked);
 // Runs one of the dialogs of ui/resource.h modally, owned by the main window.
 // Returns 0 when the dialog was accepted, anything else otherwise (also when the
 // dialog could not be shown).
@@ -132,8 +133,9 @@ SocketHandle createTcpSocket();
 void selectSocketEvents(SocketHandle socket);
 // 0 on success, -1 on failure.
 int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port);
-// Listens with a backlog of 0. 0 on success, -1 on failure.
-int listenOnSocket(SocketHandle socket);
+// Listens with a backlog of 0, or, when peers may wait, with as long a queue of
+// pending connections as the system allows. 0 on success, -1 on failure.
+int listenOnSocket(SocketHandle socket, bool peersMayWait);
 // Accepts one pending connection; NO_SOCKET on failure. The peer's address and
 // port (host order) are stored on success. On failure `peerGone` tells whether it
 // only means that the pending peer went before it could be accepted (it reset the
@@ -146,6 +148,10 @@ int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity);
 // Sends up to `count` bytes: the number the socket took, 0 when it can take none
 // now (a write notification follows once it can), -1 on an error.
 int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count);
+// Turns on the connection's keep-alive: the first probe after `idleMs` of silence,
+// then one every `intervalMs` until the peer answers or the system gives up, which
+// ends the connection with an error.
+void setKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs);
 void shutdownSocket(SocketHandle socket);  // both directions
 void closeSocket(SocketHandle socket);
 // Dotted-decimal text of an address.

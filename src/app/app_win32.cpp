@@ -45,6 +45,7 @@ void addSystemMenuItems(HWND window) {
     AppendMenuA(system, MF_STRING, IDM_OCTET_VIEW, "Octets\tF2");
     AppendMenuA(system, MF_STRING, IDM_FIND, "Rechercher...\tF3");
     AppendMenuA(system, MF_STRING, IDM_SEND, "Envoyer...\tF4");
+    AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_KEEP_LISTENING, "Ecoute continue");
 }
 
 void onCreate(HWND window) {
@@ -67,6 +68,7 @@ bool onProgramCommand(int command) {
     case IDM_FIND_NEXT: findAgain(false); return true;
     case IDM_FIND_PREVIOUS: findAgain(true); return true;
     case IDM_SEND: openSendDialog(); return true;
+    case IDM_KEEP_LISTENING: onKeepListeningCommand(); return true;
     default: return false;
     }
 }
@@ -365,8 +367,8 @@ long long localTimeMilliseconds() {
     return static_cast<long long>(ticks.QuadPart / 10000);
 }
 
-void checkOctetViewItem(bool checked) {
-    CheckMenuItem(GetSystemMenu(ownerWindow(), FALSE), IDM_OCTET_VIEW,
+void checkProgramItem(int command, bool checked) {
+    CheckMenuItem(GetSystemMenu(ownerWindow(), FALSE), static_cast<UINT>(command),
                   MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 

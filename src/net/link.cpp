@@ -15,6 +15,8 @@ int serverState = SERVER_IDLE;
 bool settingsChecked = false;
 SocketHandle serverSocket = NO_SOCKET;
 SocketHandle clientSocket = NO_SOCKET;
+SocketHandle listeningSocket = NO_SOCKET;
+bool keepListening = false;
 std::uint32_t peerAddress = 0;
 std::uint16_t peerPort = 0;
 
@@ -43,6 +45,25 @@ void takeClosePath() {
     enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
 }
 
+// Listens on the checked settings. When that fails, the failed socket is closed and
+// the link idle before the box, which keeps dispatching messages: a listen command
+// that arrives meanwhile starts afresh, and nothing closes what it opens once the
+// box is gone.
+bool listenOrSayWhy() {
+    if (startListening(serverPort) == 0) return true;
+    disconnectServer();
+    showErrorBox(LISTEN_FAILED_TEXT, LINK_ERROR_CAPTION);
+    showMenuForState();
+    return false;
+}
+
+void closeListeningSocket() {
+    if (listeningSocket == NO_SOCKET) return;
+    SocketHandle listener = listeningSocket;
+    listeningSocket = NO_SOCKET;
+    closeSocket(listener);
+}
+
 // What the peer sent before closing is still pending: read it all through the
 // normal receive path before the connection is closed.
 void drainPendingData() {
@@ -68,9 +89,10 @@ void onReadReady() {
     receivePeerData();
 }
 
-void onAcceptReady() {
+// Accepts the peer that waits, if one still does.
+void acceptWaitingPeer() {
     int accepted = acceptPeer();
-    if (accepted == ACCEPT_PEER_GONE) return;  // a port scan or an impatient client
+    if (accepted == ACCEPT_PEER_GONE) return;  // a port scan, an impatient client, none left
     if (accepted == 0) {
         serverState = SERVER_CONNECTED;
         showServerStatus(SERVER_CONNECTED);
@@ -80,6 +102,69 @@ void onAcceptReady() {
     enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
     disconnectServer();
     showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
+}
+
+// Listening continuously, a connection that ended other than by the person's
+// command is followed by the next peer that waits, or by listening as after
+// "&Mise en ecoute". The listening socket was closed when the item was checked
+// while the peer was served: it is opened again.
+void goOnListening() {
+    forgetDeferredReceive();
+    endOutgoing();
+    keepConnectionEnded();
+    showChangesWithinAFrame();
+    shutdownSocket(clientSocket);
+    closeSocket(clientSocket);
+    clientSocket = NO_SOCKET;
+    serverSocket = listeningSocket;
+    if (listeningSocket == NO_SOCKET && !listenOrSayWhy()) return;
+    serverState = SERVER_LISTENING;
+    showServerStatus(SERVER_LISTENING);
+    acceptWaitingPeer();
+}
+
+// The peer closed or reset the connection, an error came, or the keep-alive gave up.
+void onConnectionEnded() {
+    if (keepListening) goOnListening();
+    else takeClosePath();
+}
+
+void onConnectionNotify(std::uint32_t event) {
+    if (notificationError(event) != 0) {
+        onConnectionEnded();
+        return;
+    }
+    switch (notificationEvent(event)) {
+    case SOCKET_EVENT_CLOSE:
+        drainPendingData();
+        onConnectionEnded();
+        break;
+    case SOCKET_EVENT_READ:
+        onReadReady();
+        break;
+    case SOCKET_EVENT_WRITE:
+        sendWaitingBytes();
+        break;
+    default:
+        break;
+    }
+}
+
+void onListenerNotify(std::uint32_t event) {
+    if (notificationError(event) != 0) {
+        takeClosePath();
+        return;
+    }
+    switch (notificationEvent(event)) {
+    case SOCKET_EVENT_ACCEPT:
+        acceptWaitingPeer();
+        break;
+    case SOCKET_EVENT_CLOSE:
+        takeClosePath();
+        break;
+    default:
+        break;
+    }
 }
 
 }  // namespace
@@ -92,17 +177,9 @@ void onListenCommand() {
         if (validateServerSettings() != 0) return;
         settingsChecked = true;
     }
-    if (startListening(serverPort) == 0) {
-        enableMenuPair(IDM_DISCONNECT, IDM_LISTEN);
-        showServerStatus(serverState);
-        return;
-    }
-    // The failed socket is closed and the link idle before the box, which keeps
-    // dispatching messages: a listen command that arrives meanwhile starts afresh,
-    // and nothing closes what it opens once the box is gone.
-    disconnectServer();
-    showErrorBox(LISTEN_FAILED_TEXT, LINK_ERROR_CAPTION);
-    showMenuForState();
+    if (!listenOrSayWhy()) return;
+    enableMenuPair(IDM_DISCONNECT, IDM_LISTEN);
+    showServerStatus(serverState);
 }
 
 void onDisconnectCommand() {
@@ -111,22 +188,32 @@ void onDisconnectCommand() {
     disconnectServer();
 }
 
+void onKeepListeningCommand() {
+    keepListening = !keepListening;
+    checkProgramItem(IDM_KEEP_LISTENING, keepListening);
+    if (!keepListening && serverState == SERVER_CONNECTED) closeListeningSocket();
+}
+
 int startListening(std::uint32_t port) {
-    serverSocket = createTcpSocket();
+    listeningSocket = createTcpSocket();
+    serverSocket = listeningSocket;
     selectSocketEvents(serverSocket);
+    // Listening continuously, the peers that come while one is served wait in the
+    // system's queue, in the order they came.
     bool listening = bindSocket(serverSocket, listenAddress,
                                 static_cast<std::uint16_t>(port & 0xFFFFu)) == 0 &&
-                     listenOnSocket(serverSocket) == 0;
+                     listenOnSocket(serverSocket, keepListening) == 0;
     serverState = listening ? SERVER_LISTENING : SERVER_IDLE;
     return listening ? 0 : -1;
 }
 
 int acceptPeer() {
     bool peerGone = false;
-    SocketHandle accepted = acceptConnection(serverSocket, &peerAddress, &peerPort, &peerGone);
+    SocketHandle accepted = acceptConnection(listeningSocket, &peerAddress, &peerPort, &peerGone);
     if (accepted == NO_SOCKET) return peerGone ? ACCEPT_PEER_GONE : -1;
     clientSocket = accepted;
-    closeSocket(serverSocket);
+    setKeepAlive(clientSocket, KEEPALIVE_IDLE_MS, KEEPALIVE_INTERVAL_MS);
+    if (!keepListening) closeListeningSocket();
     serverSocket = clientSocket;
     startOutgoing(clientSocket);
     keepConnectionOpened(peerAddress, peerPort);
@@ -144,39 +231,23 @@ void disconnectServer() {
     if (serverSocket != NO_SOCKET) {
         shutdownSocket(serverSocket);
         closeSocket(serverSocket);
-        serverSocket = NO_SOCKET;
-        clientSocket = NO_SOCKET;
     }
+    if (listeningSocket != serverSocket) closeListeningSocket();
+    serverSocket = NO_SOCKET;
+    clientSocket = NO_SOCKET;
+    listeningSocket = NO_SOCKET;
     settingsChecked = false;
     serverState = SERVER_IDLE;
     showServerStatus(SERVER_IDLE);
 }
 
 void onSocketNotify(SocketHandle socket, std::uint32_t event) {
-    // Notifications are queued: one may still be waiting for a socket that has been
-    // closed since (the listening socket after the accept, an old connection).
-    if (serverSocket == NO_SOCKET || socket != serverSocket) return;
-    if (notificationError(event) != 0) {
-        takeClosePath();
-        return;
-    }
-    switch (notificationEvent(event)) {
-    case SOCKET_EVENT_ACCEPT:
-        onAcceptReady();
-        break;
-    case SOCKET_EVENT_CLOSE:
-        drainPendingData();
-        takeClosePath();
-        break;
-    case SOCKET_EVENT_READ:
-        onReadReady();
-        break;
-    case SOCKET_EVENT_WRITE:
-        if (serverState == SERVER_CONNECTED) sendWaitingBytes();
-        break;
-    default:
-        break;
-    }
+    if (socket == NO_SOCKET) return;
+    if (serverState == SERVER_CONNECTED && socket == clientSocket) onConnectionNotify(event);
+    else if (serverState == SERVER_LISTENING && socket == listeningSocket) onListenerNotify(event);
+    // Anything else concerns a socket closed since (notifications are queued and
+    // outlive it), or the listening socket while a peer is served: the peers that
+    // wait are taken when the connection ends.
 }
 
 void onDeferredReceiveDue() {

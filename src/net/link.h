@@ -1,5 +1,6 @@
-// The server's one TCP connection: listening, accepting one peer, receiving,
-// sending, disconnecting, and the status line that tells its state.
+// The server's one TCP connection: listening, accepting one peer (or, listening
+// continuously, one peer after another), receiving, sending, disconnecting, and the
+// status line that tells its state.
 #ifndef ORU_LINK_H
 #define ORU_LINK_H
 
@@ -24,6 +25,11 @@ const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
 const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
 // What acceptPeer returns when the pending peer went before it could be accepted.
 const int ACCEPT_PEER_GONE = 1;
+// Every accepted connection is probed after this long a silence, then at this
+// interval, so that a peer that vanished without closing is noticed within about
+// a minute and a half.
+const unsigned KEEPALIVE_IDLE_MS = 30000;
+const unsigned KEEPALIVE_INTERVAL_MS = 5000;
 
 const char LISTEN_FAILED_TEXT[] = "mise en ecoute impossible ";
 const char CONNECTION_REJECTED_TEXT[] = "Connexion rejetee... ";
@@ -33,24 +39,33 @@ extern int serverState;
 extern bool settingsChecked;
 extern SocketHandle serverSocket;
 extern SocketHandle clientSocket;
+// The listening socket: open while listening and, listening continuously, while a
+// peer is served (serverSocket is then the connected socket).
+extern SocketHandle listeningSocket;
+// "Ecoute continue": the next peer is served without a new listen. Off at start,
+// never stored.
+extern bool keepListening;
 extern std::uint32_t peerAddress;  // network order
 extern std::uint16_t peerPort;     // host order
 
 // The "&Mise en ecoute" command: validate if needed, then listen. Only while idle.
 void onListenCommand();
-// The "&Deconnexion" command. Only while listening or connected.
+// The "&Deconnexion" command. Only while listening or connected. Always ends idle.
 void onDisconnectCommand();
+// The "Ecoute continue" item: checks or unchecks it. Unchecked while a peer is
+// served, the listening socket closes (peers that waited are refused).
+void onKeepListeningCommand();
 // One socket notification: `socket` is the socket it concerns, `event` the
 // notification's second parameter (event in the low 16 bits, error in the high).
 void onSocketNotify(SocketHandle socket, std::uint32_t event);
 
 // 0 when the socket listens, -1 otherwise (the link is then idle).
 int startListening(std::uint32_t port);
-// 0 when a peer was accepted (the listening socket is then closed), ACCEPT_PEER_GONE
-// when the pending peer went before it could be accepted (still listening), -1 when
-// the accept failed otherwise.
+// 0 when a peer was accepted (the listening socket is then closed, unless listening
+// continuously), ACCEPT_PEER_GONE when the pending peer went before it could be
+// accepted or none was pending (still listening), -1 when the accept failed otherwise.
 int acceptPeer();
-// Closes whatever socket is open and returns the link to idle. Harmless in every state.
+// Closes every socket that is open and returns the link to idle. Harmless in every state.
 void disconnectServer();
 
 // Takes in what the peer has sent, with one receive of up to RECEIVE_CHUNK_LIMIT bytes,

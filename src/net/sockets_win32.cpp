@@ -1,6 +1,8 @@
 // Winsock operations of the link.
 #include <winsock2.h>
 
+#include <mstcpip.h>
+
 #include <vector>
 
 #include "app/app_win32.h"
@@ -51,8 +53,8 @@ int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
     return result == 0 ? 0 : -1;
 }
 
-int listenOnSocket(SocketHandle socket) {
-    return listen(asSocket(socket), 0) == 0 ? 0 : -1;
+int listenOnSocket(SocketHandle socket, bool peersMayWait) {
+    return listen(asSocket(socket), peersMayWait ? SOMAXCONN : 0) == 0 ? 0 : -1;
 }
 
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
@@ -78,6 +80,16 @@ int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count) {
     int sent = send(asSocket(socket), reinterpret_cast<const char*>(bytes), count, 0);
     if (sent != SOCKET_ERROR) return sent;
     return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+void setKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
+    tcp_keepalive values;
+    values.onoff = 1;
+    values.keepalivetime = idleMs;
+    values.keepaliveinterval = intervalMs;
+    DWORD returned = 0;
+    WSAIoctl(asSocket(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+             nullptr, nullptr);
 }
 
 void shutdownSocket(SocketHandle socket) {

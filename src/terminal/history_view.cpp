@@ -6,6 +6,7 @@
 #include "terminal/layout.h"
 #include "terminal/received_bytes.h"
 #include "terminal/screen.h"
+#include "ui/resource.h"
 
 bool selectionShown = false;
 bool octetViewShown = false;
@@ -280,7 +281,7 @@ void toggleOctetView() {
     forgetSelection();
     octetViewShown = !octetViewShown;
     takeShownChanges();
-    checkOctetViewItem(octetViewShown);
+    checkProgramItem(IDM_OCTET_VIEW, octetViewShown);
     showViewNow();
 }
 
@@ -509,7 +510,7 @@ void resetHistoryView() {
     dragging = false;
     if (octetViewShown) {
         octetViewShown = false;
-        checkOctetViewItem(false);
+        checkProgramItem(IDM_OCTET_VIEW, false);
     }
     for (int i = 0; i < 2; ++i) {
         const RowSource& source = *SOURCES[i];

@@ -16,6 +16,7 @@
 #define IDM_OCTET_VIEW 0x1000
 #define IDM_FIND 0x1010
 #define IDM_SEND 0x1020
+#define IDM_KEEP_LISTENING 0x1030
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012

@@ -35,6 +35,7 @@ IDM_QUIT, IDM_LISTEN, IDM_DISCONNECT = 501, 505, 506
 IDM_CAPTURE, IDM_STOP, IDM_PAUSE, IDM_RESUME = 510, 511, 512, 513
 IDM_PROPERTIES, IDM_ABOUT = 515, 520
 IDC_ADDRESS, IDC_PORT = 101, 102
+IDM_KEEP_LISTENING = 0x1030  # "Ecoute continue", a system command
 
 
 def wait_for(condition, what, deadline=DEADLINE):
@@ -876,6 +877,166 @@ class SendTest(E2E):
         wait_for(lambda: os.path.getsize(capture) == len(expected), "the peer's bytes in the capture")
         with open(capture, "rb") as f:
             self.assertTrue(f.read() == expected, "the capture differs from what the peer sent")
+
+
+def listening(port):
+    return " Serveur en ecoute sur < %d >" % port
+
+
+def connected(port):
+    return "Serveur Connecte avec <127.0.0.1 : %d> ..." % port
+
+
+def accepted_socket(port, peer):
+    """What `ss` tells of the program's end of the connection from `peer`."""
+    out = subprocess.run(["ss", "-tnoH", "state", "established"], capture_output=True,
+                         text=True, check=True).stdout
+    for line in out.splitlines():
+        fields = line.split()
+        if fields[2:4] == ["127.0.0.1:%d" % port, "127.0.0.1:%d" % peer.getsockname()[1]]:
+            return line
+    return None
+
+
+def refused(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=5).close()
+    except ConnectionRefusedError:
+        return True
+    return False
+
+
+def wait_for_capture(capture, expected, what, deadline=DEADLINE):
+    wait_for(lambda: os.path.getsize(capture) >= len(expected), what, deadline)
+    with open(capture, "rb") as f:
+        return f.read()
+
+
+class KeepListeningTest(E2E):
+    def recording(self, name, keep_listening):
+        """The program started on a session of its own, recording into a new capture
+        file, "Ecoute continue" checked or not, listening: (program, port, capture)."""
+        port = free_port()
+        capture = os.path.join(self.dir, name + ".bin")
+        p = self.start(windows_path(self.session(name + ".sip", port, windows_path(capture))))
+        p.command(IDM_CAPTURE)
+        p.press("parametres du fichier de capture", IDOK)
+        wait_for(lambda: os.path.exists(capture), "the capture file")
+        if keep_listening:
+            inspector("syscommand", IDM_KEEP_LISTENING)
+        p.command(IDM_LISTEN)
+        p.status(listening(port))
+        return p, port, capture
+
+    def test_clients_that_come_at_once_or_wait_are_served_in_turn_and_lose_nothing(self):
+        p, port, capture = self.recording("continue", keep_listening=True)
+        # Twenty clients connect at once, each sends a numbered line and closes: they
+        # are served one after the other, in the order they came.
+        lines = [b"ligne %02d du client %02d\r\n" % (i, i) for i in range(20)]
+        clients = [socket.create_connection(("127.0.0.1", port), timeout=DEADLINE) for _ in lines]
+        for client, line in zip(clients, lines):
+            client.sendall(line)
+            client.close()
+        self.assertEqual(wait_for_capture(capture, b"".join(lines), "the twenty lines", 120),
+                         b"".join(lines))
+        p.status(listening(port))
+
+        # A client that connects while another is served waits, with what it sends,
+        # until that connection ends; then it is taken at once.
+        first = self.connect(port)
+        p.status(connected(port))
+        first.sendall(b"premier ")
+        second = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
+        second.sendall(b"second, en attendant ")
+        second_port = second.getsockname()[1]
+        wait_for(lambda: (tcp_queues(port, second_port) or (0, 0))[1] == 21,
+                 "the waiting client's bytes in its queue")
+        first.sendall(b"fin du premier\r\n")
+        first.close()
+        expected = b"".join(lines) + b"premier fin du premier\r\nsecond, en attendant "
+        self.assertEqual(wait_for_capture(capture, expected, "the waiting client's bytes"), expected)
+        p.status(connected(port))
+        # Every connection the program takes is probed after 30 s of silence.
+        where = wait_for(lambda: accepted_socket(port, second), "the accepted socket in ss")
+        timer = re.search(r"timer:\(keepalive,(?:(\d+)min)?([\d.]+)(m?s)", where)
+        self.assertIsNotNone(timer, where)
+        seconds = int(timer.group(1) or 0) * 60 + float(timer.group(2)) / (1000 if timer.group(3) == "ms" else 1)
+        self.assertTrue(25 <= seconds <= 30, where)
+        second.sendall(b"et apres\r\n")
+        second.close()
+        expected += b"et apres\r\n"
+        self.assertEqual(wait_for_capture(capture, expected, "the second client's last bytes"), expected)
+        p.status(listening(port))
+
+        # "Deconnexion" while a client is served and another waits: idle, the port free.
+        served = self.connect(port)
+        p.status(connected(port))
+        waiting = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
+        p.command(IDM_DISCONNECT)
+        p.status(" ")
+        self.assertEqual(served.recv(16), b"")
+        with self.assertRaises((ConnectionResetError, ConnectionAbortedError)):
+            if waiting.recv(16) == b"":
+                raise ConnectionResetError
+        self.assertTrue(refused(port))
+        with socket.socket() as again:
+            again.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            again.bind(("127.0.0.1", port))
+            again.listen()
+
+    def test_one_peer_a_listen_unless_checked_and_checked_while_served_it_listens_again(self):
+        p, port, capture = self.recording("un", keep_listening=False)
+        first = self.connect(port)
+        p.status(connected(port))
+        self.assertTrue(refused(port))
+        # Checked while a peer is served: when it leaves, the program listens again.
+        inspector("syscommand", IDM_KEEP_LISTENING)
+        first.sendall(b"un\r\n")
+        first.close()
+        p.status(listening(port))
+        second = self.connect(port)
+        second.sendall(b"deux\r\n")
+        wait_for_capture(capture, b"un\r\ndeux\r\n", "the second peer's bytes")
+        # Unchecked while served: the peer that waited is refused.
+        waiting = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
+        inspector("syscommand", IDM_KEEP_LISTENING)
+        with self.assertRaises((ConnectionResetError, ConnectionAbortedError)):
+            if waiting.recv(16) == b"":
+                raise ConnectionResetError
+        wait_for(lambda: refused(port), "the listener to close")
+        second.close()
+        p.status(" ")
+        self.assertEqual(wait_for_capture(capture, b"un\r\ndeux\r\n", "the capture"), b"un\r\ndeux\r\n")
+
+
+class VanishedPeerTest(E2E):
+    """Run in a network namespace of its own (tests/e2e/in-own-network), whose
+    loopback it takes down to cut the link."""
+
+    def test_a_peer_whose_link_is_cut_is_seen_gone_within_ninety_seconds(self):
+        port = free_port()
+        capture = os.path.join(self.dir, "vanished.bin")
+        p = self.start(windows_path(self.session("vanished.sip", port, windows_path(capture))))
+        p.command(IDM_CAPTURE)
+        p.press("parametres du fichier de capture", IDOK)
+        inspector("syscommand", IDM_KEEP_LISTENING)
+        p.command(IDM_LISTEN)
+        p.status(listening(port))
+        peer = self.connect(port)
+        p.status(connected(port))
+        # The program's sockets are in this namespace: the cut reaches them.
+        wait_for(lambda: accepted_socket(port, peer), "the accepted socket in ss")
+        sent = b"avant la coupure\r\n"
+        peer.sendall(sent)
+        wait_for_capture(capture, sent, "the bytes sent before the cut")
+        subprocess.run(["ip", "link", "set", "lo", "down"], check=True)
+        cut = time.monotonic()
+        wait_for(lambda: state()["status"] == listening(port), "the vanished peer to be noticed", 100)
+        self.assertLessEqual(time.monotonic() - cut, 90)
+        with open(capture, "rb") as f:
+            self.assertEqual(f.read(), sent)
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        peer.close()
 
 
 class SessionTest(E2E):

@@ -174,9 +174,9 @@ long long monotonicMilliseconds() {
 long long localTimeMilliseconds() {
     return fake.localTime;
 }
-void checkOctetViewItem(bool checked) {
-    record(checked ? "octetsChecked" : "octetsUnchecked");
-    fake.octetViewChecked = checked;
+void checkProgramItem(int command, bool checked) {
+    record("check " + num(command) + (checked ? " on" : " off"));
+    fake.checkedItems[command] = checked;
 }
 void setWindowTitle(const char* title) {
     record(std::string("title ") + title);
@@ -288,8 +288,8 @@ int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
     record("bind " + num(static_cast<long long>(socket)) + " " + dotted(address) + " " + num(port));
     return fake.bindResult;
 }
-int listenOnSocket(SocketHandle socket) {
-    record("listen " + num(static_cast<long long>(socket)));
+int listenOnSocket(SocketHandle socket, bool peersMayWait) {
+    record("listen " + num(static_cast<long long>(socket)) + (peersMayWait ? " queue" : ""));
     return fake.listenResult;
 }
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut,
@@ -344,6 +344,10 @@ int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count) {
     record(taken == count ? line : line + " -> " + num(taken));
     return taken;
 }
+void setKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs) {
+    record("keepalive " + num(static_cast<long long>(socket)) + " " + num(idleMs) + " " +
+           num(intervalMs));
+}
 void shutdownSocket(SocketHandle socket) {
     record("shutdown " + num(static_cast<long long>(socket)));
 }
@@ -388,6 +392,8 @@ void resetAll() {
     settingsChecked = false;
     serverSocket = NO_SOCKET;
     clientSocket = NO_SOCKET;
+    listeningSocket = NO_SOCKET;
+    keepListening = false;
     peerAddress = 0;
     peerPort = 0;
 

@@ -102,7 +102,7 @@ struct FakePlatform {
     // The local time the received bytes are stamped with (milliseconds, a day
     // beginning at 0), and whether the octet view's menu item is checked.
     long long localTime = 0;
-    bool octetViewChecked = false;
+    std::map<int, bool> checkedItems;  // the system menu's items, by command
 };
 
 extern FakePlatform fake;

@@ -13,6 +13,7 @@
 #include "session/settings.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -133,12 +134,12 @@ TEST_F(LinkTest, AListenThatArrivesBehindAFailedListensBoxKeepsItsSocket) {
     EXPECT_TRUE(fake.openSockets.empty());
 }
 
-TEST_F(LinkTest, AcceptClosesTheListeningSocketAndShowsThePeer) {
+TEST_F(LinkTest, AcceptProbesTheConnectionClosesTheListeningSocketAndShowsThePeer) {
     listen();
     fake.trace.clear();
     fake.accepts.push_back(FakeAccept{8, ipv4("192.168.1.20"), 50123});
     onSocketNotify(7, EVENT_ACCEPT);
-    EXPECT_EQ(Lines({"accept 7 -> 8", "close socket 7",
+    EXPECT_EQ(Lines({"accept 7 -> 8", "keepalive 8 30000 5000", "close socket 7",
                      "status Serveur Connecte avec <192.168.1.20 : 9000> ..."}),
               fake.trace);
     EXPECT_EQ(SERVER_CONNECTED, serverState);
@@ -485,6 +486,139 @@ TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
     EXPECT_EQ(SEND_QUEUE_SIZE, bytesWaitingToSend());
     EXPECT_EQ(5, fake.beeps);
     EXPECT_FALSE(fake.clipboardLent);
+}
+
+// ---- listening continuously ------------------------------------------------------
+
+const std::string KEEP_ON = "check " + std::to_string(IDM_KEEP_LISTENING) + " on";
+const std::string KEEP_OFF = "check " + std::to_string(IDM_KEEP_LISTENING) + " off";
+
+TEST_F(LinkTest, ListeningContinuouslyTheNextPeerIsTakenWhenAConnectionEndsAndTheMenuStays) {
+    onKeepListeningCommand();  // idle: only the item changes
+    EXPECT_EQ(Lines({KEEP_ON}), fake.trace);
+    EXPECT_TRUE(keepListening);
+    fake.trace.clear();
+    onListenCommand();
+    EXPECT_EQ(1u, traceCount("listen 7 queue")) << traceText();
+    fake.accepts.push_back(FakeAccept{8, ipv4("10.0.0.8"), 4008});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(std::set<SocketHandle>({7, 8}), fake.openSockets);
+    EXPECT_EQ(7u, listeningSocket);
+    EXPECT_EQ(8u, serverSocket);
+
+    // Another peer comes meanwhile: it waits until this connection ends.
+    fake.trace.clear();
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
+
+    // The peer closes: what it sent is read, its socket closed, then the one that
+    // waited is taken at once.
+    fake.receives.push_back(FakeReceive{0, Bytes(3, 'z')});
+    fake.accepts.push_back(FakeAccept{9, ipv4("10.0.0.9"), 4009});
+    onSocketNotify(8, EVENT_CLOSE);
+    EXPECT_EQ(Lines({"receive 8 1048576 -> 3", "receive 8 1048576 -> -1", "shutdown 8",
+                     "close socket 8", "status  Serveur en ecoute sur < 9000 >", "accept 7 -> 9",
+                     "keepalive 9 30000 5000", "status Serveur Connecte avec <10.0.0.9 : 9000> ..."}),
+              fake.trace);
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(9u, clientSocket);
+
+    // An error (a reset, the keep-alive giving up) with nobody waiting: listening,
+    // as after "&Mise en ecoute", without a box; the settings stay checked.
+    fake.trace.clear();
+    fake.accepts.push_back(FakeAccept{NO_SOCKET, 0, 0, true});
+    onSocketNotify(9, withError(EVENT_CLOSE, 10053));
+    EXPECT_EQ(Lines({"shutdown 9", "close socket 9", "status  Serveur en ecoute sur < 9000 >",
+                     "accept 7 -> peer gone"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+    EXPECT_EQ(7u, serverSocket);
+    EXPECT_TRUE(settingsChecked);
+    EXPECT_EQ(std::set<SocketHandle>({7}), fake.openSockets);
+
+    // The next peer comes as to any listener; a failed accept ends idle, as ever.
+    fake.accepts.push_back(FakeAccept{10, ipv4("10.0.0.10"), 4010});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    fake.trace.clear();
+    fake.accepts.push_back(FakeAccept{NO_SOCKET, 0, 0});
+    onSocketNotify(10, EVENT_CLOSE);
+    EXPECT_EQ(Lines({"receive 10 1048576 -> -1", "shutdown 10", "close socket 10",
+                     "status  Serveur en ecoute sur < 9000 >", "accept 7 -> fail", "menu 505 506",
+                     "shutdown 7", "close socket 7", "status  ",
+                     "errorBox Connexion rejetee... |erreur"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_TRUE(fake.openSockets.empty());
+    EXPECT_EQ(0, fake.badSocketCloses);
+}
+
+TEST_F(LinkTest, DisconnectingAlwaysEndsIdleAndUncheckingWhileServedClosesTheListener) {
+    onKeepListeningCommand();
+    connect();
+    onDisconnectCommand();
+    EXPECT_EQ(Lines({"menu 505 506", "shutdown 8", "close socket 8", "close socket 7", "status  "}),
+              fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_FALSE(settingsChecked);
+    EXPECT_TRUE(fake.openSockets.empty());
+    EXPECT_TRUE(keepListening);
+
+    // Unchecked while a peer is served: the listener goes (the peers that wait are
+    // refused), the connection stays, and its end is the one-peer end.
+    resetAll();
+    onKeepListeningCommand();
+    connect();
+    onKeepListeningCommand();
+    EXPECT_EQ(Lines({KEEP_OFF, "close socket 7"}), fake.trace);
+    EXPECT_EQ(SERVER_CONNECTED, serverState);
+    EXPECT_EQ(NO_SOCKET, listeningSocket);
+    fake.trace.clear();
+    onSocketNotify(7, EVENT_ACCEPT);
+    onSocketNotify(8, EVENT_CLOSE);
+    EXPECT_EQ(Lines({"receive 8 1048576 -> -1", "shutdown 8", "close socket 8", "status  ",
+                     "menu 505 506"}),
+              fake.trace);
+    EXPECT_TRUE(fake.openSockets.empty());
+
+    // Unchecked while listening: the listener stays; the peer it takes is the last.
+    resetAll();
+    onKeepListeningCommand();
+    listen();
+    onKeepListeningCommand();
+    EXPECT_EQ(std::set<SocketHandle>({7}), fake.openSockets);
+    fake.accepts.push_back(FakeAccept{8, ipv4("10.0.0.8"), 4008});
+    onSocketNotify(7, EVENT_ACCEPT);
+    EXPECT_EQ(std::set<SocketHandle>({8}), fake.openSockets);
+}
+
+TEST_F(LinkTest, CheckedWhileAPeerIsServedTheProgramListensAgainWhenTheConnectionEnds) {
+    connect();  // one peer a listen: the listener is closed already
+    onKeepListeningCommand();
+    EXPECT_EQ(Lines({KEEP_ON}), fake.trace);
+    fake.trace.clear();
+    fake.accepts.push_back(FakeAccept{NO_SOCKET, 0, 0, true});
+    onSocketNotify(8, EVENT_CLOSE);
+    EXPECT_EQ(Lines({"receive 8 1048576 -> -1", "shutdown 8", "close socket 8", "createSocket 9",
+                     "select 9", "bind 9 0.0.0.0 9000", "listen 9 queue",
+                     "status  Serveur en ecoute sur < 9000 >", "accept 9 -> peer gone"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+
+    // The port was taken meanwhile: told as a failed listen, and idle.
+    resetAll();
+    connect();
+    onKeepListeningCommand();
+    fake.bindResult = -1;
+    fake.trace.clear();
+    onSocketNotify(8, withError(EVENT_READ, 10054));
+    EXPECT_EQ(Lines({"shutdown 8", "close socket 8", "createSocket 9", "select 9",
+                     "bind 9 0.0.0.0 9000", "shutdown 9", "close socket 9", "status  ",
+                     "errorBox mise en ecoute impossible |erreur", "menu 505 506"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_TRUE(fake.openSockets.empty());
 }
 
 TEST_F(LinkTest, StatusTextsFollowTheState) {

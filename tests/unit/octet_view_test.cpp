@@ -11,6 +11,7 @@
 #include "terminal/layout.h"
 #include "terminal/received_bytes.h"
 #include "terminal/screen.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -185,7 +186,7 @@ TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
     fake.trace.clear();
     toggleOctetView();
     EXPECT_TRUE(octetViewShown);
-    EXPECT_TRUE(fake.octetViewChecked);
+    EXPECT_TRUE(fake.checkedItems[IDM_OCTET_VIEW]);
     EXPECT_TRUE(fake.caretOutOfView) << "no caret over the octet rows";
     EXPECT_EQ(81 - 25, shownHistoryRows());
     EXPECT_EQ(octetRow(80), drawnRow(24));
@@ -231,7 +232,7 @@ TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {
     receive("line 60\r\nline 61\r\n");
     toggleOctetView();
     EXPECT_FALSE(octetViewShown);
-    EXPECT_FALSE(fake.octetViewChecked);
+    EXPECT_FALSE(fake.checkedItems[IDM_OCTET_VIEW]);
     EXPECT_EQ(7, viewOffset());
     completeRequestedRepaint();
     EXPECT_EQ(textShown, fake.shown);

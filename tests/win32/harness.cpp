@@ -200,6 +200,7 @@ void destroyMainWindow() {
     shutdownTrace = nullptr;
     allocateGridBuffer = std::malloc;
     autoWrap = false;
+    keepListening = false;
     socketNotificationObserver = nullptr;
     resetHistoryView();
 }

@@ -1,6 +1,6 @@
-// The link with real sockets on 127.0.0.1: listening, the one accepted peer,
-// receiving in order, the peer's close, a reset, a port in use, typed characters
-// and the status line.
+// The link with real sockets on 127.0.0.1: listening, the one accepted peer (or
+// one after another, listening continuously), receiving in order, the peer's close,
+// a reset, a port in use, typed characters and the status line.
 #include "harness.h"
 
 #include <cstdio>
@@ -667,4 +667,46 @@ TEST_F(LinkTest, AListenCommandPostedWhileListeningOrConnectedChangesNothing) {
     closesocket(peer);
     expectIdleLink();
     EXPECT_TRUE(listenOn(port)) << "the port is still taken";
+}
+
+TEST_F(LinkTest, ListeningContinuouslyThePeerThatWaitedIsServedWithItsBytesWhenTheFirstLeaves) {
+    HMENU system = GetSystemMenu(mainWindow, FALSE);
+    char label[32] = "";
+    GetMenuStringA(system, IDM_KEEP_LISTENING, label, sizeof label, MF_BYCOMMAND);
+    EXPECT_EQ(std::string(label), "Ecoute continue");
+    EXPECT_EQ(GetMenuState(system, IDM_KEEP_LISTENING, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    SendMessageA(mainWindow, WM_SYSCOMMAND, IDM_KEEP_LISTENING, 0);
+    EXPECT_EQ(GetMenuState(system, IDM_KEEP_LISTENING, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
+
+    std::string capture = scratchPath("continue-capture.txt");
+    SOCKET first = recordingAndConnected(port, capture);
+    ASSERT_NE(first, INVALID_SOCKET);
+    SOCKET second = connectPeer(port);
+    ASSERT_NE(second, INVALID_SOCKET) << "the listener stays open while a peer is served";
+    sockaddr_in secondEnd;
+    int length = sizeof secondEnd;
+    getsockname(second, reinterpret_cast<sockaddr*>(&secondEnd), &length);
+    ASSERT_TRUE(sendAll(second, "waited "));
+    ASSERT_TRUE(sendAll(first, "first "));
+    ASSERT_TRUE(captured(capture, 6));
+    EXPECT_NE(peerPort, ntohs(secondEnd.sin_port));
+
+    closesocket(first);
+    ASSERT_TRUE(captured(capture, 13));
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+    EXPECT_EQ(peerPort, ntohs(secondEnd.sin_port));
+    EXPECT_EQ(statusText(), connectedText(port));
+    ASSERT_TRUE(sendAll(second, "then"));
+    closesocket(second);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_LISTENING; }));
+    EXPECT_EQ(statusText(), listeningText(port));
+    EXPECT_TRUE(settingsChecked);
+    expectOpenLinkMenu();
+    EXPECT_TRUE(dialogsSeen.size() == 1u) << "a box was shown at a connection's end";
+
+    SendMessageA(mainWindow, WM_SYSCOMMAND, IDM_KEEP_LISTENING, 0);
+    EXPECT_EQ(GetMenuState(system, IDM_KEEP_LISTENING, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), "first waited then");
+    DeleteFileA(capture.c_str());
 }

@@ -208,10 +208,11 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "caret") == 0) return printCaret();
     if (argc >= 2 && std::strcmp(argv[1], "repaint") == 0) return repaintMainWindow();
     if (argc >= 2 && std::strcmp(argv[1], "clipboard") == 0) return printClipboard();
-    if (argc == 3 && std::strcmp(argv[1], "command") == 0) {
+    if (argc == 3 && (std::strcmp(argv[1], "command") == 0 || std::strcmp(argv[1], "syscommand") == 0)) {
         HWND main = findMainWindow();
         if (main == nullptr) return fail("no main window");
-        PostMessageA(main, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[2])), 0);
+        UINT message = std::strcmp(argv[1], "command") == 0 ? WM_COMMAND : WM_SYSCOMMAND;
+        PostMessageA(main, message, static_cast<WPARAM>(std::atoi(argv[2])), 0);
         std::printf("ok\n");
         return 0;
     }
@@ -233,6 +234,6 @@ int main(int argc, char** argv) {
         std::printf("ok\n");
         return 0;
     }
-    return fail("usage: state | caret | repaint | command ID | press CAPTION ID | "
+    return fail("usage: state | caret | repaint | command ID | syscommand ID | press CAPTION ID | "
                 "settext CAPTION ID TEXT");
 }
