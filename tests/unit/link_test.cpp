@@ -1,6 +1,7 @@
 // The link's state machine, its receive and send paths and the status line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "net/outgoing.h"
 #include "session/settings.h"
 #include "terminal/layout.h"
+#include "terminal/received_bytes.h"
 #include "terminal/screen.h"
 #include "ui/resource.h"
 
@@ -493,6 +495,20 @@ TEST_F(LinkTest, APasteSendsLineEndsAsEnterDoesAfterWhatWaitsOrIsRefusedWhole) {
 const std::string KEEP_ON = "check " + std::to_string(IDM_KEEP_LISTENING) + " on";
 const std::string KEEP_OFF = "check " + std::to_string(IDM_KEEP_LISTENING) + " off";
 
+// The octet view's rows that mark a connection's start or end, without their time.
+Lines connectionMarks() {
+    Lines marks;
+    std::vector<unsigned char> cells(OCTET_ROW_LENGTH);
+    for (std::uint64_t row = firstKeptOctetRow(); row < octetRowsEnd(); ++row) {
+        formatOctetRow(row, cells.data(), OCTET_ROW_LENGTH);
+        std::string text(cells.begin(), cells.end());
+        text.erase(text.find_last_not_of(' ') + 1);
+        std::size_t mark = std::min(text.find("Connexion de "), text.find("Fin de connexion"));
+        if (mark != std::string::npos) marks.push_back(text.substr(mark));
+    }
+    return marks;
+}
+
 TEST_F(LinkTest, ListeningContinuouslyTheNextPeerIsTakenWhenAConnectionEndsAndTheMenuStays) {
     onKeepListeningCommand();  // idle: only the item changes
     EXPECT_EQ(Lines({KEEP_ON}), fake.trace);
@@ -552,6 +568,9 @@ TEST_F(LinkTest, ListeningContinuouslyTheNextPeerIsTakenWhenAConnectionEndsAndTh
     EXPECT_EQ(SERVER_IDLE, serverState);
     EXPECT_TRUE(fake.openSockets.empty());
     EXPECT_EQ(0, fake.badSocketCloses);
+    EXPECT_EQ(Lines({"Connexion de 10.0.0.8:4008", "Fin de connexion", "Connexion de 10.0.0.9:4009",
+                     "Fin de connexion", "Connexion de 10.0.0.10:4010", "Fin de connexion"}),
+              connectionMarks());
 }
 
 TEST_F(LinkTest, DisconnectingAlwaysEndsIdleAndUncheckingWhileServedClosesTheListener) {
