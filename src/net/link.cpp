@@ -192,6 +192,12 @@ void onKeepListeningCommand() {
     keepListening = !keepListening;
     checkProgramItem(IDM_KEEP_LISTENING, keepListening);
     if (!keepListening && serverState == SERVER_CONNECTED) closeListeningSocket();
+    // Checked while listening: the listening socket is made anew with room for the
+    // peers that come at once (a socket's queue is set when it starts listening).
+    if (keepListening && serverState == SERVER_LISTENING) {
+        closeListeningSocket();
+        listenOrSayWhy();
+    }
 }
 
 int startListening(std::uint32_t port) {

@@ -53,7 +53,8 @@ void onListenCommand();
 // The "&Deconnexion" command. Only while listening or connected. Always ends idle.
 void onDisconnectCommand();
 // The "Ecoute continue" item: checks or unchecks it. Unchecked while a peer is
-// served, the listening socket closes (peers that waited are refused).
+// served, the listening socket closes (peers that waited are refused); checked while
+// listening, it is made anew with room for the peers that come at once.
 void onKeepListeningCommand();
 // One socket notification: `socket` is the socket it concerns, `event` the
 // notification's second parameter (event in the low 16 bits, error in the high).

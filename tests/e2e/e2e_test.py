@@ -898,6 +898,17 @@ def accepted_socket(port, peer):
     return None
 
 
+def listen_queue(port):
+    """The length of the queue of the program's listening socket on `port`, as `ss`
+    tells it, or None while nothing listens there."""
+    out = subprocess.run(["ss", "-ltnH"], capture_output=True, text=True, check=True).stdout
+    for line in out.splitlines():
+        fields = line.split()
+        if fields[3] == "127.0.0.1:%d" % port:
+            return int(fields[2])
+    return None
+
+
 def refused(port):
     try:
         socket.create_connection(("127.0.0.1", port), timeout=5).close()
@@ -913,23 +924,25 @@ def wait_for_capture(capture, expected, what, deadline=DEADLINE):
 
 
 class KeepListeningTest(E2E):
-    def recording(self, name, keep_listening):
+    def recording(self, name):
         """The program started on a session of its own, recording into a new capture
-        file, "Ecoute continue" checked or not, listening: (program, port, capture)."""
+        file and listening: (program, port, capture)."""
         port = free_port()
         capture = os.path.join(self.dir, name + ".bin")
         p = self.start(windows_path(self.session(name + ".sip", port, windows_path(capture))))
         p.command(IDM_CAPTURE)
         p.press("parametres du fichier de capture", IDOK)
         wait_for(lambda: os.path.exists(capture), "the capture file")
-        if keep_listening:
-            inspector("syscommand", IDM_KEEP_LISTENING)
         p.command(IDM_LISTEN)
         p.status(listening(port))
         return p, port, capture
 
     def test_clients_that_come_at_once_or_wait_are_served_in_turn_and_lose_nothing(self):
-        p, port, capture = self.recording("continue", keep_listening=True)
+        p, port, capture = self.recording("continue")
+        self.assertEqual(listen_queue(port), 0)
+        # Checked while listening: the port is opened anew, with room for peers that wait.
+        inspector("syscommand", IDM_KEEP_LISTENING)
+        wait_for(lambda: (listen_queue(port) or 0) > 0, "a listening socket with a queue")
         # Twenty clients connect at once, each sends a numbered line and closes: they
         # are served one after the other, in the order they came.
         lines = [b"ligne %02d du client %02d\r\n" % (i, i) for i in range(20)]
@@ -985,7 +998,7 @@ class KeepListeningTest(E2E):
             again.listen()
 
     def test_one_peer_a_listen_unless_checked_and_checked_while_served_it_listens_again(self):
-        p, port, capture = self.recording("un", keep_listening=False)
+        p, port, capture = self.recording("un")
         first = self.connect(port)
         p.status(connected(port))
         self.assertTrue(refused(port))

@@ -612,6 +612,30 @@ TEST_F(LinkTest, DisconnectingAlwaysEndsIdleAndUncheckingWhileServedClosesTheLis
     EXPECT_EQ(std::set<SocketHandle>({8}), fake.openSockets);
 }
 
+TEST_F(LinkTest, CheckedWhileListeningTheListenerIsMadeAnewWithRoomForPeersThatComeAtOnce) {
+    listen();
+    fake.trace.clear();
+    onKeepListeningCommand();
+    EXPECT_EQ(Lines({KEEP_ON, "close socket 7", "createSocket 8", "select 8", "bind 8 0.0.0.0 9000",
+                     "listen 8 queue"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_LISTENING, serverState);
+    EXPECT_EQ(8u, listeningSocket);
+    EXPECT_EQ(8u, serverSocket);
+
+    // Another program took the port in that moment: told as a failed listen.
+    onKeepListeningCommand();
+    fake.bindResult = -1;
+    fake.trace.clear();
+    onKeepListeningCommand();
+    EXPECT_EQ(Lines({KEEP_ON, "close socket 8", "createSocket 9", "select 9", "bind 9 0.0.0.0 9000",
+                     "shutdown 9", "close socket 9", "status  ",
+                     "errorBox mise en ecoute impossible |erreur", "menu 505 506"}),
+              fake.trace);
+    EXPECT_EQ(SERVER_IDLE, serverState);
+    EXPECT_TRUE(fake.openSockets.empty());
+}
+
 TEST_F(LinkTest, CheckedWhileAPeerIsServedTheProgramListensAgainWhenTheConnectionEnds) {
     connect();  // one peer a listen: the listener is closed already
     onKeepListeningCommand();
