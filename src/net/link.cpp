@@ -106,8 +106,8 @@ void acceptWaitingPeer() {
 
 // Listening continuously, a connection that ended other than by the person's
 // command is followed by the next peer that waits, or by listening as after
-// "&Mise en ecoute". The listening socket was closed when the item was checked
-// while the peer was served: it is opened again.
+// "&Mise en ecoute". Where the item was checked while the peer was served, the
+// accept had closed the listening socket: it is opened again.
 void goOnListening() {
     forgetDeferredReceive();
     endOutgoing();
