@@ -22,40 +22,88 @@ oru_say() { printf '== %s\n' "$*"; }
 
 # Whether this machine runs 32-bit x86 programs, found by running one: a static
 # i386 Linux program of 96 bytes, written here, whose only instructions end it with
-# status 42. A kernel without IA-32 emulation refuses it ("Exec format error").
-# Needs nothing installed; the answer is kept for the rest of this shell.
+# status 42. Only the kernel's refusal of it ("Exec format error", as a kernel
+# without IA-32 emulation answers) means no. A probe that cannot be written or
+# started for another reason (build/ read-only or mounted noexec) tells nothing:
+# the answer is then "cannot tell", and ORU_32BIT_UNKNOWN says why. Needs nothing
+# installed; the answer is kept for the rest of this shell.
+# Returns 0 (runs them), 1 (runs none) or 2 (cannot tell).
 ORU_RUNS_32BIT=""
+ORU_32BIT_UNKNOWN=""
 oru_runs_32bit_programs() {
   if [ -z "$ORU_RUNS_32BIT" ]; then
-    ORU_RUNS_32BIT=no
-    mkdir -p "$ORU_ROOT/build"
-    local probe status=0
-    probe=$(mktemp "$ORU_ROOT/build/i386-probe.XXXXXX") || return 1
-    # ELF header (32-bit, little-endian, executable, i386, entry 0x08048054), one
-    # loadable segment of the whole file at 0x08048000, then
-    # mov eax,1 / mov ebx,42 / int 0x80: the 32-bit exit call.
-    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0' >"$probe"
-    printf '\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0' >>"$probe"
-    printf '\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0' >>"$probe"
-    printf '\270\1\0\0\0\273\52\0\0\0\315\200' >>"$probe"
-    chmod +x "$probe"
-    "$probe" </dev/null >/dev/null 2>&1 || status=$?
-    rm -f "$probe"
-    [ "$status" -eq 42 ] && ORU_RUNS_32BIT=yes
+    local probe="" said=""
+    if ! said=$(mkdir -p "$ORU_ROOT/build" 2>&1) || ! probe=$(mktemp "$ORU_ROOT/build/i386-probe.XXXXXX" 2>&1); then
+      oru_cannot_tell_32bit "no program could be written to try it: ${said:-$probe}"
+      probe=""
+    elif ! said=$(oru_write_i386_probe "$probe" 2>&1); then
+      oru_cannot_tell_32bit "the program written to try it could not be made: $said"
+    else
+      oru_try_i386_probe "$probe"
+    fi
+    [ -n "$probe" ] && rm -f "$probe"
   fi
-  [ "$ORU_RUNS_32BIT" = yes ]
+  case "$ORU_RUNS_32BIT" in
+  yes) return 0 ;;
+  no) return 1 ;;
+  *) return 2 ;;
+  esac
 }
 
-# The Wine loader that runs programs of $WINEARCH (win64 unless set) here. Where
-# this machine runs no 32-bit programs, a win32 one has none: says so and fails
-# with 77, which the tests' runner counts as skipped.
+oru_cannot_tell_32bit() {
+  ORU_RUNS_32BIT=unknown
+  ORU_32BIT_UNKNOWN="cannot tell whether this machine runs 32-bit programs: $1"
+}
+
+oru_write_i386_probe() {
+  # ELF header (32-bit, little-endian, executable, i386, entry 0x08048054), one
+  # loadable segment of the whole file at 0x08048000, then
+  # mov eax,1 / mov ebx,42 / int 0x80: the 32-bit exit call.
+  { printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0'
+    printf '\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0'
+    printf '\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0'
+    printf '\270\1\0\0\0\273\52\0\0\0\315\200'; } >"$1" && chmod +x "$1"
+}
+
+# Runs the program $1 that ends with status 42 where it runs, and sets
+# ORU_RUNS_32BIT from what happened. Bash, which starts it, names the kernel's
+# answer in its message: ENOEXEC is "cannot execute binary file: Exec format
+# error", anything else (EACCES from a noexec mount is "Permission denied") is not a
+# refusal of 32-bit programs.
+oru_try_i386_probe() {
+  local said status=0
+  said=$(export LC_ALL=C; "$1" </dev/null 2>&1) || status=$?
+  if [ "$status" -eq 42 ]; then
+    ORU_RUNS_32BIT=yes
+  elif [ "$status" -eq 126 ] && [[ "$said" == *"Exec format error"* ]]; then
+    ORU_RUNS_32BIT=no
+  elif [ "$status" -eq 126 ] || [ "$status" -eq 127 ]; then
+    oru_cannot_tell_32bit "the program written to try it could not be started: ${said##*: } ($1)"
+  else
+    oru_cannot_tell_32bit "the program written to try it ended with status $status instead of 42${said:+: $said}"
+  fi
+}
+
+# Whether the tests of the 32-bit program can run here. When they cannot, says why
+# in one line and returns 77 where that is how this machine is (it runs no 32-bit
+# programs), which the tests' runner counts as skipped, or 1 where something is
+# wrong (whether it runs them could not be told).
+oru_32bit_layer_runs() {
+  local status=0
+  oru_runs_32bit_programs || status=$?
+  case "$status" in
+  0) return 0 ;;
+  1) echo "$ORU_NO_32BIT"; return 77 ;;
+  *) echo "$ORU_32BIT_UNKNOWN"; return 1 ;;
+  esac
+}
+
+# The Wine loader that runs programs of $WINEARCH (win64 unless set) here. Where a
+# win32 one cannot run, says why on stderr and fails as oru_32bit_layer_runs does.
 oru_wine_loader() {
   case "${WINEARCH:-win64}" in
   win32)
-    if ! oru_runs_32bit_programs; then
-      echo "$ORU_NO_32BIT" >&2
-      return 77
-    fi
+    oru_32bit_layer_runs >&2 || return $?
     echo "$ORU_WINE_LOADER_32" ;;
   *) echo "$ORU_WINE_LOADER_64" ;;
   esac
@@ -154,14 +202,14 @@ oru_wine_install() {
 # afterwards ("could not load kernel32.dll"), one made for the other architecture is
 # refused, and one made by a loader that cannot run here cannot be used. Each prefix
 # is therefore marked with what it was made for and by; one marked otherwise, or not
-# at all, is deleted and made anew. A prefix for 32-bit programs on a machine that
-# runs none is not made: that is said, and the result is 77. Wine's output goes to
-# /dev/null: its background processes outlive this call.
+# at all, is deleted and made anew. A prefix for 32-bit programs where they cannot
+# run is not made: why is said, and the result is oru_32bit_layer_runs's. Wine's
+# output goes to /dev/null: its background processes outlive this call.
 oru_prepare_wine_prefix() {
-  local mark="$WINEPREFIX/dazirar-oru-wine.txt" status=0
-  oru_wine_loader >/dev/null 2>&1 || status=$?
+  local mark="$WINEPREFIX/dazirar-oru-wine.txt" status=0 why
+  why=$(oru_wine_loader 2>&1 >/dev/null) || status=$?
   if [ "$status" -ne 0 ]; then
-    echo "$ORU_NO_32BIT: no Wine prefix for them is made ($WINEPREFIX)" >&2
+    echo "$why: no Wine prefix for 32-bit programs is made ($WINEPREFIX)" >&2
     return "$status"
   fi
   if [ -d "$WINEPREFIX" ] && [ "$(cat "$mark" 2>/dev/null)" != "$(oru_wine_install)" ]; then

@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Tests of scripts/lib.sh and the scripts built on it, one group of cases a run:
+#   tests/scripts/scripts_test.sh GROUP
+# Each group works on a copy of scripts/ in a folder of its own, so that its build/
+# can be a mount of its own. Ends with 77, saying why on the first line, where this
+# machine cannot give a group what it needs.
+set -u
+. "$(dirname "$0")/../../scripts/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+work=$(mktemp -d /tmp/oru-scripts-test.XXXXXX)
+mounts=()
+cleanup() {
+  local m
+  for m in "${mounts[@]}"; do umount "$m" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+# Ends the group as skipped, saying why; a group that has failed already fails.
+skip() {
+  [ "$failures" -eq 0 ] || exit 1
+  echo "skipped: $*"
+  exit 77
+}
+
+# A copy of scripts/ at $work/$1/scripts, its build/ folder empty.
+copy_scripts() {
+  mkdir -p "$work/$1/build"
+  cp -r "$root/scripts" "$work/$1/"
+  echo "$work/$1"
+}
+
+# Mounts a small tmpfs with the options $2 on the folder $1, or skips the group.
+mount_tmpfs() {
+  local said
+  [ "$(id -u)" -eq 0 ] || skip "mounting a tmpfs needs root; this run is not root"
+  said=$(mount -t tmpfs -o "size=1m,$2" oru-scripts-test "$1" 2>&1) ||
+    skip "mount -t tmpfs -o $2 was refused here: $said"
+  mounts+=("$1")
+}
+
+# Fakes of the package tools, first in PATH from then on, so that
+# nothing is installed: dpkg-query answers from $fakes/installed (a package a line);
+# apt-get writes each call to $fakes/calls, fails `update` while the count in
+# $fakes/update-failures is above 0, and refuses to install any package listed in
+# $fakes/uninstallable; dpkg knows the i386 architecture once it is added; sleep
+# only writes its call.
+make_fakes() {
+  fakes=$work/fakes
+  mkdir -p "$fakes/bin"
+  : >"$fakes/installed"
+  : >"$fakes/uninstallable"
+  : >"$fakes/calls"
+  echo 0 >"$fakes/update-failures"
+  cat >"$fakes/bin/apt-get" <<'FAKE'
+#!/bin/sh
+f=$ORU_TEST_FAKES
+echo "apt-get $*" >>"$f/calls"
+case " $* " in
+*" update "*)
+  left=$(cat "$f/update-failures")
+  [ "$left" -gt 0 ] || exit 0
+  echo $((left - 1)) >"$f/update-failures"
+  echo "E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (5000 != 4000). Mirror sync in progress?" >&2
+  exit 100 ;;
+*" install "*)
+  for p; do
+    if grep -qxF -- "$p" "$f/uninstallable"; then
+      echo "E: Unable to correct problems, you have held broken packages." >&2
+      exit 100
+    fi
+  done
+  for p; do case "$p" in -*|install) ;; *) echo "$p" >>"$f/installed" ;; esac; done ;;
+esac
+FAKE
+  cat >"$fakes/bin/dpkg-query" <<'FAKE'
+#!/bin/sh
+for p; do last=$p; done
+grep -qxF -- "$last" "$ORU_TEST_FAKES/installed" || { echo "dpkg-query: no packages found matching $last" >&2; exit 1; }
+printf 'install ok installed'
+FAKE
+  cat >"$fakes/bin/dpkg" <<'FAKE'
+#!/bin/sh
+echo "dpkg $*" >>"$ORU_TEST_FAKES/calls"
+case "$1" in
+--print-foreign-architectures) cat "$ORU_TEST_FAKES/architectures" 2>/dev/null ;;
+--add-architecture) echo "$2" >>"$ORU_TEST_FAKES/architectures" ;;
+esac
+FAKE
+  printf '#!/bin/sh\necho "sleep $*" >>"$ORU_TEST_FAKES/calls"\n' >"$fakes/bin/sleep"
+  chmod +x "$fakes/bin/"*
+  export ORU_TEST_FAKES=$fakes PATH="$fakes/bin:$PATH"
+}
+
+# Runs a command of a copy of scripts: `run_in COPY cmd args`; sets $out (stdout and
+# stderr) and $status.
+run_in() {
+  local copy=$1
+  shift
+  status=0
+  out=$(cd "$copy" && "$@" 2>&1 </dev/null) || status=$?
+}
+
+expect_status() {  # status what
+  [ "$status" -eq "$1" ] || fail "$2: ended with $status, not $1; said: $out"
+}
+
+expect_said() {  # text what
+  [[ "$out" == *"$1"* ]] || fail "$2: did not say \"$1\"; said: $out"
+}
+
+expect_unsaid() {  # text what
+  [[ "$out" != *"$1"* ]] || fail "$2: said \"$1\"; said: $out"
+}
+
+# Whether the machine runs 32-bit programs is told by the kernel's refusal alone;
+# a probe that cannot be started tells nothing, and nothing goes on as though the
+# machine ran none.
+group_probe() {
+  # A program the kernel knows no format of: it answers ENOEXEC, as a kernel
+  # without IA-32 emulation answers for the probe.
+  local refused="$work/refused"
+  printf '\0\0\0\0\0\0\0\0' >"$refused"
+  chmod +x "$refused"
+  (oru_try_i386_probe "$refused" && [ "$ORU_RUNS_32BIT" = no ]) ||
+    fail "a program the kernel refuses (ENOEXEC) did not mean a machine that runs no 32-bit programs"
+
+  local noexec readonly
+  make_fakes
+  noexec=$(copy_scripts noexec)
+  mount_tmpfs "$noexec/build" noexec
+  run_in "$noexec" scripts/test
+  expect_status 1 "scripts/test with build/ mounted noexec"
+  expect_said "cannot tell whether this machine runs 32-bit programs: the program written to try it could not be started: Permission denied" \
+    "scripts/test with build/ mounted noexec"
+  expect_unsaid "$ORU_NO_32BIT" "scripts/test with build/ mounted noexec"
+  expect_unsaid "building" "scripts/test with build/ mounted noexec"
+  run_in "$noexec" scripts/needs-32bit true
+  expect_status 1 "a 32-bit test with build/ mounted noexec"
+  expect_said "Permission denied" "a 32-bit test with build/ mounted noexec"
+
+  readonly=$(copy_scripts readonly)
+  mount_tmpfs "$readonly/build" ro
+  run_in "$readonly" scripts/needs-32bit true
+  expect_status 1 "a 32-bit test with build/ read-only"
+  expect_said "cannot tell whether this machine runs 32-bit programs: no program could be written to try it: mktemp:" \
+    "a 32-bit test with build/ read-only"
+  expect_said "Read-only file system" "a 32-bit test with build/ read-only"
+}
+
+group=${1:-}
+declare -F "group_$group" >/dev/null || { echo "usage: $0 GROUP (one of: $(declare -F | sed -n 's/^declare -f group_//p' | tr '\n' ' '))" >&2; exit 2; }
+"group_$group"
+[ "$failures" -eq 0 ] || exit 1
+echo "passed: $group"
