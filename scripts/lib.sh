@@ -7,9 +7,16 @@ ORU_PACKAGES="cmake make g++ python3 libgtest-dev libbenchmark-dev clang
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation
   netcat-openbsd"
-# The 32-bit Wine, installed only where 32-bit programs run: elsewhere it could run
-# nothing, and Debian's wine command would pick its loader and fail.
+# The 32-bit Wine, installed for the tests only, and only where 32-bit programs run:
+# elsewhere it could run nothing, and Debian's wine command would pick its loader
+# and fail.
 ORU_PACKAGES_32BIT="wine32:i386"
+ORU_NO_32BIT_WINE="the 32-bit Wine could not be installed"
+# Written by scripts/test when the 32-bit Wine could not be installed, with what apt
+# said; removed once it is installed. It tells the tests of the 32-bit program, run
+# then or later, that an install was tried and failed: they are skipped, saying so.
+# Where none was tried, a missing 32-bit Wine fails them, naming it.
+ORU_NO_32BIT_WINE_NOTE="$ORU_ROOT/build/32bit-wine-not-installed.txt"
 
 # Wine's loaders as Debian installs them. Nothing else names them: Debian's `wine`
 # command starts the 32-bit one whenever wine32 is installed, for every program, and
@@ -86,16 +93,24 @@ oru_try_i386_probe() {
 
 # Whether the tests of the 32-bit program can run here. When they cannot, says why
 # in one line and returns 77 where that is how this machine is (it runs no 32-bit
-# programs), which the tests' runner counts as skipped, or 1 where something is
-# wrong (whether it runs them could not be told).
+# programs, or its 32-bit Wine could not be installed), which the tests' runner
+# counts as skipped, or 1 where something is wrong (whether it runs them could not
+# be told, or the 32-bit Wine was never installed).
 oru_32bit_layer_runs() {
   local status=0
   oru_runs_32bit_programs || status=$?
   case "$status" in
-  0) return 0 ;;
+  0) ;;
   1) echo "$ORU_NO_32BIT"; return 77 ;;
   *) echo "$ORU_32BIT_UNKNOWN"; return 1 ;;
   esac
+  oru_installed "$ORU_PACKAGES_32BIT" && return 0
+  if [ -f "$ORU_NO_32BIT_WINE_NOTE" ]; then
+    echo "$ORU_NO_32BIT_WINE"
+    return 77
+  fi
+  echo "$ORU_PACKAGES_32BIT is not installed (scripts/test installs it)"
+  return 1
 }
 
 # The Wine loader that runs programs of $WINEARCH (win64 unless set) here. Where a
@@ -130,25 +145,77 @@ oru_wine() {
   "${ORU_WINE[@]}" "$@"
 }
 
-# Installs the Debian packages that are not there yet; quiet, and does nothing
-# when everything is installed.
-oru_install_packages() {
-  local missing="" wanted=$ORU_PACKAGES
-  oru_runs_32bit_programs && wanted="$wanted $ORU_PACKAGES_32BIT"
-  for p in $wanted; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+# Whether the Debian package $1 is installed.
+oru_installed() {
+  [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+}
+
+# apt-get update, tried again after a pause while it reports errors: a mirror caught
+# in the middle of its synchronisation mends itself. Should it still report them,
+# says so in one line and goes on: the lists there are may hold what is wanted, and
+# the install says whether they do.
+ORU_APT_UPDATE_TRIES=3
+ORU_APT_UPDATE_PAUSE=15
+oru_apt_update() {  # sudo-or-nothing
+  local try said
+  for try in $(seq "$ORU_APT_UPDATE_TRIES"); do
+    [ "$try" -eq 1 ] || sleep "$ORU_APT_UPDATE_PAUSE"
+    if said=$($1 apt-get update -qq 2>&1 >/dev/null) && ! grep -q '^E:' <<<"$said"; then
+      return 0
+    fi
   done
-  [ -z "$missing" ] && return 0
-  oru_say "installing:$missing"
-  local sudo=""
+  oru_say "apt-get update failed $ORU_APT_UPDATE_TRIES times ($(oru_apt_error "$said")); installing from the package lists there are"
+}
+
+# Installs what every script needs that is not installed yet, quietly; with
+# --32bit-wine, where this machine runs 32-bit programs, the 32-bit Wine too. When
+# what every script needs cannot be installed, shows what apt said, names the
+# packages and fails. When only the 32-bit Wine cannot, says so, writes
+# ORU_NO_32BIT_WINE_NOTE and goes on: everything else can be built and run.
+oru_install_packages() {
+  local missing=() missing_32bit=() p sudo="" said
+  for p in $ORU_PACKAGES; do
+    oru_installed "$p" || missing+=("$p")
+  done
+  if [ "${1:-}" = --32bit-wine ] && oru_runs_32bit_programs; then
+    if oru_installed "$ORU_PACKAGES_32BIT"; then
+      rm -f "$ORU_NO_32BIT_WINE_NOTE"
+    else
+      missing_32bit=("$ORU_PACKAGES_32BIT")
+    fi
+  fi
+  [ ${#missing[@]} -eq 0 ] && [ ${#missing_32bit[@]} -eq 0 ] && return 0
+  oru_say "installing: ${missing[*]}${missing[*]:+ }${missing_32bit[*]}"
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   # The 32-bit Wine comes from the i386 architecture, which apt must know of before
-  # its package list is read.
-  if [[ "$missing" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  # its package lists are read.
+  if [ ${#missing_32bit[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq >/dev/null
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  oru_apt_update "$sudo"
+  if [ ${#missing[@]} -gt 0 ] && ! said=$(oru_apt_install "$sudo" "${missing[@]}" 2>&1); then
+    printf '%s\n' "$said" >&2
+    echo "could not install: ${missing[*]}" >&2
+    return 1
+  fi
+  [ ${#missing_32bit[@]} -gt 0 ] || return 0
+  if said=$(oru_apt_install "$sudo" "${missing_32bit[@]}" 2>&1); then
+    rm -f "$ORU_NO_32BIT_WINE_NOTE"
+  else
+    printf '%s\n' "$said" >"$ORU_NO_32BIT_WINE_NOTE"
+    oru_say "$ORU_NO_32BIT_WINE (${missing_32bit[*]}: $(oru_apt_error "$said")): everything else is built and run, and the tests of the 32-bit program are skipped; what apt said is in ${ORU_NO_32BIT_WINE_NOTE#"$ORU_ROOT/"}"
+  fi
+}
+
+# The first error line of what apt said ($1), or its last line.
+oru_apt_error() {
+  grep -m1 '^E:' <<<"$1" || tail -n1 <<<"$1"
+}
+
+oru_apt_install() {  # sudo-or-nothing packages...
+  local sudo=$1
+  shift
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
 }
 
 # Starts Xvfb on a free display when there is no display; sets DISPLAY and

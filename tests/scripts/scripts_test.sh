@@ -6,8 +6,7 @@
 # machine cannot give a group what it needs.
 set -u
 . "$(dirname "$0")/../../scripts/lib.sh"
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+root=$ORU_ROOT
 work=$(mktemp -d /tmp/oru-scripts-test.XXXXXX)
 mounts=()
 cleanup() {
@@ -46,9 +45,9 @@ mount_tmpfs() {
   mounts+=("$1")
 }
 
-# Fakes of the package tools, first in PATH from then on, so that
-# nothing is installed: dpkg-query answers from $fakes/installed (a package a line);
-# apt-get writes each call to $fakes/calls, fails `update` while the count in
+# Fakes of the package tools, first in PATH from then on, so that nothing is
+# installed: dpkg-query answers from $fakes/installed (a package a line); apt-get
+# writes each call to $fakes/calls, fails `update` while the count in
 # $fakes/update-failures is above 0, and refuses to install any package listed in
 # $fakes/uninstallable; dpkg knows the i386 architecture once it is added; sleep
 # only writes its call.
@@ -153,6 +152,128 @@ group_probe() {
   expect_said "cannot tell whether this machine runs 32-bit programs: no program could be written to try it: mktemp:" \
     "a 32-bit test with build/ read-only"
   expect_said "Read-only file system" "a 32-bit test with build/ read-only"
+}
+
+# Runs lib.sh's functions of a copy of scripts in a subshell, with the options the
+# scripts set: `in_lib COPY commands`, on a machine taken to run 32-bit programs;
+# sets $out and $status as run_in does.
+in_lib() {
+  local copy=$1
+  shift
+  # Not on the left of ||, where set -e would be ignored.
+  out=$(set -euo pipefail; . "$copy/scripts/lib.sh"; ORU_RUNS_32BIT=yes; eval "$*" 2>&1 </dev/null)
+  status=$?
+}
+
+# Where the copy $1 of scripts notes that the 32-bit Wine could not be installed.
+note_in() {
+  echo "$1/${ORU_NO_32BIT_WINE_NOTE#"$ORU_ROOT/"}"
+}
+
+calls_of() {  # what: the fakes' calls that begin with it, one a line
+  grep -c "^$1" "$fakes/calls"
+}
+
+# A failed apt-get update is tried again, then passed over; an install that fails
+# names what it lacks and stops, unless only the 32-bit Wine is lacking.
+group_install() {
+  local copy
+  make_fakes
+  copy=$(copy_scripts install)
+  printf '%s\n' $ORU_PACKAGES | grep -vx xdotool >"$fakes/installed"
+
+  echo 2 >"$fakes/update-failures"
+  in_lib "$copy" oru_install_packages
+  expect_status 0 "an update that fails twice"
+  [ "$(calls_of "apt-get update")" -eq 3 ] && [ "$(calls_of "sleep $ORU_APT_UPDATE_PAUSE")" -eq 2 ] ||
+    fail "an update that fails twice was not tried three times with a pause between: $(cat "$fakes/calls")"
+  expect_unsaid "apt-get update failed" "an update that fails twice"
+  grep -qx xdotool "$fakes/installed" || fail "an update that fails twice: nothing installed after it"
+
+  sed -i /xdotool/d "$fakes/installed"
+  : >"$fakes/calls"
+  echo 99 >"$fakes/update-failures"
+  in_lib "$copy" oru_install_packages
+  expect_status 0 "an update that always fails, then an install that works"
+  expect_said "== apt-get update failed $ORU_APT_UPDATE_TRIES times (E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (5000 != 4000). Mirror sync in progress?); installing from the package lists there are" \
+    "an update that always fails"
+  [ "$(calls_of "apt-get update")" -eq "$ORU_APT_UPDATE_TRIES" ] && [ "$(tail -n1 "$fakes/calls")" = "apt-get install -y -qq --no-install-recommends xdotool" ] ||
+    fail "an update that always fails: not tried $ORU_APT_UPDATE_TRIES times, then the install: $(cat "$fakes/calls")"
+
+  # What every script needs cannot be had: named, and nothing goes on.
+  sed -i /xdotool/d "$fakes/installed"
+  echo xdotool >"$fakes/uninstallable"
+  : >"$fakes/calls"
+  in_lib "$copy" 'oru_install_packages --32bit-wine; echo went on'
+  expect_status 1 "an install of xdotool that fails"
+  expect_said "E: Unable to correct problems, you have held broken packages.
+could not install: xdotool" "an install of xdotool that fails"
+  expect_unsaid "went on" "an install of xdotool that fails"
+  expect_unsaid "32-bit Wine" "an install of xdotool that fails"
+
+  # Only the 32-bit Wine cannot be had: said, noted for the tests, and the rest goes on.
+  echo "$ORU_PACKAGES_32BIT" >"$fakes/uninstallable"
+  rm -f "$fakes/architectures"
+  : >"$fakes/calls"
+  in_lib "$copy" 'oru_install_packages --32bit-wine; echo went on'
+  expect_status 0 "an install of the 32-bit Wine that fails"
+  expect_said "== $ORU_NO_32BIT_WINE ($ORU_PACKAGES_32BIT: E: Unable to correct problems, you have held broken packages.): everything else is built and run, and the tests of the 32-bit program are skipped; what apt said is in build/" \
+    "an install of the 32-bit Wine that fails"
+  expect_said "went on" "an install of the 32-bit Wine that fails"
+  grep -qx xdotool "$fakes/installed" || fail "an install of the 32-bit Wine that fails: xdotool was not installed beside it"
+  [ "$(head -n2 "$fakes/calls")" = "dpkg --print-foreign-architectures
+dpkg --add-architecture i386" ] || fail "the i386 architecture was not added before the update: $(cat "$fakes/calls")"
+  in_lib "$copy" oru_32bit_layer_runs
+  expect_status 77 "the 32-bit tests once its install failed"
+  [ "$out" = "$ORU_NO_32BIT_WINE" ] || fail "the 32-bit tests once its install failed said: $out"
+
+  # What every script needs is there: nothing else is installed without asking.
+  : >"$fakes/calls"
+  in_lib "$copy" oru_install_packages
+  expect_status 0 "an install without the 32-bit Wine"
+  [ ! -s "$fakes/calls" ] || fail "an install without the 32-bit Wine called: $(cat "$fakes/calls")"
+
+  # Installed at last: the note goes, and the tests need it again.
+  : >"$fakes/uninstallable"
+  in_lib "$copy" oru_install_packages --32bit-wine
+  expect_status 0 "an install of the 32-bit Wine that works"
+  [ ! -e "$(note_in "$copy")" ] || fail "the note of a failed install outlived the install"
+  sed -i "/^$ORU_PACKAGES_32BIT\$/d" "$fakes/installed"
+  in_lib "$copy" oru_32bit_layer_runs
+  expect_status 1 "the 32-bit tests without the 32-bit Wine, no install tried"
+  expect_said "$ORU_PACKAGES_32BIT is not installed" "the 32-bit tests without the 32-bit Wine, no install tried"
+}
+
+# On a machine that runs 32-bit programs, the 32-bit Wine missing: the tests of the
+# 32-bit program fail, naming it, unless an install of it was tried and failed, and
+# scripts/run does without it.
+group_wine32_missing() {
+  local copy why=0
+  oru_runs_32bit_programs || why=$?
+  [ "$why" -ne 1 ] || skip "$ORU_NO_32BIT"
+  make_fakes
+  copy=$(copy_scripts wine32)
+  printf '%s\n' $ORU_PACKAGES >"$fakes/installed"
+  echo "$ORU_PACKAGES_32BIT" >"$fakes/uninstallable"
+
+  run_in "$copy" scripts/needs-32bit echo ran
+  expect_status 1 "a 32-bit test, the 32-bit Wine never installed"
+  expect_said "$ORU_PACKAGES_32BIT is not installed" "a 32-bit test, the 32-bit Wine never installed"
+  run_in "$copy" env WINEARCH=win32 WINEPREFIX="$work/prefix" scripts/wine-prefix
+  expect_status 1 "a 32-bit prefix, the 32-bit Wine never installed"
+  expect_said "$ORU_PACKAGES_32BIT is not installed" "a 32-bit prefix, the 32-bit Wine never installed"
+  expect_unsaid "Wine could not make the prefix" "a 32-bit prefix, the 32-bit Wine never installed"
+  [ ! -e "$work/prefix" ] || fail "a 32-bit prefix was made without the 32-bit Wine"
+
+  run_in "$copy" scripts/run
+  [ ! -s "$fakes/calls" ] || fail "scripts/run without the 32-bit Wine called: $(cat "$fakes/calls")"
+  expect_unsaid "$ORU_PACKAGES_32BIT" "scripts/run without the 32-bit Wine"
+
+  printf 'E: Unable to correct problems, you have held broken packages.\n' >"$(note_in "$copy")"
+  run_in "$copy" scripts/needs-32bit echo ran
+  expect_status 77 "a 32-bit test once the install of the 32-bit Wine failed"
+  [ "$out" = "skipped: $ORU_NO_32BIT_WINE" ] ||
+    fail "a 32-bit test once the install of the 32-bit Wine failed said: $out"
 }
 
 group=${1:-}
