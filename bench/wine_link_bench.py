@@ -118,14 +118,38 @@ def prepare_prefix(prefix, display):
         subprocess.run(["wineserver", "-w"], env=env, timeout=300)
 
 
+def start_under_wine(exe, args, env):
+    """Starts a Windows program under Wine. scripts/wine execs Wine's loader, and
+    the loader runs the program in the process it was started as: the process
+    started here is the program's, whatever its file is called."""
+    return subprocess.Popen([WINE, exe, *args], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
+def program_pid(process, exe):
+    """The Linux process id of the program that start_under_wine started, once Wine
+    has named that process after the program's file (as it does once it runs it)."""
+    name = os.path.basename(exe)[:15]  # the kernel keeps 15 characters of a name
+
+    def named():
+        try:
+            with open("/proc/%d/comm" % process.pid) as f:
+                return f.read().strip() == name
+        except OSError:
+            return False
+
+    wait_for(named, DEADLINE, "process %d to run %s" % (process.pid, exe))
+    return process.pid
+
+
 class Program:
     def __init__(self, exe, prefix, display, session, viewer):
         self.env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.viewer = viewer
-        self.process = subprocess.Popen([WINE, exe, windows_path(session)], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = start_under_wine(exe, [windows_path(session)], self.env)
         self.window = wait_for(self.find_window, 120, "the main window")
+        self.pid = program_pid(self.process, exe)
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True).stdout
@@ -188,10 +212,10 @@ class Floor:
 
     def __init__(self, exe, env, port, capture):
         self.port = port
-        self.process = subprocess.Popen([WINE, exe, str(port), windows_path(capture)], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = start_under_wine(exe, [str(port), windows_path(capture)], env)
         probe = wait_for(lambda: try_connect(port), 120, "the floor to listen")
         probe.close()
+        self.pid = program_pid(self.process, exe)
 
     def listen(self, port):
         return wait_for(lambda: try_connect(port), DEADLINE, "the floor")
@@ -217,11 +241,25 @@ def text_lines(size, rng):
     return out[:size]
 
 
-def stream_through(peer, data, grows, base):
+def write_out(folder):
+    """Writes out what the files of `folder` hold in the page cache and the disk has
+    not yet: fsync of each, and nothing else of the machine."""
+    for entry in os.scandir(folder):
+        if entry.is_file(follow_symlinks=False):
+            fd = os.open(entry.path, os.O_RDONLY)
+            try:
+                os.fsync(fd)
+            finally:
+                os.close(fd)
+
+
+def stream_through(peer, data, grows, base, folder):
     """Seconds from the first byte sent until grows() - base covers all of data. What
     earlier streams left in the page cache is written out first, untimed: otherwise
-    each stream would pay for the ones before it, the later programs most."""
-    os.sync()
+    each stream would pay for the ones before it, the later programs most. They
+    wrote only into `folder`, the benchmark's working folder (the captures, nc's
+    output), and only its files are written out."""
+    write_out(folder)
     start = time.monotonic()
     sender = threading.Thread(target=peer.sendall, args=(data,))
     sender.start()
@@ -248,7 +286,7 @@ def measure_nc(data, workdir):
         nc = subprocess.Popen(["nc", "-l", "127.0.0.1", str(port)], stdout=sink)
         try:
             peer = wait_for(lambda: try_connect(port), DEADLINE, "nc to listen")
-            elapsed = stream_through(peer, data, lambda: file_size(out), 0)
+            elapsed = stream_through(peer, data, lambda: file_size(out), 0, workdir)
             peer.close()
         finally:
             nc.kill()
@@ -496,14 +534,16 @@ def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
-def timed_stream(program, pid, port, capture, data):
+def timed_stream(program, port, capture, data):
     """One stream through a program: its seconds on the clock, the seconds of CPU its
-    process `pid` took, and whether the capture holds the bytes exactly."""
+    process took, and whether the capture holds the bytes exactly. The capture is in
+    the working folder."""
     peer = program.listen(port)
     base = file_size(capture)
-    start_cpu = cpu_seconds(pid)
-    seconds = stream_through(peer, data, lambda: file_size(capture), base)
-    cpu = cpu_seconds(pid) - start_cpu
+    start_cpu = cpu_seconds(program.pid)
+    seconds = stream_through(peer, data, lambda: file_size(capture), base,
+                             os.path.dirname(capture))
+    cpu = cpu_seconds(program.pid) - start_cpu
     peer.close()
     return seconds, cpu, same_bytes(capture, base, data)
 
@@ -518,16 +558,14 @@ def print_streams(label, kind, size, seconds, cpu, nc_seconds, exact):
         "yes" if all(exact) else "NO"), flush=True)
 
 
-def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
-                       name="dazirar-oru.exe", octet_view=False):
+def measure_throughput(label, program, port, capture, workdir, sizes, repeat, octet_view=False):
     """Prints, for each size and kind, the medians of `repeat` streams: bytes a second
-    through the program (named `name`) and through nc, their ratio, and the bytes a
+    through the program (a Program or the Floor) and through nc, their ratio, and the bytes a
     second of the program's own CPU time (user plus system). With `octet_view`, each
     round streams once more with the program's octet view shown (F2), first or second
     in turn, so that both views meet the same states of the machine; that row's label
     ends in +F2."""
     rng = random.Random(2026)
-    pid = program_pids(name)[0]
     views = [False, True] if octet_view else [False]
     for size in sizes:
         for kind in ("text", "random"):
@@ -541,7 +579,7 @@ def measure_throughput(label, program, port, capture, workdir, sizes, repeat,
                 for view in (views if round_ % 2 == 0 else views[::-1]):
                     if view:
                         program.keys("F2")
-                    seconds, cpu, same = timed_stream(program, pid, port, capture, data)
+                    seconds, cpu, same = timed_stream(program, port, capture, data)
                     wine_times[view].append(seconds)
                     cpu_times[view].append(cpu)
                     exact.append(same)
@@ -641,7 +679,7 @@ def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, rep
                 for label, path in (programs if round_ % 2 == 0 else programs[::-1]):
                     program = start(path)
                     try:
-                        seconds, cpu, same = timed_stream(program, program_pids()[0], port, capture, data)
+                        seconds, cpu, same = timed_stream(program, port, capture, data)
                     finally:
                         program.stop()
                     wine_times[label].append(seconds)
@@ -740,20 +778,6 @@ def measure_menu_delays(program, port, capture, screen, client, tries, flooded):
     return box, drop, idle
 
 
-def program_pids(name="dazirar-oru.exe"):
-    """The Linux processes that run the program under Wine."""
-    pids = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open("/proc/%s/comm" % entry) as f:
-                    if f.read().strip() == name[:15]:
-                        pids.append(int(entry))
-            except OSError:
-                pass
-    return pids
-
-
 def cpu_seconds(pid):
     """User plus system time of a process so far."""
     with open("/proc/%d/stat" % pid) as f:
@@ -761,13 +785,11 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def measure_cpu_share(program, port, capture, rate, seconds, name="dazirar-oru.exe"):
-    """The share of a core that the program's process (named `name`) takes while a
-    peer sends 80-column lines at `rate` bytes a second in 100 writes a second."""
-    pids = program_pids(name)
-    if len(pids) != 1:
-        raise RuntimeError("expected one program process, found %r" % pids)
-    pid = pids[0]
+def measure_cpu_share(program, port, capture, rate, seconds):
+    """The share of a core that the program's process (a Program's or the Floor's)
+    takes while a peer sends 80-column lines at `rate` bytes a second in 100 writes
+    a second."""
+    pid = program.pid
     peer = program.listen(port)
     rng = random.Random(rate)
     block = text_lines(max(80, rate // 100), rng)
@@ -944,7 +966,7 @@ def main():
             measure_throughput(label, program, port, capture, workdir, sizes, args.repeat,
                                octet_view=args.octet_view and path == exe)
             measure_throughput(label + ":floor", floor, floor_port, floor_capture, workdir, sizes,
-                               args.repeat, Floor.NAME)
+                               args.repeat)
             if args.file_size and not label.endswith("+F4") and not label.startswith("before"):
                 measure_file_send(label, program, port, workdir, args.file_size, args.repeat)
             if args.throughput_only:
@@ -956,7 +978,7 @@ def main():
             for rate in (int(r) for r in args.rates.split(",")):
                 share, achieved = measure_cpu_share(program, port, capture, rate, args.cpu_seconds)
                 floor_share, _ = measure_cpu_share(floor, floor_port, floor_capture, rate,
-                                                   args.cpu_seconds, Floor.NAME)
+                                                   args.cpu_seconds)
                 summary.append("%s: CPU share while a peer sends 80-column lines at %9d B/s in 100 "
                                "writes a second: program %5.1f %%, floor %5.1f %% of a core, "
                                "ratio %5.2f" % (label, achieved, 100 * share, 100 * floor_share,
