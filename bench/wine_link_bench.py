@@ -25,13 +25,15 @@ delay from a typed key to the byte reaching the peer while a peer streams at
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
         [--menu-tries 12] [--tiny-writes 1000000] [--rates 100000,1000000,10000000]
         [--cpu-seconds 10] [--frames 30] [--octet-view] [--in-turn] [--throughput-only]
-        [--send-dialog] [--file-size 104857600]
+        [--send-dialog] [--file-size 104857600] [--connections 200]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
 in turn; with --send-dialog, --exe is measured once more with its send dialog open
 (the label ends in +F4); with --file-size, each program sends a file of that many
 bytes through its send dialog to a peer that reads it, beside nc sending the same
 file, timed from the first byte the peer gets to the last (the rows "file"); with
+--connections, --exe with "Ecoute continue" serves that many clients that each send a
+line and close, one after the other and then all at once, beside `nc -lk`; with
 --octet-view, each round streams once more to --exe with its octet
 view shown (the label ends in +F2). With --in-turn and --before, only the streams,
 each through a program started afresh, the two programs in turn. The screen is read and the mouse and keys are given
@@ -662,6 +664,90 @@ def measure_file_send(label, program, port, workdir, size, repeat):
         "yes" if all(exact) else "NO"), flush=True)
 
 
+def measure_connections(label, program, port, capture, workdir, count):
+    """A summary line: `count` clients, each of which connects, sends a line and
+    closes, served by the program with "Ecoute continue" checked and by `nc -lk`:
+    one after the other (each line captured before the next client comes), then all
+    at once; each timed from the first connection until the last line is captured,
+    and checked byte for byte."""
+    lines = [b"connexion %06d\r\n" % i for i in range(count)]
+    expected = b"".join(lines)
+
+    def wait_grown(grows, base, size, quiet=None):
+        """Waits until grows() - base reaches size; with `quiet`, gives up once it
+        has not grown for that many seconds. Returns the time of the last growth."""
+        end = time.monotonic() + 300
+        last, seen = time.monotonic(), grows()
+        while seen - base < size:
+            now = time.monotonic()
+            if now > end or (quiet is not None and now - last > quiet):
+                if quiet is None:
+                    raise RuntimeError("the clients' lines did not all arrive")
+                break
+            time.sleep(0.0005)
+            if grows() != seen:
+                last, seen = time.monotonic(), grows()
+        return last
+
+    def client(port_, line):
+        # A listener whose queue is full lets the client's system try again later, the
+        # waits doubling each time: a client may take a minute or two to get in.
+        peer = socket.create_connection(("127.0.0.1", port_), timeout=300)
+        peer.sendall(line)
+        peer.close()
+
+    def serve(port_, grows):
+        base = grows()
+        start = time.monotonic()
+        done = 0
+        for line in lines:
+            client(port_, line)
+            done += len(line)
+            wait_grown(grows, base, done)
+        one_by_one = time.monotonic() - start
+        # All at once: a line lost (a listener may lose some) shows in the count of
+        # lines that came, once nothing more has come for 10 s.
+        base = grows()
+        start = time.monotonic()
+        clients = [threading.Thread(target=client, args=(port_, line)) for line in lines]
+        for c in clients:
+            c.start()
+        for c in clients:
+            c.join()
+        last = wait_grown(grows, base, len(expected), quiet=10)
+        return one_by_one, last - start, (grows() - base) // len(lines[0])
+
+    program.view("syscommand", str(0x1030))  # Ecoute continue
+    program.listen(port).close()
+    base = file_size(capture)
+    one_by_one, at_once, got = serve(port, lambda: file_size(capture))
+    with open(capture, "rb") as f:
+        f.seek(base)
+        served = f.read()
+    exact = served[:len(expected)] == expected and sorted(served[len(expected):].splitlines()) == \
+        sorted(expected.splitlines())
+    program.view("syscommand", str(0x1030))
+    program.view("command", "506")  # Deconnexion
+
+    nc_port = free_port()
+    out = os.path.join(workdir, "nc-k.out")
+    with open(out, "wb") as sink:
+        nc = subprocess.Popen(["nc", "-lk", "127.0.0.1", str(nc_port)], stdout=sink)
+        try:
+            wait_for(lambda: try_connect(nc_port), DEADLINE, "nc to listen").close()
+            nc_one_by_one, nc_at_once, nc_got = serve(nc_port, lambda: file_size(out))
+        finally:
+            nc.kill()
+            nc.wait()
+    os.remove(out)
+    return ("%s: %d clients, each a line and a close, one after the other: program %.0f, "
+            "nc -lk %.0f connections a second, ratio %.2f; all at once: program %d lines in "
+            "%.2f s, nc -lk %d lines in %.2f s; program byte-exact %s" % (
+                label, count, count / one_by_one, count / nc_one_by_one,
+                nc_one_by_one / one_by_one, got, at_once, nc_got, nc_at_once,
+                "yes" if exact else "NO"))
+
+
 def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat):
     """The streams of measure_throughput through each of `programs` ((label, path)
     pairs), each stream through a program started afresh by `start(path)`, the
@@ -912,6 +998,9 @@ def main():
     parser.add_argument("--in-turn", action="store_true",
                         help="with --before: only the streams, each through a program started "
                              "afresh, the programs in turn")
+    parser.add_argument("--connections", type=int, default=0,
+                        help="for --exe, clients served one after another with Ecoute continue, "
+                             "beside nc -lk (0: none)")
     parser.add_argument("--throughput-only", action="store_true",
                         help="only the streams beside nc: no CPU shares, frames, tiny writes, "
                              "menus or keys")
@@ -969,6 +1058,9 @@ def main():
                                args.repeat)
             if args.file_size and not label.endswith("+F4") and not label.startswith("before"):
                 measure_file_send(label, program, port, workdir, args.file_size, args.repeat)
+            if args.connections and path == exe and not label.endswith("+F4"):
+                summary.append(measure_connections(label, program, port, capture, workdir,
+                                                   args.connections))
             if args.throughput_only:
                 floor.stop()
                 floor = None
