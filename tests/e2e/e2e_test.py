@@ -1066,7 +1066,9 @@ class VanishedPeerTest(E2E):
         subprocess.run(["ip", "link", "set", "lo", "down"], check=True)
         cut = time.monotonic()
         wait_for(lambda: state()["status"] == listening(port), "the vanished peer to be noticed", 100)
-        self.assertLessEqual(time.monotonic() - cut, 90)
+        gone = time.monotonic() - cut
+        print("the vanished peer was seen gone %.1f s after the cut" % gone)
+        self.assertLessEqual(gone, 90)
         with open(capture, "rb") as f:
             self.assertEqual(f.read(), sent)
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
