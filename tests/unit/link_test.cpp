@@ -528,6 +528,11 @@ TEST_F(LinkTest, ListeningContinuouslyTheNextPeerIsTakenWhenAConnectionEndsAndTh
     onSocketNotify(7, EVENT_ACCEPT);
     EXPECT_TRUE(fake.trace.empty()) << traceText();
 
+    // A key typed for this peer that its socket could not take yet.
+    fake.sendRoom = 0;
+    sendTypedChar('k');
+    fake.trace.clear();
+
     // The peer closes: what it sent is read, its socket closed, then the one that
     // waited is taken at once.
     fake.receives.push_back(FakeReceive{0, Bytes(3, 'z')});
@@ -539,6 +544,11 @@ TEST_F(LinkTest, ListeningContinuouslyTheNextPeerIsTakenWhenAConnectionEndsAndTh
               fake.trace);
     EXPECT_EQ(SERVER_CONNECTED, serverState);
     EXPECT_EQ(9u, clientSocket);
+    // What was meant for the first peer never reaches the next.
+    fake.sendRoom = static_cast<std::size_t>(-1);
+    fake.trace.clear();
+    onSocketNotify(9, EVENT_WRITE);
+    EXPECT_TRUE(fake.trace.empty()) << traceText();
 
     // An error (a reset, the keep-alive giving up) with nobody waiting: listening,
     // as after "&Mise en ecoute", without a box; the settings stay checked.
