@@ -49,6 +49,16 @@ def wait_for(condition, what, deadline=DEADLINE):
         time.sleep(0.1)
 
 
+def listening(port):
+    """The status line while listening on `port`."""
+    return " Serveur en ecoute sur < %d >" % port
+
+
+def connected(port):
+    """The status line while a peer from 127.0.0.1 is served on `port`."""
+    return "Serveur Connecte avec <127.0.0.1 : %d> ..." % port
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -290,19 +300,28 @@ class E2E(unittest.TestCase):
         peer = wait_for(lambda: try_connect(port), "the program to accept on %d" % port)
         return peer
 
-    def capturing_and_connected(self, name, wrap=False):
+    def recording_and_listening(self, name, wrap=False, keep_listening=False):
         """The program started on a session of its own, recording into a new capture
-        file and connected to a peer: (program, peer, capture path)."""
+        file, "Ecoute continue" checked first or not, and listening: (program, port,
+        capture path)."""
         port = free_port()
         capture = os.path.join(self.dir, name + ".bin")
         p = self.start(windows_path(self.session(name + ".sip", port, windows_path(capture), wrap)))
         p.command(IDM_CAPTURE)
         p.press("parametres du fichier de capture", IDOK)
         wait_for(lambda: os.path.exists(capture), "the capture file")
+        if keep_listening:
+            inspector("syscommand", IDM_KEEP_LISTENING)
         p.command(IDM_LISTEN)
-        p.status(" Serveur en ecoute sur < %d >" % port)
+        p.status(listening(port))
+        return p, port, capture
+
+    def capturing_and_connected(self, name, wrap=False):
+        """The program started on a session of its own, recording into a new capture
+        file and connected to a peer: (program, peer, capture path)."""
+        p, port, capture = self.recording_and_listening(name, wrap)
         peer = self.connect(port)
-        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        p.status(connected(port))
         return p, peer, capture
 
 
@@ -350,13 +369,13 @@ class WindowTest(E2E):
         settled()
         self.assertEqual(state()["status"], "")
         p.type_keys("alt+c", "m")
-        p.status(" Serveur en ecoute sur < %d >" % port)
+        p.status(listening(port))
         # Listening: "Mise en ecoute" is grayed; a second listen on the same port
         # would have failed with a box.
         p.type_keys("alt+c", "m")
         settled()
         s = state()
-        self.assertEqual(s["status"], " Serveur en ecoute sur < %d >" % port)
+        self.assertEqual(s["status"], listening(port))
         self.assertNotIn("erreur", s["dialogs"])
         p.type_keys("alt+c", "d")
         p.status(" ")
@@ -387,9 +406,9 @@ class LinkTest(E2E):
         p = self.start(windows_path(self.session("link.sip", port, windows_path(capture))))
 
         p.command(IDM_LISTEN)
-        p.status(" Serveur en ecoute sur < %d >" % port)
+        p.status(listening(port))
         peer = self.connect(port)
-        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        p.status(connected(port))
         peer_port = peer.getsockname()[1]
 
         self.typed_keys_reach(p, peer)
@@ -424,9 +443,9 @@ class LinkTest(E2E):
 
         # Listening again; "Deconnexion" closes the peer's connection.
         p.command(IDM_LISTEN)
-        p.status(" Serveur en ecoute sur < %d >" % port)
+        p.status(listening(port))
         peer = self.connect(port)
-        p.status("Serveur Connecte avec <127.0.0.1 : %d> ..." % port)
+        p.status(connected(port))
         p.command(IDM_DISCONNECT)
         self.assertEqual(peer.recv(16), b"")
         p.status(" ")
@@ -879,14 +898,6 @@ class SendTest(E2E):
             self.assertTrue(f.read() == expected, "the capture differs from what the peer sent")
 
 
-def listening(port):
-    return " Serveur en ecoute sur < %d >" % port
-
-
-def connected(port):
-    return "Serveur Connecte avec <127.0.0.1 : %d> ..." % port
-
-
 def accepted_socket(port, peer):
     """What `ss` tells of the program's end of the connection from `peer`."""
     out = subprocess.run(["ss", "-tnoH", "state", "established"], capture_output=True,
@@ -934,21 +945,8 @@ def wait_for_capture(capture, expected, what, deadline=DEADLINE):
 
 
 class KeepListeningTest(E2E):
-    def recording(self, name):
-        """The program started on a session of its own, recording into a new capture
-        file and listening: (program, port, capture)."""
-        port = free_port()
-        capture = os.path.join(self.dir, name + ".bin")
-        p = self.start(windows_path(self.session(name + ".sip", port, windows_path(capture))))
-        p.command(IDM_CAPTURE)
-        p.press("parametres du fichier de capture", IDOK)
-        wait_for(lambda: os.path.exists(capture), "the capture file")
-        p.command(IDM_LISTEN)
-        p.status(listening(port))
-        return p, port, capture
-
     def test_clients_that_come_at_once_or_wait_are_served_in_turn_and_lose_nothing(self):
-        p, port, capture = self.recording("continue")
+        p, port, capture = self.recording_and_listening("continue")
         self.assertEqual(listen_queue(port), 0)
         # Checked while listening: the port is opened anew, with room for peers that wait.
         inspector("syscommand", IDM_KEEP_LISTENING)
@@ -1006,7 +1004,7 @@ class KeepListeningTest(E2E):
             again.listen()
 
     def test_one_peer_a_listen_unless_checked_and_checked_while_served_it_listens_again(self):
-        p, port, capture = self.recording("un")
+        p, port, capture = self.recording_and_listening("un")
         first = self.connect(port)
         p.status(connected(port))
         self.assertTrue(refused(port))
@@ -1035,14 +1033,7 @@ class VanishedPeerTest(E2E):
     loopback it takes down to cut the link."""
 
     def test_a_silent_peer_is_left_alone_and_one_whose_link_is_cut_is_gone_within_ninety_seconds(self):
-        port = free_port()
-        capture = os.path.join(self.dir, "vanished.bin")
-        p = self.start(windows_path(self.session("vanished.sip", port, windows_path(capture))))
-        p.command(IDM_CAPTURE)
-        p.press("parametres du fichier de capture", IDOK)
-        inspector("syscommand", IDM_KEEP_LISTENING)
-        p.command(IDM_LISTEN)
-        p.status(listening(port))
+        p, port, capture = self.recording_and_listening("vanished", keep_listening=True)
         peer = self.connect(port)
         p.status(connected(port))
         # The program's sockets are in this namespace: the cut reaches them.
@@ -1093,7 +1084,7 @@ class SessionTest(E2E):
         inspector("settext", "Proprietes", IDC_PORT, new_port)
         p.press("Proprietes", IDOK)
         p.command(IDM_LISTEN)
-        p.status(" Serveur en ecoute sur < %d >" % new_port)
+        p.status(listening(new_port))
         p.command(IDM_QUIT)
         self.assertEqual(p.wait_exit(), 0)
         with open(path, "rb") as f:
