@@ -1,10 +1,13 @@
 // Fuzzes the two ways of writing the bytes to send with arbitrary text.
 //
+// The text is UTF-8, as the dialog hands it on; arbitrary bytes are mostly not.
 // Each way either gives bytes or names a problem at a place within the text. What
 // it gives is checked against the text written back from those bytes: as \xHH
 // escapes for the text way, as pairs of digits for the hexadecimal way; each must
 // read back to the same bytes. No byte is ever made from nothing: the text way gives
-// at most a byte a character, the hexadecimal way at most one for two.
+// at most a byte a character (with this platform's one-byte code page), the
+// hexadecimal way at most one for two. Right UTF-8 is written back the same from
+// its characters.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "net/send_text.h"
+#include "words.h"
 
 namespace {
 
@@ -44,8 +48,9 @@ void checkProblem(const SentText& read, std::size_t length) {
     if (!read.bytes.empty()) fail("bytes beside a problem");
 }
 
-void checkWay(const char* text, std::size_t length, SendSyntax syntax) {
-    const SentText read = readSendText(text, length, syntax);
+void checkWay(const std::string& text, SendSyntax syntax) {
+    const std::size_t length = text.size();
+    const SentText read = readSendText(text, syntax);
     if (!read.ok) {
         checkProblem(read, length);
         return;
@@ -54,15 +59,24 @@ void checkWay(const char* text, std::size_t length, SendSyntax syntax) {
         fail("more bytes than the text can give");
     }
     const std::string back = syntax == SEND_AS_TEXT ? asEscapes(read.bytes) : asPairs(read.bytes);
-    const SentText again = readSendText(back.data(), back.size(), syntax);
+    const SentText again = readSendText(back, syntax);
     if (!again.ok || again.bytes != read.bytes) fail("the bytes written back read otherwise");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const char* text = reinterpret_cast<const char*>(data);
-    checkWay(text, size, SEND_AS_TEXT);
-    checkWay(text, size, SEND_AS_HEX);
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    checkWay(text, SEND_AS_TEXT);
+    checkWay(text, SEND_AS_HEX);
+    std::u32string characters;
+    std::size_t wrongAt = 0;
+    if (decodeUtf8(text, &characters, &wrongAt)) {
+        std::string back;
+        for (char32_t c : characters) appendUtf8(c, &back);
+        if (back != text) fail("UTF-8 written back from its characters differs");
+    } else if (wrongAt > size) {
+        fail("a wrong character past the text");
+    }
     return 0;
 }

@@ -42,7 +42,7 @@ long long localTimeMilliseconds() { return 0; }
 void checkProgramItem(int, bool) {}
 bool inputOrPaintingWaits() { return false; }
 void scheduleDeferredReceive() {}
-void scheduleSendingMore(bool) {}
+void scheduleSendingMore(bool, unsigned) {}
 void fileSendingChanged() {}
 void cancelDeferredReceive() {}
 void scheduleScreenDrawing(int) {}
@@ -61,6 +61,12 @@ bool getFullPath(const char*, char*, std::size_t) { return false; }
 
 // ---- files -------------------------------------------------------------------
 FileHandle openFileForReading(const char*) { return NO_FILE; }
+FileHandle openFileToSend(const char*) { return NO_FILE; }
+int codePageBytesOf(char32_t character, char* bytes) {
+    if (character >= 0x100) return 0;
+    bytes[0] = static_cast<char>(character);
+    return 1;
+}
 FileHandle openFileForWriting(const char*) { return NO_FILE; }
 bool moveFileToEnd(FileHandle) { return true; }
 bool writeFileBytes(FileHandle, const void*, std::size_t) { return true; }
@@ -73,8 +79,8 @@ SocketHandle createTcpSocket() { return NO_SOCKET; }
 void selectSocketEvents(SocketHandle) {}
 int bindSocket(SocketHandle, std::uint32_t, std::uint16_t) { return -1; }
 int listenOnSocket(SocketHandle, bool) { return -1; }
-SocketHandle acceptConnection(SocketHandle, std::uint32_t*, std::uint16_t*, bool* peerGone) {
-    *peerGone = false;
+SocketHandle acceptConnection(SocketHandle, std::uint32_t*, std::uint16_t*, AcceptFailure* failure) {
+    *failure = ACCEPT_NONE_WAITING;
     return NO_SOCKET;
 }
 int receiveFromSocket(SocketHandle, unsigned char*, int) { return -1; }

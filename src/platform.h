@@ -55,7 +55,8 @@ void releaseClipboardText();
 void deliverTerminalChar(int value);
 
 // ---- shell -------------------------------------------------------------------
-// A modal box with one OK button, owned by the main window.
+// A modal box with one OK button, owned by the main window. Its texts are UTF-8
+// (the program's own are ASCII; a file's name may be anything).
 void showErrorBox(const char* text, const char* caption);
 // A modal Yes/No question owned by the main window; true when the answer is Yes.
 bool askYesNo(const char* text, const char* caption);
@@ -79,9 +80,10 @@ bool inputOrPaintingWaits();
 // their turn, and again every few milliseconds until cancelled.
 void scheduleDeferredReceive();
 void cancelDeferredReceive();
-// Calls onSendingMoreDue from the message loop: once the messages already queued
-// are handled, or, `afterInput`, once input and painting have had their turn too.
-void scheduleSendingMore(bool afterInput);
+// Calls onSendingMoreDue(connection) from the message loop: once the messages
+// already queued are handled, or, `afterInput`, once input and painting have had
+// their turn too.
+void scheduleSendingMore(bool afterInput, unsigned connection);
 // A file being sent went on or ended: the send dialog shows it.
 void fileSendingChanged();
 // Calls onScreenDrawingDue after `firstDelayMs` milliseconds, then once a frame
@@ -111,11 +113,24 @@ void getExecutablePath(char* buffer, std::size_t capacity);
 // buffer's content undefined, when it cannot be had or does not fit.
 bool getFullPath(const char* path, char* buffer, std::size_t capacity);
 
-// ---- files (both opened with no sharing) -------------------------------------
+// ---- text ----------------------------------------------------------------------
+// The most bytes one character takes in Windows' ANSI code page.
+const int CODE_PAGE_BYTES_MAX = 4;
+// Writes the bytes of one character in Windows' ANSI code page, as a typed key
+// gives them, into `bytes`; returns their count, 0 when the code page has no byte
+// for it (no near character stands in).
+int codePageBytesOf(char32_t character, char* bytes);
+
+// ---- files -------------------------------------------------------------------
 // Only files on a disk open: a device (a serial port, NUL, CON) or a pipe that the
 // path names is closed at once, unread and unwritten, and counts as not opened.
+// The session and capture files: paths in the ANSI code page, opened with no
+// sharing.
 FileHandle openFileForReading(const char* path);  // existing files only
 FileHandle openFileForWriting(const char* path);  // opens or creates, never truncates
+// A file to send, by its UTF-8 path: an existing file opened for reading, which
+// other programs may go on reading, writing, renaming or deleting meanwhile.
+FileHandle openFileToSend(const char* path);
 // Moves the write position to the end of the file, whatever its size; false when it
 // could not be moved.
 bool moveFileToEnd(FileHandle file);
@@ -136,14 +151,19 @@ int bindSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port);
 // Listens with a backlog of 0, or, when peers may wait, with as long a queue of
 // pending connections as the system allows. 0 on success, -1 on failure.
 int listenOnSocket(SocketHandle socket, bool peersMayWait);
-// Accepts one pending connection; NO_SOCKET on failure. The peer's address and
-// port (host order) are stored on success. On failure `peerGone` tells whether it
-// only means that the pending peer went before it could be accepted (it reset the
-// connection, or nothing is left to accept): the listening socket is still sound.
+// Why an accept gave no connection: no peer waits (any more); the peer that waited
+// went before it could be accepted (it reset the connection), and others may wait
+// behind it; or the listening socket itself failed.
+enum AcceptFailure { ACCEPT_NONE_WAITING, ACCEPT_PEER_WENT, ACCEPT_LISTENER_FAILED };
+// Accepts one pending connection; NO_SOCKET on failure, with why in `failure`. The
+// peer's address and port (host order) are stored on success.
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
-                              std::uint16_t* peerPort, bool* peerGone);
+                              std::uint16_t* peerPort, AcceptFailure* failure);
+// What a receive returns when nothing is pending now: the connection goes on.
+const int RECEIVE_NOTHING_PENDING = -2;
 // One receive of up to `capacity` bytes: the count read, 0 when the peer has
-// closed, -1 on an error (nothing pending included).
+// closed, RECEIVE_NOTHING_PENDING, or -1 when the connection failed (reset, timed
+// out, aborted).
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity);
 // Sends up to `count` bytes: the number the socket took, 0 when it can take none
 // now (a write notification follows once it can), -1 on an error.

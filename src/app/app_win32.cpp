@@ -8,6 +8,7 @@
 #include "net/outgoing.h"
 #include "platform.h"
 #include "session/session.h"
+#include "session/settings.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
@@ -23,6 +24,8 @@ void (*shutdownTrace)(const char* step) = nullptr;
 namespace {
 
 HWND windowInCreation = nullptr;
+// The connection whose turn of sending the sending timer brings.
+unsigned sendingTimerConnection = 0;
 
 // The program's keys that type nothing: one table, translated for the main window
 // before any dialog sees the key (takeProgramWindowsMessage).
@@ -46,6 +49,28 @@ void addSystemMenuItems(HWND window) {
     AppendMenuA(system, MF_STRING, IDM_FIND, "Rechercher...\tF3");
     AppendMenuA(system, MF_STRING, IDM_SEND, "Envoyer...\tF4");
     AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_KEEP_LISTENING, "Ecoute continue");
+}
+
+// The command line after the program's name, as Windows hands it to WinMain: past
+// the name (quoted or up to a blank) and the blanks after it.
+const wchar_t* commandLineArguments(const wchar_t* line) {
+    if (*line == L'"') {
+        ++line;
+        while (*line != L'\0' && *line != L'"') ++line;
+        if (*line == L'"') ++line;
+    } else {
+        while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
+    }
+    while (*line == L' ' || *line == L'\t') ++line;
+    return line;
+}
+
+// The session path of the command line has a byte for each of its characters in the
+// ANSI code page: otherwise the program is handed question marks in their place,
+// which would name another file.
+bool sessionPathHeldByCodePage() {
+    std::string ansi;
+    return ansiFromWide(commandLineArguments(GetCommandLineW()), &ansi);
 }
 
 void onCreate(HWND window) {
@@ -157,7 +182,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (onProgramCommand(static_cast<int>(wParam & 0xFFF0))) return 0;
         return DefWindowProcA(window, message, wParam, lParam);
     case WM_SEARCH_ENDED: onSearchEnded(); return 0;
-    case WM_SENDING_MORE: onSendingMoreDue(); return 0;
+    case WM_SENDING_MORE: onSendingMoreDue(static_cast<unsigned>(wParam)); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
@@ -178,7 +203,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onScreenDrawingFrame(window);
         } else if (wParam == SENDING_TIMER) {
             KillTimer(window, SENDING_TIMER);
-            onSendingMoreDue();
+            onSendingMoreDue(sendingTimerConnection);
         } else {
             return DefWindowProcA(window, message, wParam, lParam);
         }
@@ -228,7 +253,12 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
                                 instance, nullptr);
     fitWindowToScale(mainWindow);
 
-    applyCommandLine(commandLine);
+    if (sessionPathHeldByCodePage()) {
+        applyCommandLine(commandLine);
+    } else {
+        showErrorBox(PATH_OUTSIDE_CODE_PAGE_TEXT, FILE_PROBLEM_CAPTION);
+        applyCommandLine("");  // an unnamed session, as without one
+    }
     ShowWindow(mainWindow, showCommand);
 
     WSADATA sockets;
@@ -241,7 +271,7 @@ namespace {
 // without pause a read notification is always waiting: pending input, the mouse on
 // the menu bar, caption and borders included, is therefore taken first.
 bool takePendingInput(MSG* message) {
-    return PeekMessageA(message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT) != FALSE;
+    return PeekMessageW(message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT) != FALSE;
 }
 }  // namespace
 
@@ -249,7 +279,7 @@ int runMessageLoop() {
     MSG message;
     for (;;) {
         if (!takePendingInput(&message)) {
-            BOOL got = GetMessageA(&message, nullptr, 0, 0);
+            BOOL got = GetMessageW(&message, nullptr, 0, 0);
             if (got == -1) return 1;  // the queue could not be read: not a clean end
             if (got == 0) break;
         }
@@ -257,14 +287,34 @@ int runMessageLoop() {
         if (message.message == WM_QUIT) break;
         if (takeProgramWindowsMessage(&message)) continue;
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
 }
 
+namespace {
+// A combo box of one of the program's dialogs has the keyboard (its edit box, or
+// the combo box itself).
+bool dialogComboBoxHasKeyboard() {
+    HWND focus = GetFocus();
+    for (HWND window = focus; window != nullptr && window != mainWindow; window = GetParent(window)) {
+        char name[16] = "";
+        GetClassNameA(window, name, sizeof name);
+        if (lstrcmpiA(name, "ComboBox") == 0) return true;
+        if (window != focus) break;  // the focus and its parent only
+    }
+    return false;
+}
+
+// F4 in a combo box opens its list, as everywhere in Windows.
+bool keyForComboBox(const MSG& message) {
+    return message.message == WM_KEYDOWN && message.wParam == VK_F4 && dialogComboBoxHasKeyboard();
+}
+}  // namespace
+
 bool takeProgramWindowsMessage(MSG* message) {
-    if (programKeys != nullptr && mainWindow != nullptr &&
-        TranslateAcceleratorA(mainWindow, programKeys, message)) {
+    if (programKeys != nullptr && mainWindow != nullptr && !keyForComboBox(*message) &&
+        TranslateAcceleratorW(mainWindow, programKeys, message)) {
         return true;
     }
     return takeFindDialogMessage(message) || takeSendDialogMessage(message);
@@ -273,7 +323,7 @@ bool takeProgramWindowsMessage(MSG* message) {
 // ---- shell operations of the seam ----------------------------------------------
 
 void showErrorBox(const char* text, const char* caption) {
-    MessageBoxA(ownerWindow(), text, caption, MB_OK);
+    MessageBoxW(ownerWindow(), wideFromUtf8(text).c_str(), wideFromUtf8(caption).c_str(), MB_OK);
 }
 
 bool askYesNo(const char* text, const char* caption) {
@@ -309,9 +359,13 @@ void cancelDeferredReceive() {
 }
 
 // A posted message comes before input; the timer after input and painting.
-void scheduleSendingMore(bool afterInput) {
-    if (afterInput) SetTimer(mainWindow, SENDING_TIMER, USER_TIMER_MINIMUM, nullptr);
-    else PostMessageA(mainWindow, WM_SENDING_MORE, 0, 0);
+void scheduleSendingMore(bool afterInput, unsigned connection) {
+    if (afterInput) {
+        sendingTimerConnection = connection;
+        SetTimer(mainWindow, SENDING_TIMER, USER_TIMER_MINIMUM, nullptr);
+    } else {
+        PostMessageA(mainWindow, WM_SENDING_MORE, connection, 0);
+    }
 }
 
 namespace {
@@ -388,4 +442,61 @@ void getExecutablePath(char* buffer, std::size_t capacity) {
 bool getFullPath(const char* path, char* buffer, std::size_t capacity) {
     DWORD length = GetFullPathNameA(path, static_cast<DWORD>(capacity), buffer, nullptr);
     return length != 0 && length < capacity;
+}
+
+// ---- text --------------------------------------------------------------------------
+
+std::wstring wideFromUtf8(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    }
+    return wide;
+}
+
+std::string utf8FromWide(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr,
+                            nullptr);
+    }
+    return narrow;
+}
+
+// The conversion is asked for without the default character and checked by going
+// back: a code page maps some characters it lacks to near ones (best fit, Omega to
+// O), and UTF-8 as the ANSI code page takes no default character at all.
+bool ansiFromWide(const std::wstring& text, std::string* ansi) {
+    ansi->clear();
+    if (text.empty()) return true;
+    const int size = static_cast<int>(text.size());
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return false;
+    ansi->assign(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, &(*ansi)[0], length, nullptr, nullptr);
+    const int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi->data(), length, nullptr, 0);
+    std::wstring again(static_cast<std::size_t>(back > 0 ? back : 0), L'\0');
+    if (back > 0) MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi->data(), length, &again[0], back);
+    return again == text;
+}
+
+int codePageBytesOf(char32_t character, char* bytes) {
+    std::wstring wide;
+    if (character >= 0x10000) {
+        wide += static_cast<wchar_t>(0xD800 + ((character - 0x10000) >> 10));
+        wide += static_cast<wchar_t>(0xDC00 + ((character - 0x10000) & 0x3FF));
+    } else {
+        wide += static_cast<wchar_t>(character);
+    }
+    std::string ansi;
+    if (!ansiFromWide(wide, &ansi) || ansi.empty() || ansi.size() > static_cast<std::size_t>(CODE_PAGE_BYTES_MAX)) {
+        return 0;
+    }
+    CopyMemory(bytes, ansi.data(), ansi.size());
+    return static_cast<int>(ansi.size());
 }

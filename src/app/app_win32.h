@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "terminal/layout.h"
 
 const UINT WM_SOCKET_NOTIFY = WM_USER;     // socket events of the listening or connected socket
@@ -11,7 +13,8 @@ const UINT WM_TERM_CHAR = WM_USER + 1;     // one character for the terminal
 // Posted: the search asked for in the Find dialog found nothing more, and the box
 // that says so is shown once the dialog's own handling is over.
 const UINT WM_SEARCH_ENDED = WM_USER + 2;
-// Posted: the bytes to send that a turn left for later may go on.
+// Posted: the bytes to send that a turn left for later may go on; the first
+// parameter is the connection that asked for the turn.
 const UINT WM_SENDING_MORE = WM_USER + 3;
 // A timer of the main window: a read put off while input or painting waited.
 const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
@@ -103,5 +106,13 @@ void fitWindowToScale(HWND window);
 // moved to the suggested rectangle, the layout redone and the caret made anew; the
 // grid keeps its cells and cursor.
 void onTerminalDpiChanged(HWND window, int dpi, const RECT& suggested);
+
+// Texts between the program (UTF-8, or the ANSI code page where the description
+// keeps single-byte text) and Windows' Unicode calls.
+std::wstring wideFromUtf8(const std::string& text);
+std::string utf8FromWide(const std::wstring& text);
+// The text in the ANSI code page; false when a character of it has no byte there
+// (the text is then not to be used: it would name another file).
+bool ansiFromWide(const std::wstring& text, std::string* ansi);
 
 #endif

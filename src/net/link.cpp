@@ -27,6 +27,15 @@ unsigned char receiveBuffer[RECEIVE_CHUNK_LIMIT];
 // stay in the socket until those have been handled. Without a receive the system
 // posts no new read notification meanwhile.
 bool receiveDeferred = false;
+// A close or an error was notified on the connection's socket: reads go on, as the
+// person's input allows, until one tells whether the connection ended. Only a read
+// is believed: a notification can belong to another socket that had the same handle
+// value before (one the system made and dropped in an accept that failed), queued
+// before this connection began.
+bool closeToConfirm = false;
+
+// What one read of the connection found.
+enum ReadOutcome { READ_BYTES, READ_NOTHING_PENDING, READ_CONNECTION_ENDED };
 
 unsigned notificationEvent(std::uint32_t event) { return event & 0xFFFFu; }
 unsigned notificationError(std::uint32_t event) { return (event >> 16) & 0xFFFFu; }
@@ -64,35 +73,83 @@ void closeListeningSocket() {
     closeSocket(listener);
 }
 
-// What the peer sent before closing is still pending: read it all through the
-// normal receive path before the connection is closed.
-void drainPendingData() {
-    if (serverState != SERVER_CONNECTED) return;
-    while (receivePeerData() > 0) {
-    }
-}
-
 void forgetDeferredReceive() {
     if (!receiveDeferred) return;
     receiveDeferred = false;
     cancelDeferredReceive();
 }
 
+// The connection is over: no read of it is owed any more.
+void forgetPendingReads() {
+    forgetDeferredReceive();
+    closeToConfirm = false;
+}
+
+void deferReceive() {
+    receiveDeferred = true;
+    scheduleDeferredReceive();
+}
+
+// One receive: what came goes whole to the capture and then to the screen. Returns
+// what the receive returned.
+int receiveChunk() {
+    int got = receiveFromSocket(clientSocket, receiveBuffer, static_cast<int>(sizeof receiveBuffer));
+    if (got <= 0) return got;
+    std::size_t received = static_cast<std::size_t>(got);
+    bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
+    keepReceivedChunk(receiveBuffer, received);
+    putTerminalBytes(receiveBuffer, received);
+    showChangesWithinAFrame();
+    // The box lets other notifications in, which reuse the buffer: it comes once this
+    // chunk is on the screen.
+    if (!recorded) reportCaptureProblem();
+    return got;
+}
+
+void onConnectionEnded();
+
+// One read of the connection. A read that finds it closed by the peer, or failed
+// (reset, timed out by the keep-alive), ends it: that is how a connection's end is
+// known.
+ReadOutcome readConnection() {
+    const int got = receiveChunk();
+    if (got > 0) return READ_BYTES;
+    if (got == RECEIVE_NOTHING_PENDING) return READ_NOTHING_PENDING;
+    if (serverState == SERVER_CONNECTED) onConnectionEnded();
+    return READ_CONNECTION_ENDED;
+}
+
+// A close or an error was notified: what the peer sent before it is read first, and
+// the reads go on until one finds the end. One that finds nothing pending shows
+// that the notification was not this connection's, which goes on.
+void confirmClose() {
+    closeToConfirm = true;
+    while (serverState == SERVER_CONNECTED) {
+        if (inputOrPaintingWaits()) {  // the person comes before the peer
+            deferReceive();
+            return;
+        }
+        const ReadOutcome outcome = readConnection();
+        if (outcome == READ_BYTES) continue;
+        if (outcome == READ_NOTHING_PENDING) closeToConfirm = false;
+        return;
+    }
+}
+
 // The person comes before the peer: while input or painting waits, the read waits.
 void onReadReady() {
     if (receiveDeferred) return;
     if (inputOrPaintingWaits()) {
-        receiveDeferred = true;
-        scheduleDeferredReceive();
+        deferReceive();
         return;
     }
-    receivePeerData();
+    readConnection();
 }
 
 // Accepts the peer that waits, if one still does.
 void acceptWaitingPeer() {
     int accepted = acceptPeer();
-    if (accepted == ACCEPT_PEER_GONE) return;  // a port scan, an impatient client, none left
+    if (accepted == NO_PEER_ACCEPTED) return;  // a port scan, an impatient client, none left
     if (accepted == 0) {
         serverState = SERVER_CONNECTED;
         showServerStatus(SERVER_CONNECTED);
@@ -109,7 +166,7 @@ void acceptWaitingPeer() {
 // "&Mise en ecoute". Where the item was checked while the peer was served, the
 // accept had closed the listening socket: it is opened again.
 void goOnListening() {
-    forgetDeferredReceive();
+    forgetPendingReads();
     endOutgoing();
     keepConnectionEnded();
     showChangesWithinAFrame();
@@ -131,13 +188,12 @@ void onConnectionEnded() {
 
 void onConnectionNotify(std::uint32_t event) {
     if (notificationError(event) != 0) {
-        onConnectionEnded();
+        confirmClose();
         return;
     }
     switch (notificationEvent(event)) {
     case SOCKET_EVENT_CLOSE:
-        drainPendingData();
-        onConnectionEnded();
+        confirmClose();
         break;
     case SOCKET_EVENT_READ:
         onReadReady();
@@ -150,20 +206,13 @@ void onConnectionNotify(std::uint32_t event) {
     }
 }
 
+// An accept, or a close or an error, which may be another socket's that had the
+// same handle value: the accept tells whether a peer waits and whether the
+// listening socket is sound.
 void onListenerNotify(std::uint32_t event) {
-    if (notificationError(event) != 0) {
-        takeClosePath();
-        return;
-    }
-    switch (notificationEvent(event)) {
-    case SOCKET_EVENT_ACCEPT:
+    const unsigned what = notificationEvent(event);
+    if (notificationError(event) != 0 || what == SOCKET_EVENT_ACCEPT || what == SOCKET_EVENT_CLOSE) {
         acceptWaitingPeer();
-        break;
-    case SOCKET_EVENT_CLOSE:
-        takeClosePath();
-        break;
-    default:
-        break;
     }
 }
 
@@ -214,9 +263,14 @@ int startListening(std::uint32_t port) {
 }
 
 int acceptPeer() {
-    bool peerGone = false;
-    SocketHandle accepted = acceptConnection(listeningSocket, &peerAddress, &peerPort, &peerGone);
-    if (accepted == NO_SOCKET) return peerGone ? ACCEPT_PEER_GONE : -1;
+    SocketHandle accepted = NO_SOCKET;
+    AcceptFailure failure = ACCEPT_PEER_WENT;
+    for (int tries = 0; accepted == NO_SOCKET && failure == ACCEPT_PEER_WENT; ++tries) {
+        // Past this many peers gone, the next accept notification goes on.
+        if (tries == ACCEPTS_A_NOTIFICATION) return NO_PEER_ACCEPTED;
+        accepted = acceptConnection(listeningSocket, &peerAddress, &peerPort, &failure);
+    }
+    if (accepted == NO_SOCKET) return failure == ACCEPT_NONE_WAITING ? NO_PEER_ACCEPTED : -1;
     clientSocket = accepted;
     setKeepAlive(clientSocket, KEEPALIVE_IDLE_MS, KEEPALIVE_INTERVAL_MS);
     if (!keepListening) closeListeningSocket();
@@ -228,7 +282,7 @@ int acceptPeer() {
 }
 
 void disconnectServer() {
-    forgetDeferredReceive();
+    forgetPendingReads();
     endOutgoing();
     if (serverState == SERVER_CONNECTED) {
         keepConnectionEnded();
@@ -259,21 +313,9 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
 void onDeferredReceiveDue() {
     bool due = receiveDeferred;
     forgetDeferredReceive();
-    if (due && serverState == SERVER_CONNECTED) receivePeerData();
-}
-
-std::size_t receivePeerData() {
-    int got = receiveFromSocket(clientSocket, receiveBuffer, static_cast<int>(sizeof receiveBuffer));
-    if (got <= 0) return 0;
-    std::size_t received = static_cast<std::size_t>(got);
-    bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
-    keepReceivedChunk(receiveBuffer, received);
-    putTerminalBytes(receiveBuffer, received);
-    showChangesWithinAFrame();
-    // The box lets other notifications in, which reuse the buffer: it comes once this
-    // chunk is on the screen.
-    if (!recorded) reportCaptureProblem();
-    return received;
+    if (!due || serverState != SERVER_CONNECTED) return;
+    if (closeToConfirm) confirmClose();
+    else readConnection();
 }
 
 void formatServerStatus(int state, char* text, std::size_t capacity) {

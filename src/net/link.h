@@ -23,8 +23,12 @@ const unsigned SOCKET_EVENT_CLOSE = 32;
 // notification keeps at most one read notification queued.
 const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
 const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
-// What acceptPeer returns when the pending peer went before it could be accepted.
-const int ACCEPT_PEER_GONE = 1;
+// What acceptPeer returns when no peer waits: none came, or those that waited went
+// before their turn.
+const int NO_PEER_ACCEPTED = 1;
+// The most accepts tried for one accept notification, past peers that went: each
+// takes one from the system's queue, and the next notification goes on.
+const int ACCEPTS_A_NOTIFICATION = 1000;
 // Every accepted connection is probed after this long a silence, then at this
 // interval, so that a peer that vanished without closing is noticed within about
 // a minute and a half.
@@ -58,21 +62,23 @@ void onDisconnectCommand();
 void onKeepListeningCommand();
 // One socket notification: `socket` is the socket it concerns, `event` the
 // notification's second parameter (event in the low 16 bits, error in the high).
+// A read notification takes in one receive of up to RECEIVE_CHUNK_LIMIT bytes as one
+// chunk, for the capture and then the screen. A connection ends only when a read
+// finds it closed or failed: after a close or an error is notified, the link reads
+// until one does, or until one finds nothing pending (the notification was then
+// another socket's that had the same handle value, and the connection goes on).
 void onSocketNotify(SocketHandle socket, std::uint32_t event);
 
 // 0 when the socket listens, -1 otherwise (the link is then idle).
 int startListening(std::uint32_t port);
 // 0 when a peer was accepted (the listening socket is then closed, unless listening
-// continuously), ACCEPT_PEER_GONE when the pending peer went before it could be
-// accepted or none was pending (still listening), -1 when the accept failed otherwise.
+// continuously); the peers that went before their turn are passed over.
+// NO_PEER_ACCEPTED when none waits (still listening), -1 when the listening socket
+// failed.
 int acceptPeer();
 // Closes every socket that is open and returns the link to idle. Harmless in every state.
 void disconnectServer();
 
-// Takes in what the peer has sent, with one receive of up to RECEIVE_CHUNK_LIMIT bytes,
-// as one chunk: the whole chunk goes to the capture and then to the screen. Returns
-// its size.
-std::size_t receivePeerData();
 // The read put off while input or painting waited is due: it is taken now.
 void onDeferredReceiveDue();
 // The status-bar text for a server state.

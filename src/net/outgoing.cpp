@@ -1,12 +1,15 @@
 #include "net/outgoing.h"
 
-#include "net/send_text.h"
+#include "words.h"
 #include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
 
 namespace {
 
 SocketHandle peerSocket = NO_SOCKET;  // while connected
+// Connections given to startOutgoing so far: the last one's number names the
+// connection now, while there is one.
+std::uint64_t connectionsStarted = 0;
 
 // The queue, a ring; with a file going, its first queuedBeforeFile bytes go before
 // the file and the rest after it.
@@ -20,7 +23,7 @@ FileHandle fileHandle = NO_FILE;
 unsigned char piece[FILE_PIECE_SIZE];
 std::size_t pieceLength = 0;
 std::size_t pieceSent = 0;
-// A later turn of sending is asked for and not come yet.
+// A later turn of sending is asked for, for the connection now, and not come yet.
 bool moreScheduled = false;
 
 bool fileGoing() {
@@ -128,14 +131,19 @@ void sendQueuedNowIfFirst(bool nothingWaited) {
 
 void startOutgoing(SocketHandle socket) {
     peerSocket = socket;
+    connectionsStarted++;
 }
 
 void endOutgoing() {
     peerSocket = NO_SOCKET;
     queueHead = 0;
     queueCount = 0;
-    moreScheduled = false;  // a turn still to come finds nothing to send
+    moreScheduled = false;  // a turn still to come was this connection's: it sends nothing
     if (fileGoing()) endFile(FILE_CUT_OFF);
+}
+
+std::uint64_t outgoingConnection() {
+    return peerSocket != NO_SOCKET ? connectionsStarted : 0;
 }
 
 void sendWaitingBytes() {
@@ -149,7 +157,7 @@ void sendWaitingBytes() {
         if (turn >= SENDING_TURN_LIMIT || personWaits) {
             // The person comes before the peer: the rest goes at a later turn.
             moreScheduled = true;
-            scheduleSendingMore(personWaits);
+            scheduleSendingMore(personWaits, static_cast<unsigned>(connectionsStarted));
             break;
         }
     }
@@ -159,7 +167,9 @@ void sendWaitingBytes() {
     }
 }
 
-void onSendingMoreDue() {
+void onSendingMoreDue(unsigned connection) {
+    // A turn asked for by a connection that ended is not this one's.
+    if (connection != static_cast<unsigned>(outgoingConnection()) || !moreScheduled) return;
     moreScheduled = false;
     sendWaitingBytes();
 }
@@ -213,18 +223,24 @@ std::size_t bytesWaitingToSend() {
     return queueCount;
 }
 
-bool startSendingFile(const char* path) {
-    if (peerSocket == NO_SOCKET || fileGoing()) return false;
-    const FileHandle opened = openFileForReading(path);
+bool startSendingFile(const std::string& path, std::uint64_t chosenFor) {
+    if (fileGoing()) return false;
+    // The separators are ASCII, which no other character's UTF-8 bytes hold.
+    const std::size_t folder = path.find_last_of("\\/:");
+    const std::string name = folder == std::string::npos ? path : path.substr(folder + 1);
+    if (chosenFor == 0 || chosenFor != outgoingConnection()) {
+        // The connection it was chosen for ended meanwhile: not a byte goes to another.
+        file = FileSending{FILE_WITHOUT_CONNECTION, name, 0, 0};
+        fileSendingChanged();
+        return false;
+    }
+    const FileHandle opened = openFileToSend(path.c_str());
     std::uint64_t size = 0;
     if (opened == NO_FILE || !fileSizeOf(opened, &size)) {
         if (opened != NO_FILE) closeFile(opened);
-        showErrorBox((FILE_UNREADABLE_TEXT + std::string(path)).c_str(), FILE_UNREADABLE_CAPTION);
+        showErrorBox((FILE_UNREADABLE_TEXT + path).c_str(), FILE_UNREADABLE_CAPTION);
         return false;
     }
-    std::string name = path;
-    const std::size_t folder = name.find_last_of("\\\\/:");
-    if (folder != std::string::npos) name.erase(0, folder + 1);
     fileHandle = opened;
     file = FileSending{FILE_GOING, name, size, 0};
     pieceLength = 0;
@@ -247,12 +263,14 @@ const FileSending& fileSending() {
 }
 
 std::string fileSendingText(const FileSending& sending) {
-    const std::string counts = groupedCount(sending.sent) + " / " + groupedCount(sending.size) + " octets";
+    const std::string sent = groupedCount(sending.sent) + " / ";
     switch (sending.state) {
-    case FILE_GOING: return sending.name + " : " + counts;
-    case FILE_SENT: return sending.name + " : " + groupedCount(sending.sent) + " octets envoyes";
-    case FILE_STOPPED: return sending.name + " : arrete, " + counts + " envoyes";
-    case FILE_CUT_OFF: return sending.name + " : connexion terminee, " + counts + " envoyes";
+    case FILE_GOING: return sending.name + " : " + sent + countInWords(sending.size, "octet");
+    case FILE_SENT: return sending.name + " : " + countInWords(sending.sent, "octet envoye");
+    case FILE_STOPPED: return sending.name + " : arrete, " + sent + countInWords(sending.size, "octet envoye");
+    case FILE_CUT_OFF:
+        return sending.name + " : connexion terminee, " + sent + countInWords(sending.size, "octet envoye");
+    case FILE_WITHOUT_CONNECTION: return sending.name + " : connexion terminee, rien n'est parti";
     default: return std::string();
     }
 }

@@ -30,8 +30,12 @@ void startOutgoing(SocketHandle socket);
 void endOutgoing();
 // The socket can take more (its write notification): what waits goes, in order.
 void sendWaitingBytes();
-// The turn that sendWaitingBytes left for later has come.
-void onSendingMoreDue();
+// The turn that sendWaitingBytes left for later has come; `connection` is the
+// connection that asked for it (outgoingConnection then). Another's does nothing.
+void onSendingMoreDue(unsigned connection);
+// The connection what is given goes to: connections are numbered from 1 in the
+// order they began; 0 while there is none.
+std::uint64_t outgoingConnection();
 
 // ---- what the person gives ------------------------------------------------------------
 // A character typed in the window: one byte, after those that wait. Without a peer
@@ -49,16 +53,25 @@ SendOutcome sendBytes(const std::string& bytes);
 std::size_t bytesWaitingToSend();
 
 // ---- a file ---------------------------------------------------------------------------
-enum FileSendingState { FILE_NOT_SENT, FILE_GOING, FILE_SENT, FILE_STOPPED, FILE_CUT_OFF };
+enum FileSendingState {
+    FILE_NOT_SENT,
+    FILE_GOING,
+    FILE_SENT,
+    FILE_STOPPED,
+    FILE_CUT_OFF,
+    FILE_WITHOUT_CONNECTION  // its connection ended before it could start
+};
 struct FileSending {
     FileSendingState state;
-    std::string name;  // without its folder
+    std::string name;  // without its folder, UTF-8
     std::uint64_t size;
     std::uint64_t sent;  // bytes the socket took
 };
-// Starts sending the file at `path` after what waits. False when there is no peer
-// or it cannot be opened (a box says so).
-bool startSendingFile(const char* path);
+// Starts sending the file at `path` (UTF-8) after what waits, to the connection it
+// was chosen for (outgoingConnection when the person chose it). False when that
+// connection has ended (the file's state says so, and nothing is sent), or the file
+// cannot be opened (a box says so).
+bool startSendingFile(const std::string& path, std::uint64_t chosenFor);
 // The rest of the file is not sent.
 void stopSendingFile();
 const FileSending& fileSending();

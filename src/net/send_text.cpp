@@ -1,14 +1,17 @@
 #include "net/send_text.h"
 
+#include "platform.h"
+#include "words.h"
+
 namespace {
 
 std::vector<SentEntry> sentTextsKept;
 
 // The value of a hexadecimal digit, or -1.
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+int hexDigit(char32_t c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
     return -1;
 }
 
@@ -16,12 +19,16 @@ std::string at(std::size_t index) {
     return " en position " + std::to_string(index + 1);
 }
 
-// A character as the line shows it: itself when printable, else its code.
-std::string shown(char c) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte <= 0x7E) return std::string(1, c);
+// A character as the line shows it: itself when printable ASCII, else its code
+// (U+03A9, or 0x0D for a control character).
+std::string shown(char32_t c) {
     const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[byte >> 4] + digits[byte & 0xF];
+    if (c >= 0x20 && c <= 0x7E) return std::string(1, static_cast<char>(c));
+    if (c < 0x80) return std::string("0x") + digits[c >> 4] + digits[c & 0xF];
+    std::string code = "U+";
+    const int width = c > 0xFFFF ? 6 : 4;
+    for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) code += digits[(c >> shift) & 0xF];
+    return code;
 }
 
 SentText refused(const std::string& problem) {
@@ -29,7 +36,7 @@ SentText refused(const std::string& problem) {
 }
 
 // The byte an escape names, or -1 for none.
-int escapedByte(char c) {
+int escapedByte(char32_t c) {
     switch (c) {
     case 'r': return 0x0D;
     case 'n': return 0x0A;
@@ -41,16 +48,30 @@ int escapedByte(char c) {
     }
 }
 
-SentText readText(const char* text, std::size_t length) {
+// Appends a character's bytes in the code page; false when it has none there.
+bool appendCodePageBytes(char32_t character, std::string* bytes) {
+    char got[CODE_PAGE_BYTES_MAX];
+    const int count = codePageBytesOf(character, got);
+    bytes->append(got, static_cast<std::size_t>(count > 0 ? count : 0));
+    return count > 0;
+}
+
+// Characters become their bytes in Windows' ANSI code page one by one, so that no
+// byte of one (a double-byte character's 0x5C) is read as the start of an escape;
+// the bytes an escape names are taken as they are.
+SentText readText(const std::u32string& text) {
     SentText read = {true, std::string(), std::string()};
+    const std::size_t length = text.size();
     read.bytes.reserve(length);
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] != '\\') {
-            read.bytes += text[i];
+            if (!appendCodePageBytes(text[i], &read.bytes)) {
+                return refused("caractere " + shown(text[i]) + " absent de la page de code" + at(i));
+            }
             continue;
         }
         if (i + 1 == length) return refused("\\ seul en fin de texte" + at(i));
-        const char what = text[i + 1];
+        const char32_t what = text[i + 1];
         if (what == 'x') {
             const int high = i + 2 < length ? hexDigit(text[i + 2]) : -1;
             const int low = i + 3 < length ? hexDigit(text[i + 3]) : -1;
@@ -67,12 +88,13 @@ SentText readText(const char* text, std::size_t length) {
     return read;
 }
 
-bool isSeparator(char c) {
+bool isSeparator(char32_t c) {
     return c == ' ' || c == '\t' || c == ',' || c == ':' || c == '-';
 }
 
-SentText readHex(const char* text, std::size_t length) {
+SentText readHex(const std::u32string& text) {
     SentText read = {true, std::string(), std::string()};
+    const std::size_t length = text.size();
     read.bytes.reserve(length / 2);
     std::size_t i = 0;
     while (i < length) {
@@ -101,22 +123,19 @@ SentText readHex(const char* text, std::size_t length) {
 
 }  // namespace
 
-SentText readSendText(const char* text, std::size_t length, SendSyntax syntax) {
-    return syntax == SEND_AS_HEX ? readHex(text, length) : readText(text, length);
-}
-
-std::string groupedCount(std::uint64_t count) {
-    std::string digits = std::to_string(count);
-    for (std::size_t group = digits.size(); group > 3; group -= 3) digits.insert(group - 3, " ");
-    return digits;
+SentText readSendText(const std::string& text, SendSyntax syntax) {
+    std::u32string characters;
+    std::size_t wrongAt = 0;
+    if (!decodeUtf8(text, &characters, &wrongAt)) return refused("texte illisible (UTF-8)" + at(wrongAt));
+    return syntax == SEND_AS_HEX ? readHex(characters) : readText(characters);
 }
 
 std::string sendTextSummary(const SentText& read) {
-    return read.ok ? groupedCount(read.bytes.size()) + " octets" : read.problem;
+    return read.ok ? countInWords(read.bytes.size(), "octet") : read.problem;
 }
 
 std::string noRoomSummary(std::size_t bytes, std::size_t room) {
-    return "rien n'est parti : " + groupedCount(bytes) + " octets, " + groupedCount(room) +
+    return "rien n'est parti : " + countInWords(bytes, "octet") + ", " + groupedCount(room) +
            " de place pour l'envoi";
 }
 

@@ -25,10 +25,11 @@ void dropQueuedNotifications(SOCKET closed) {
 
 // Windows fails an accept with WSAECONNRESET when the peer reset the connection
 // before it was accepted; Wine fails it with WSAENOTCONN. WSAECONNABORTED is the same
-// end seen from this side, and WSAEWOULDBLOCK means that nothing is left to accept.
-bool pendingPeerWentAway(int error) {
-    return error == WSAECONNRESET || error == WSAENOTCONN || error == WSAECONNABORTED ||
-           error == WSAEWOULDBLOCK;
+// end seen from this side. WSAEWOULDBLOCK means that nothing is left to accept.
+AcceptFailure acceptFailure(int error) {
+    if (error == WSAEWOULDBLOCK) return ACCEPT_NONE_WAITING;
+    if (error == WSAECONNRESET || error == WSAENOTCONN || error == WSAECONNABORTED) return ACCEPT_PEER_WENT;
+    return ACCEPT_LISTENER_FAILED;
 }
 
 }  // namespace
@@ -58,13 +59,13 @@ int listenOnSocket(SocketHandle socket, bool peersMayWait) {
 }
 
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
-                              std::uint16_t* peerPort, bool* peerGone) {
+                              std::uint16_t* peerPort, AcceptFailure* failure) {
     sockaddr_in peer;
     ZeroMemory(&peer, sizeof peer);
     int length = sizeof peer;
     SOCKET accepted = accept(asSocket(socket), reinterpret_cast<sockaddr*>(&peer), &length);
     if (accepted == INVALID_SOCKET) {
-        *peerGone = pendingPeerWentAway(WSAGetLastError());
+        *failure = acceptFailure(WSAGetLastError());
         return NO_SOCKET;
     }
     *peerAddress = peer.sin_addr.s_addr;
@@ -73,7 +74,9 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
 }
 
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {
-    return recv(asSocket(socket), reinterpret_cast<char*>(buffer), capacity, 0);
+    const int got = recv(asSocket(socket), reinterpret_cast<char*>(buffer), capacity, 0);
+    if (got != SOCKET_ERROR) return got;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? RECEIVE_NOTHING_PENDING : -1;
 }
 
 int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count) {

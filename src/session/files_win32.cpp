@@ -5,12 +5,14 @@
 #include <cstring>
 
 #include "app/app_win32.h"
+#include "capture/recorder.h"
 #include "platform.h"
+#include "session/settings.h"
 
 namespace {
 HANDLE asHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle fromHandle(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
-const char SESSION_FILTER[] = "Fichier cfg dazirar Oru\0*.sip\0";
+const wchar_t SESSION_FILTER[] = L"Fichier cfg dazirar Oru\0*.sip\0";
 const std::size_t CHOOSER_PATH_SIZE = 260;
 
 // A serial port would make a read wait for bytes that never come: anything that is
@@ -32,6 +34,12 @@ FileHandle openFileForReading(const char* path) {
 FileHandle openFileForWriting(const char* path) {
     return keepDiskFilesOnly(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle openFileToSend(const char* path) {
+    const DWORD everyoneElse = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return keepDiskFilesOnly(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, everyoneElse, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // A 64-bit move: with a 32-bit one, a file of 4 GiB or more would leave the
@@ -68,22 +76,30 @@ void closeFile(FileHandle file) {
 bool chooseSessionFile(char* path, std::size_t capacity) {
     // The chooser writes into a buffer of its own: on a cancel or a name that does
     // not fit it may leave anything there, and the session path must stay whole.
-    char chosen[CHOOSER_PATH_SIZE];
-    lstrcpynA(chosen, path, static_cast<int>(sizeof chosen));
-    OPENFILENAMEA request;
-    ZeroMemory(&request, sizeof request);
-    request.lStructSize = sizeof request;
-    request.hwndOwner = mainWindow;
-    request.lpstrFilter = SESSION_FILTER;
-    request.nFilterIndex = 1;
-    request.lpstrFile = chosen;
-    request.nMaxFile = sizeof chosen;
-    request.lpstrTitle = "Enregistrement de la session";
-    // The current folder stays where it was: a session named by a relative path is
-    // still written where it was read.
-    request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
-    request.lpstrDefExt = "sip";
-    if (!GetSaveFileNameA(&request)) return false;
-    lstrcpynA(path, chosen, static_cast<int>(capacity));
-    return true;
+    wchar_t chosen[CHOOSER_PATH_SIZE];
+    MultiByteToWideChar(CP_ACP, 0, path, -1, chosen, static_cast<int>(CHOOSER_PATH_SIZE));
+    chosen[CHOOSER_PATH_SIZE - 1] = L'\0';
+    // Asked again while the name chosen is one the session's ANSI path cannot hold.
+    for (;;) {
+        OPENFILENAMEW request;
+        ZeroMemory(&request, sizeof request);
+        request.lStructSize = sizeof request;
+        request.hwndOwner = mainWindow;
+        request.lpstrFilter = SESSION_FILTER;
+        request.nFilterIndex = 1;
+        request.lpstrFile = chosen;
+        request.nMaxFile = CHOOSER_PATH_SIZE;
+        request.lpstrTitle = L"Enregistrement de la session";
+        // The current folder stays where it was: a session named by a relative path
+        // is still written where it was read.
+        request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
+        request.lpstrDefExt = L"sip";
+        if (!GetSaveFileNameW(&request)) return false;
+        std::string ansi;
+        if (ansiFromWide(chosen, &ansi)) {
+            lstrcpynA(path, ansi.c_str(), static_cast<int>(capacity));
+            return true;
+        }
+        showErrorBox(PATH_OUTSIDE_CODE_PAGE_TEXT, FILE_PROBLEM_CAPTION);
+    }
 }

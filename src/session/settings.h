@@ -16,6 +16,12 @@ extern std::uint32_t serverPort;
 extern char capturePath[CAPTURE_PATH_SIZE];
 extern bool autoWrap;
 
+// A path chosen for the capture or the session that the session file, whose paths
+// are in Windows' ANSI code page, cannot hold: it is refused, saying so.
+const char PATH_OUTSIDE_CODE_PAGE_TEXT[] =
+    "Chemin refuse : il a des caracteres que la page de code de Windows n'a pas, "
+    "et le fichier de session ne peut pas les garder. ";
+
 // Copies text into a field of `size` bytes, cutting it to size - 1 characters
 // and always terminating it.
 void copyTextField(char* field, std::size_t size, const char* text);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "words.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ struct ReceivedRecord {
     std::uint64_t firstByte;   // a chunk's first byte, counted over all bytes received
     std::uint64_t offset;      // a chunk's first byte since its connection began, its way
     std::uint32_t size;        // a chunk's bytes
-    std::int32_t interval;     // milliseconds since the record before of the connection, or -1
+    std::int64_t interval;     // milliseconds since the record before of the connection, or -1
     std::uint32_t peerAddress; // a peer accepted: its address, network order
     std::uint16_t peerPort;    // and its port
     RecordKind kind;
@@ -142,19 +143,39 @@ int putText(char* line, int at, const char* text) {
     return at + static_cast<int>(length);
 }
 
-// HH:MM:SS.mmm of the time of day, then two blanks.
-int putTimeOfDay(char* line, long long time) {
-    long long ofDay = time % MILLISECONDS_A_DAY;
-    if (ofDay < 0) ofDay += MILLISECONDS_A_DAY;
-    const std::uint64_t ms = static_cast<std::uint64_t>(ofDay);
-    int at = putDigits(line, 0, ms / 3600000, 2);
+// HH:MM:SS.mmm of `ms` milliseconds, less than a day.
+int putClock(char* line, int at, std::uint64_t ms) {
+    at = putDigits(line, at, ms / 3600000, 2);
     line[at++] = ':';
     at = putDigits(line, at, ms / 60000 % 60, 2);
     line[at++] = ':';
     at = putDigits(line, at, ms / 1000 % 60, 2);
     line[at++] = '.';
+    return putDigits(line, at, ms % 1000, 3);
+}
+
+// HH:MM:SS.mmm of the time of day, then two blanks.
+int putTimeOfDay(char* line, long long time) {
+    long long ofDay = time % MILLISECONDS_A_DAY;
+    if (ofDay < 0) ofDay += MILLISECONDS_A_DAY;
+    return putText(line, putClock(line, 0, static_cast<std::uint64_t>(ofDay)), "  ");
+}
+
+// The time since the record before, then two blanks: in seconds below a day
+// (+2.203 s), then in days and the time of a day (+2d 03:04:05.678).
+int putInterval(char* line, int at, std::uint64_t ms) {
+    const std::uint64_t aDay = static_cast<std::uint64_t>(MILLISECONDS_A_DAY);
+    line[at++] = '+';
+    if (ms >= aDay) {
+        at = putNumber(line, at, ms / aDay);
+        at = putText(line, at, "d ");
+        at = putClock(line, at, ms % aDay);
+        return putText(line, at, "  ");
+    }
+    at = putNumber(line, at, ms / 1000);
+    line[at++] = '.';
     at = putDigits(line, at, ms % 1000, 3);
-    return putText(line, at, "  ");
+    return putText(line, at, " s  ");
 }
 
 int putMark(char* line, const ReceivedRecord& r) {
@@ -172,15 +193,8 @@ int putMark(char* line, const ReceivedRecord& r) {
 
 int putChunkHeader(char* line, const ReceivedRecord& r) {
     int at = putTimeOfDay(line, r.time);
-    if (r.interval >= 0) {
-        line[at++] = '+';
-        at = putNumber(line, at, static_cast<std::uint64_t>(r.interval) / 1000);
-        line[at++] = '.';
-        at = putDigits(line, at, static_cast<std::uint64_t>(r.interval) % 1000, 3);
-        at = putText(line, at, " s  ");
-    }
-    at = putNumber(line, at, r.size);
-    return putText(line, at, r.kind == SENT_RECORD ? " octets envoyes" : " octets recus");
+    if (r.interval >= 0) at = putInterval(line, at, static_cast<std::uint64_t>(r.interval));
+    return putText(line, at, countInWords(r.size, r.kind == SENT_RECORD ? "octet envoye" : "octet recu").c_str());
 }
 
 // Each byte's two hexadecimal digits and its character in the text column.
@@ -258,7 +272,7 @@ void keepChunk(RecordKind kind, const unsigned char* bytes, std::size_t count) {
     const long long moment = monotonicMilliseconds();
     if (connectionHasRecord) {
         const long long since = moment - lastRecordMoment;
-        r.interval = since < 0 ? 0 : since > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(since);
+        r.interval = since < 0 ? 0 : since;
     }
     connectionHasRecord = true;
     lastRecordMoment = moment;

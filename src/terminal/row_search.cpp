@@ -120,10 +120,14 @@ bool findInShownRows(const std::string& text, bool matchCase, bool down) {
     return false;
 }
 
-bool findAskedFor(const std::string& text, bool matchCase, bool down) {
+void rememberSearch(const std::string& text, bool matchCase, bool down) {
     lastText = text;
     lastMatchCase = matchCase;
     lastDown = down;
+}
+
+bool findAskedFor(const std::string& text, bool matchCase, bool down) {
+    rememberSearch(text, matchCase, down);
     return findInShownRows(lastText, lastMatchCase, lastDown);
 }
 

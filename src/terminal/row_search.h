@@ -17,6 +17,9 @@ bool findInShownRows(const std::string& text, bool matchCase, bool down);
 // ---- the search asked for last -------------------------------------------------------
 // A search asked for (the Find dialog's Find Next): remembered, then run.
 bool findAskedFor(const std::string& text, bool matchCase, bool down);
+// The search to run again, as the open Find dialog shows it now, whether or not
+// Find Next was pressed since.
+void rememberSearch(const std::string& text, bool matchCase, bool down);
 // Whether a text has been searched since start-up.
 bool textSearched();
 // The search asked for last, again: its way, or the other one (F3, Shift+F3).

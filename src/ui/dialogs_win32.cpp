@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "app/app_win32.h"
+#include "capture/recorder.h"
 #include "platform.h"
 #include "session/settings.h"
 #include "ui/properties.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-const char CAPTURE_FILTER[] = "Fichier texte\0*.TXT\0";
+const wchar_t CAPTURE_FILTER[] = L"Fichier texte\0*.TXT\0";
 const std::size_t EXECUTABLE_PATH_SIZE = 260;
 
 INT_PTR CALLBACK propertiesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM);
@@ -56,27 +57,33 @@ INT_PTR CALLBACK propertiesDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 }
 
 // The "..." button: a Save As chooser proposing the capture path. The chooser
-// works in a buffer of its own, so that a cancel or a name too long for the field
-// leaves capturePath exactly as it was.
+// works in a buffer of its own, so that a cancel, a name too long for the field or
+// one that the ANSI code page cannot hold (refused, saying so) leaves capturePath
+// exactly as it was.
 BOOL chooseCaptureFile(HWND dialog) {
-    char executable[EXECUTABLE_PATH_SIZE];
+    wchar_t executable[EXECUTABLE_PATH_SIZE];
     ZeroMemory(executable, sizeof executable);
-    GetModuleFileNameA(nullptr, executable, sizeof executable);
-    char chosen[CAPTURE_PATH_SIZE];
-    lstrcpynA(chosen, capturePath, sizeof chosen);
-    OPENFILENAMEA request;
+    GetModuleFileNameW(nullptr, executable, EXECUTABLE_PATH_SIZE);
+    wchar_t chosen[CAPTURE_PATH_SIZE];
+    MultiByteToWideChar(CP_ACP, 0, capturePath, -1, chosen, static_cast<int>(CAPTURE_PATH_SIZE));
+    chosen[CAPTURE_PATH_SIZE - 1] = L'\0';
+    OPENFILENAMEW request;
     ZeroMemory(&request, sizeof request);
     request.lStructSize = sizeof request;
     request.hwndOwner = dialog;
     request.lpstrFilter = CAPTURE_FILTER;
     request.nFilterIndex = 1;
     request.lpstrFile = chosen;
-    request.nMaxFile = sizeof chosen;
+    request.nMaxFile = CAPTURE_PATH_SIZE;
     request.lpstrInitialDir = executable;
-    request.lpstrTitle = "Selection du fichier de capture";
+    request.lpstrTitle = L"Selection du fichier de capture";
     request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
-    request.lpstrDefExt = "txt";
-    if (GetSaveFileNameA(&request)) copyTextField(capturePath, sizeof capturePath, chosen);
+    request.lpstrDefExt = L"txt";
+    if (GetSaveFileNameW(&request)) {
+        std::string ansi;
+        if (ansiFromWide(chosen, &ansi)) copyTextField(capturePath, sizeof capturePath, ansi.c_str());
+        else showErrorBox(PATH_OUTSIDE_CODE_PAGE_TEXT, FILE_PROBLEM_CAPTION);
+    }
     SetDlgItemTextA(dialog, IDC_CAPTURE_PATH, capturePath);
     return TRUE;
 }

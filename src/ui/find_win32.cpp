@@ -4,7 +4,7 @@
 // reaches the peer.
 #include <windows.h>
 #include <commdlg.h>
-
+#include <dlgs.h>
 
 #include "app/app_win32.h"
 #include "terminal/row_search.h"
@@ -62,7 +62,22 @@ void openFindDialog() {
     findDialog = FindTextA(&findRequest);
 }
 
+namespace {
+// The Find dialog is open: F3 searches for what it shows now, its text, Match case
+// and direction, as Find Next would (its controls are those of the system's
+// template). An empty text leaves the last search as it was.
+void takeWhatTheDialogShows() {
+    if (findDialog == nullptr || !IsWindow(findDialog)) return;
+    char text[sizeof findWhat] = "";
+    GetDlgItemTextA(findDialog, edt1, text, sizeof text);
+    if (text[0] == '\0') return;
+    rememberSearch(text, IsDlgButtonChecked(findDialog, chx2) == BST_CHECKED,
+                   IsDlgButtonChecked(findDialog, rad2) == BST_CHECKED);
+}
+}  // namespace
+
 void findAgain(bool otherWay) {
+    takeWhatTheDialogShows();
     if (!textSearched()) {
         openFindDialog();
         return;
@@ -76,7 +91,7 @@ void onSearchEnded() {
 }
 
 bool takeFindDialogMessage(MSG* message) {
-    return findDialog != nullptr && IsDialogMessageA(findDialog, message);
+    return findDialog != nullptr && IsDialogMessageW(findDialog, message);
 }
 
 bool onFindMessage(UINT message, LPARAM lParam) {

@@ -1,7 +1,9 @@
 // The send dialog: bytes that no key types, written as text with escapes or in
 // hexadecimal, and files, to the peer. Modeless and owned by the main window; its
 // messages pass through IsDialogMessage in the message loop, and the program's keys
-// (F2, F3, Shift+F3, F4) act from it as from the window.
+// (F2, F3, Shift+F3, F4) act from it as from the window. A Unicode window: what is
+// typed in it is read as Unicode and handed on as UTF-8, so that no character is
+// lost to the code page before the reader can say so.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -21,7 +23,7 @@ HWND sendDialog = nullptr;
 bool lineTellsFile = false;
 // Posted to the dialog: the combo box has put a chosen text in its edit box.
 const UINT SEND_DIALOG_CHOSEN = WM_APP + 1;
-const char FILE_CHOOSER_CAPTION[] = "Fichier a envoyer";
+const wchar_t FILE_CHOOSER_CAPTION[] = L"Fichier a envoyer";
 
 SendSyntax chosenSyntax(HWND dialog) {
     return IsDlgButtonChecked(dialog, IDC_SEND_AS_HEX) == BST_CHECKED ? SEND_AS_HEX : SEND_AS_TEXT;
@@ -32,29 +34,40 @@ void chooseSyntax(HWND dialog, SendSyntax syntax) {
                      syntax == SEND_AS_HEX ? IDC_SEND_AS_HEX : IDC_SEND_AS_TEXT);
 }
 
+// The text box's text, as UTF-8.
 std::string textToSend(HWND dialog) {
     HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
-    std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 1, '\0');
-    const int length = GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
-    return std::string(text.data(), static_cast<std::size_t>(length > 0 ? length : 0));
+    std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
+    const int length = GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
+    return utf8FromWide(std::wstring(text.data(), static_cast<std::size_t>(length > 0 ? length : 0)));
 }
 
 SentText readDialogText(HWND dialog) {
-    const std::string text = textToSend(dialog);
-    return readSendText(text.data(), text.size(), chosenSyntax(dialog));
+    return readSendText(textToSend(dialog), chosenSyntax(dialog));
 }
 
 void setLine(HWND dialog, const std::string& line) {
-    SetDlgItemTextA(dialog, IDC_SEND_LINE, line.c_str());
+    SetDlgItemTextW(dialog, IDC_SEND_LINE, wideFromUtf8(line).c_str());
+}
+
+// Enables or grays a control. One that has the keyboard hands it to the text box
+// first: a grayed control keeps no focus, and the dialog's keys would go nowhere.
+void enableControl(HWND dialog, int id, bool enabled) {
+    HWND control = GetDlgItem(dialog, id);
+    if (!enabled && GetFocus() == control) {
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_SEND_TEXT)), TRUE);
+    }
+    EnableWindow(control, enabled);
 }
 
 // The texts sent in this run, newest first, each keeping its syntax.
 void fillSentTexts(HWND dialog) {
     HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
-    SendMessageA(box, CB_RESETCONTENT, 0, 0);
+    SendMessageW(box, CB_RESETCONTENT, 0, 0);
     for (const SentEntry& entry : sentTexts()) {
-        const LRESULT at = SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.text.c_str()));
-        if (at >= 0) SendMessageA(box, CB_SETITEMDATA, static_cast<WPARAM>(at), entry.syntax);
+        const std::wstring text = wideFromUtf8(entry.text);
+        const LRESULT at = SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        if (at >= 0) SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(at), entry.syntax);
     }
 }
 
@@ -67,9 +80,9 @@ void showSendState(HWND dialog) {
     const SentText read = readDialogText(dialog);
     if (fileGoing || lineTellsFile) setLine(dialog, fileSendingText(file));
     else setLine(dialog, sendTextSummary(read));
-    EnableWindow(GetDlgItem(dialog, IDOK), connected && textGivesBytes(read));
-    SetDlgItemTextA(dialog, IDC_SEND_FILE, fileGoing ? "Arreter" : "&Fichier...");
-    EnableWindow(GetDlgItem(dialog, IDC_SEND_FILE), connected || fileGoing);
+    enableControl(dialog, IDOK, connected && textGivesBytes(read));
+    SetDlgItemTextW(dialog, IDC_SEND_FILE, fileGoing ? L"Arreter" : L"&Fichier...");
+    enableControl(dialog, IDC_SEND_FILE, connected || fileGoing);
 }
 
 void textChanged(HWND dialog) {
@@ -82,7 +95,7 @@ void textChanged(HWND dialog) {
 void sendDialogText(HWND dialog) {
     const std::string text = textToSend(dialog);
     const SendSyntax syntax = chosenSyntax(dialog);
-    const SentText read = readSendText(text.data(), text.size(), syntax);
+    const SentText read = readSendText(text, syntax);
     if (!textGivesBytes(read)) return;
     switch (sendBytes(read.bytes)) {
     case SEND_WITHOUT_ROOM:
@@ -96,31 +109,33 @@ void sendDialogText(HWND dialog) {
     }
     rememberSentText(text, syntax);
     fillSentTexts(dialog);
-    SetDlgItemTextA(dialog, IDC_SEND_TEXT, text.c_str());
+    SetDlgItemTextW(dialog, IDC_SEND_TEXT, wideFromUtf8(text).c_str());
     HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
-    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
-    SendMessageA(box, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
+    SendMessageW(box, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
     showSendState(dialog);
 }
 
-// Fichier...: the system's Open dialog chooses the file; while one goes, the
-// button stops it.
+// Fichier...: the system's Open dialog chooses the file, for the connection now;
+// while one goes, the button stops it.
 void onFileButton(HWND dialog) {
     if (fileSending().state == FILE_GOING) {
         stopSendingFile();
         return;
     }
-    char path[MAX_PATH] = "";
-    OPENFILENAMEA choice;
+    const std::uint64_t connection = outgoingConnection();
+    // Room for the longest path the wide calls take.
+    std::vector<wchar_t> path(32768, L'\0');
+    OPENFILENAMEW choice;
     ZeroMemory(&choice, sizeof choice);
     choice.lStructSize = sizeof choice;
     choice.hwndOwner = dialog;
     choice.lpstrTitle = FILE_CHOOSER_CAPTION;
-    choice.lpstrFilter = "Tous les fichiers\0*.*\0";
-    choice.lpstrFile = path;
-    choice.nMaxFile = sizeof path;
+    choice.lpstrFilter = L"Tous les fichiers\0*.*\0";
+    choice.lpstrFile = path.data();
+    choice.nMaxFile = static_cast<DWORD>(path.size());
     choice.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameA(&choice)) startSendingFile(path);
+    if (GetOpenFileNameW(&choice)) startSendingFile(utf8FromWide(path.data()), connection);
     showSendState(dialog);
 }
 
@@ -137,12 +152,12 @@ void onSendCommand(HWND dialog, int control, int notification) {
         if (notification == CBN_EDITCHANGE) textChanged(dialog);
         if (notification == CBN_SELCHANGE) {
             // The chosen text keeps its syntax; the edit box takes the text after this.
-            const LRESULT chosen = SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_GETCURSEL, 0, 0);
+            const LRESULT chosen = SendDlgItemMessageW(dialog, IDC_SEND_TEXT, CB_GETCURSEL, 0, 0);
             if (chosen >= 0) {
                 chooseSyntax(dialog, static_cast<SendSyntax>(
-                                         SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_GETITEMDATA, chosen, 0)));
+                                         SendDlgItemMessageW(dialog, IDC_SEND_TEXT, CB_GETITEMDATA, chosen, 0)));
             }
-            PostMessageA(dialog, SEND_DIALOG_CHOSEN, 0, 0);
+            PostMessageW(dialog, SEND_DIALOG_CHOSEN, 0, 0);
         }
         break;
     default:
@@ -168,7 +183,7 @@ INT_PTR CALLBACK sendDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         placeBesideTheRows(dialog);
         chooseSyntax(dialog, SEND_AS_TEXT);
-        SendDlgItemMessageA(dialog, IDC_SEND_TEXT, CB_LIMITTEXT, 0, 0);
+        SendDlgItemMessageW(dialog, IDC_SEND_TEXT, CB_LIMITTEXT, 0, 0);
         fillSentTexts(dialog);
         showSendState(dialog);
         return TRUE;
@@ -192,7 +207,7 @@ void openSendDialog() {
     if (sendDialog != nullptr && !IsWindow(sendDialog)) sendDialog = nullptr;  // went with its owner
     if (sendDialog == nullptr) {
         lineTellsFile = fileSending().state != FILE_NOT_SENT;
-        sendDialog = CreateDialogParamA(appInstance, MAKEINTRESOURCEA(IDD_SEND), mainWindow, sendDialogProc, 0);
+        sendDialog = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_SEND), mainWindow, sendDialogProc, 0);
         if (sendDialog == nullptr) return;
         ShowWindow(sendDialog, SW_SHOW);
     }
@@ -200,7 +215,7 @@ void openSendDialog() {
 }
 
 bool takeSendDialogMessage(MSG* message) {
-    return sendDialog != nullptr && IsDialogMessageA(sendDialog, message);
+    return sendDialog != nullptr && IsDialogMessageW(sendDialog, message);
 }
 
 void showLinkInSendDialog() {

@@ -33,9 +33,9 @@ std::string dotted(std::uint32_t address) {
     return text;
 }
 
-FileHandle openFile(const char* path, bool forWriting) {
+FileHandle openFile(const char* path, bool forWriting, const char* how) {
     std::string name = path;
-    std::string line = std::string(forWriting ? "openWrite " : "openRead ") + name + " -> ";
+    std::string line = std::string(how) + " " + name + " -> ";
     bool heldOpen = false;
     for (const auto& entry : fake.openFiles) heldOpen = heldOpen || entry.second.path == name;
     bool refused = heldOpen || (forWriting ? fake.unwritable.count(name) != 0
@@ -156,7 +156,9 @@ void soundRefusal() {
 }
 bool inputOrPaintingWaits() { return fake.inputOrPaintingWaits; }
 void scheduleDeferredReceive() { record("scheduleReceive"); }
-void scheduleSendingMore(bool afterInput) { record(afterInput ? "scheduleSending afterInput" : "scheduleSending"); }
+void scheduleSendingMore(bool afterInput, unsigned connection) {
+    record(std::string(afterInput ? "scheduleSending afterInput" : "scheduleSending") + " for " + num(connection));
+}
 void fileSendingChanged() { fake.fileSendingShown++; }
 void cancelDeferredReceive() { record("cancelReceive"); }
 void scheduleScreenDrawing(int firstDelayMs) {
@@ -214,8 +216,22 @@ void getExecutablePath(char* buffer, std::size_t capacity) {
 }
 
 // ---- files ---------------------------------------------------------------------
-FileHandle openFileForReading(const char* path) { return openFile(path, false); }
-FileHandle openFileForWriting(const char* path) { return openFile(path, true); }
+FileHandle openFileForReading(const char* path) { return openFile(path, false, "openRead"); }
+FileHandle openFileForWriting(const char* path) { return openFile(path, true, "openWrite"); }
+FileHandle openFileToSend(const char* path) { return openFile(path, false, "openToSend"); }
+
+// A code page like Windows-1252's first half and Latin-1's second, with one
+// double-byte character whose second byte is a backslash, as in Japanese Shift-JIS.
+int codePageBytesOf(char32_t character, char* bytes) {
+    if (character == U'\u8868') {
+        bytes[0] = '\x95';
+        bytes[1] = '\x5C';
+        return 2;
+    }
+    if (character >= 0x100 || (character >= 0x80 && character < 0xA0)) return 0;
+    bytes[0] = static_cast<char>(character);
+    return 1;
+}
 
 bool moveFileToEnd(FileHandle file) {
     record("moveToEnd " + num(file) + (fake.moveToEndFails ? " -> fail" : ""));
@@ -293,7 +309,7 @@ int listenOnSocket(SocketHandle socket, bool peersMayWait) {
     return fake.listenResult;
 }
 SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut,
-                              std::uint16_t* peerPortOut, bool* peerGone) {
+                              std::uint16_t* peerPortOut, AcceptFailure* failure) {
     FakeAccept next = {fake.nextSocket, ipv4("127.0.0.1"), 50000};
     if (!fake.accepts.empty()) {
         next = fake.accepts.front();
@@ -301,8 +317,9 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut
     }
     std::string line = "accept " + num(static_cast<long long>(socket)) + " -> ";
     if (next.socket == NO_SOCKET) {
-        record(line + (next.peerGone ? "peer gone" : "fail"));
-        *peerGone = next.peerGone;
+        const char* why[] = {"none waiting", "peer went", "fail"};
+        record(line + why[next.failure]);
+        *failure = next.failure;
         return NO_SOCKET;
     }
     if (next.socket >= fake.nextSocket) fake.nextSocket = next.socket + 1;
@@ -313,7 +330,7 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddressOut
     return next.socket;
 }
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {
-    int result = -1;
+    int result = RECEIVE_NOTHING_PENDING;
     if (!fake.receives.empty()) {
         FakeReceive& front = fake.receives.front();
         if (front.data.empty()) {

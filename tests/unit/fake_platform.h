@@ -28,11 +28,12 @@ struct FakeAccept {
     SocketHandle socket;  // NO_SOCKET for a failed accept
     std::uint32_t address;  // network order
     std::uint16_t port;
-    bool peerGone = false;  // a failed accept: the pending peer went first
+    AcceptFailure failure = ACCEPT_LISTENER_FAILED;  // why a failed accept failed
 };
 
 struct FakeReceive {
-    int result;  // used when data is empty: 0 (peer closed) or -1 (error)
+    int result;  // used when data is empty: 0 (peer closed), -1 (failed) or
+                 // RECEIVE_NOTHING_PENDING
     Bytes data;  // served at most `capacity` bytes at a time; the rest stays queued
 };
 
@@ -73,7 +74,7 @@ struct FakePlatform {
     int bindResult = 0;
     int listenResult = 0;
     std::deque<FakeAccept> accepts;  // an empty queue accepts a new socket from 127.0.0.1
-    std::deque<FakeReceive> receives;  // an empty queue receives -1
+    std::deque<FakeReceive> receives;  // an empty queue has nothing pending
     Bytes sent;
     std::size_t sendRoom = static_cast<std::size_t>(-1);  // bytes the socket still takes
     bool sendFails = false;

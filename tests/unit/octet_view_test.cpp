@@ -76,7 +76,7 @@ TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
                   ".ABC... ~..01234",
               octetRow(2));
     EXPECT_EQ("00000010  35 36 37 38 39" + std::string(60 - 24, ' ') + "56789", octetRow(3));
-    EXPECT_EQ("13:45:08.589  +1.500 s  1 octets recus", octetRow(4));
+    EXPECT_EQ("13:45:08.589  +1.500 s  1 octet recu", octetRow(4));
     EXPECT_EQ("00000015  5A" + std::string(60 - 12, ' ') + "Z", octetRow(5));
     EXPECT_EQ("13:46:08.090  Fin de connexion", octetRow(6));
     // A new connection: offsets and intervals begin again.
@@ -99,8 +99,20 @@ TEST_F(OctetViewTest, IntervalsAreMeasuredWithTheMonotonicClockNotTheTimeOfDay) 
     fake.now += 250;
     fake.localTime += 250 - 300000;
     chunk("c");
-    EXPECT_EQ("14:45:07.099  +0.010 s  1 octets recus", octetRow(3));
-    EXPECT_EQ("14:40:07.349  +0.250 s  1 octets recus", octetRow(5));
+    EXPECT_EQ("14:45:07.099  +0.010 s  1 octet recu", octetRow(3));
+    EXPECT_EQ("14:40:07.349  +0.250 s  1 octet recu", octetRow(5));
+
+    // The keep-alive holds a quiet link open for weeks: no interval is cut short.
+    // Below a day it is told in seconds, from a day on in days and a time of day.
+    const long long aDay = 24LL * 3600 * 1000;
+    const long long waits[] = {aDay - 1, aDay, 25 * aDay + ((3 * 60 + 4) * 60 + 5) * 1000 + 678};
+    for (long long wait : waits) {
+        fake.now += wait;
+        chunk("d");
+    }
+    EXPECT_EQ("+86399.999 s  1 octet recu", octetRow(7).substr(14));
+    EXPECT_EQ("+1d 00:00:00.000  1 octet recu", octetRow(9).substr(14));
+    EXPECT_EQ("+25d 03:04:05.678  1 octet recu", octetRow(11).substr(14)) << "past 24.8 days";
 }
 
 TEST_F(OctetViewTest, SentBytesAreChunksOfTheirOwnWithTheirOwnOffsetsAndAreDrawnAsSent) {
@@ -155,7 +167,7 @@ TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
     }
     const std::uint64_t rowsOfAChunk = 1 + (size + 15) / 16;
     EXPECT_EQ(1 + rowsOfAChunk, firstKeptOctetRow()) << "the mark and the cut chunk are gone";
-    EXPECT_EQ("00:00:00.000  +0.000 s  1000003 octets recus", octetRow(firstKeptOctetRow()));
+    EXPECT_EQ("00:00:00.000  +0.000 s  1 000 003 octets recus", octetRow(firstKeptOctetRow()));
     // The row of the fifth chunk that holds the ring's end (byte 4 MiB of the stream).
     const std::uint64_t atRingEnd = RECEIVED_BYTES_KEPT - 4 * size;
     ASSERT_NE(0u, atRingEnd % 16);

@@ -65,7 +65,7 @@ TEST_F(OutgoingTest, TheDialogsBytesGoAfterWhatWaitsWholeOrNotAtAllAndAreKeptAsS
     keepReceivedChunk(reinterpret_cast<const unsigned char*>("hello"), 5);
     EXPECT_EQ(1 + 2 + 2 + 2u, octetRowsEnd());
     const std::uint64_t b = 3;  // the mark, then 'a' (header and bytes), then "b..."
-    EXPECT_NE(std::string::npos, octetRow(1).find(" 1 octets envoyes"));
+    EXPECT_NE(std::string::npos, octetRow(1).find(" 1 octet envoye"));
     EXPECT_NE(std::string::npos, octetRow(b).find(" 5 octets envoyes"));
     EXPECT_EQ("00000001  62 20 02 00 00" + std::string(60 - 24, ' ') + "b ...", octetRow(b + 1));
     EXPECT_NE(std::string::npos, octetRow(b + 2).find(" 5 octets recus"));
@@ -78,7 +78,7 @@ TEST_F(OutgoingTest, AFileGoesAfterTheBytesBeforeItAndBeforeThoseAfterItInPieces
     fake.sendRoom = 1;
     sendTypedChar('a');
     sendTypedChar('b');  // waits, before the file
-    ASSERT_TRUE(startSendingFile(FILE_PATH));
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
     sendTypedChar('c');  // after the file
     EXPECT_EQ(SEND_QUEUED, sendBytes("de"));
     EXPECT_EQ(FILE_GOING, fileSending().state);
@@ -107,18 +107,20 @@ TEST_F(OutgoingTest, AFileGoesAfterTheBytesBeforeItAndBeforeThoseAfterItInPieces
 TEST_F(OutgoingTest, ATurnOfSendingHasALimitAndLetsInputComeFirst) {
     connect();
     const Bytes file = makeFile(SENDING_TURN_LIMIT + 3 * FILE_PIECE_SIZE);
-    ASSERT_TRUE(startSendingFile(FILE_PATH));
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
     EXPECT_EQ(SENDING_TURN_LIMIT, fake.sent.size());
-    EXPECT_EQ(1u, traceCount("scheduleSending"));
+    const unsigned connection = static_cast<unsigned>(outgoingConnection());
+    const std::string forIt = " for " + std::to_string(connection);
+    EXPECT_EQ(1u, traceCount("scheduleSending" + forIt)) << traceText();
     onSocketNotify(8, EVENT_WRITE);  // a turn is asked for: the write notification waits for it
     EXPECT_EQ(SENDING_TURN_LIMIT, fake.sent.size());
     // Input waits: one piece, then the next turn comes after the input.
     fake.inputOrPaintingWaits = true;
-    onSendingMoreDue();
+    onSendingMoreDue(connection);
     EXPECT_EQ(SENDING_TURN_LIMIT + FILE_PIECE_SIZE, fake.sent.size());
-    EXPECT_EQ(1u, traceCount("scheduleSending afterInput"));
+    EXPECT_EQ(1u, traceCount("scheduleSending afterInput" + forIt));
     fake.inputOrPaintingWaits = false;
-    onSendingMoreDue();
+    onSendingMoreDue(connection);
     EXPECT_TRUE(file == fake.sent);
     EXPECT_EQ(FILE_SENT, fileSending().state);
 }
@@ -127,7 +129,7 @@ TEST_F(OutgoingTest, AFileStoppedOrCutOffSendsNoMoreOfItAndTellsHowMuchWent) {
     connect();
     makeFile(3 * FILE_PIECE_SIZE + 5);
     fake.sendRoom = FILE_PIECE_SIZE + FILE_PIECE_SIZE / 2;
-    ASSERT_TRUE(startSendingFile(FILE_PATH));
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
     sendTypedChar('z');
     stopSendingFile();
     EXPECT_EQ(FILE_STOPPED, fileSending().state);
@@ -139,19 +141,76 @@ TEST_F(OutgoingTest, AFileStoppedOrCutOffSendsNoMoreOfItAndTellsHowMuchWent) {
 
     fake.sent.clear();
     fake.sendRoom = 1000;
-    ASSERT_TRUE(startSendingFile(FILE_PATH));
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
+    fake.receives.push_back(FakeReceive{0, Bytes()});
     onSocketNotify(8, EVENT_CLOSE);
     EXPECT_EQ(FILE_CUT_OFF, fileSending().state);
     EXPECT_EQ("frame.bin : connexion terminee, 1 000 / 3 145 733 octets envoyes", fileSendingText(fileSending()));
     EXPECT_EQ(0u, fake.openFiles.size());
-    EXPECT_FALSE(startSendingFile(FILE_PATH)) << "no peer";
+    EXPECT_FALSE(startSendingFile(FILE_PATH, outgoingConnection())) << "no peer";
+}
+
+// The Open dialog is modal and the link goes on behind it: a file goes to the
+// connection it was chosen for, or to none.
+TEST_F(OutgoingTest, AFileChosenForAConnectionThatEndedGoesToNoOtherAndTheLineSaysSo) {
+    makeFile(3000);
+    connect();
+    const std::uint64_t first = outgoingConnection();
+    EXPECT_NE(0u, first);
+    fake.receives.push_back(FakeReceive{0, Bytes()});
+    onSocketNotify(8, EVENT_CLOSE);  // the peer left while the person chose
+    EXPECT_FALSE(startSendingFile(FILE_PATH, first));
+    EXPECT_EQ("frame.bin : connexion terminee, rien n'est parti", fileSendingText(fileSending()));
+
+    onListenCommand();
+    fake.accepts.push_back(FakeAccept{9, ipv4("127.0.0.1"), 50124});
+    onSocketNotify(fake.nextSocket - 1, EVENT_ACCEPT);
+    ASSERT_EQ(SERVER_CONNECTED, serverState) << traceText();
+    EXPECT_NE(first, outgoingConnection());
+    EXPECT_FALSE(startSendingFile(FILE_PATH, first)) << "a file chosen for one peer went to the next";
+    EXPECT_EQ(FILE_WITHOUT_CONNECTION, fileSending().state);
+    EXPECT_TRUE(fake.sent.empty());
+    EXPECT_TRUE(fake.openFiles.empty()) << "the file was opened";
+    EXPECT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
+    EXPECT_EQ(3000u, fake.sent.size());
+}
+
+// A turn asked for by a connection comes through the message queue, and may come
+// after that connection ended and the next began.
+TEST_F(OutgoingTest, ALateTurnOfSendingOfAConnectionThatEndedSendsNothingForTheNext) {
+    makeFile(SENDING_TURN_LIMIT + FILE_PIECE_SIZE);
+    connect();
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
+    const unsigned first = static_cast<unsigned>(outgoingConnection());
+    ASSERT_EQ(1u, traceCount("scheduleSending for " + std::to_string(first))) << traceText();
+    fake.receives.push_back(FakeReceive{0, Bytes()});
+    onSocketNotify(8, EVENT_CLOSE);
+
+    onListenCommand();
+    fake.accepts.push_back(FakeAccept{9, ipv4("127.0.0.1"), 50124});
+    onSocketNotify(fake.nextSocket - 1, EVENT_ACCEPT);
+    ASSERT_EQ(SERVER_CONNECTED, serverState) << traceText();
+    fake.sent.clear();
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
+    EXPECT_EQ(SENDING_TURN_LIMIT, fake.sent.size());
+    const unsigned second = static_cast<unsigned>(outgoingConnection());
+    EXPECT_EQ(first + 1, second);
+    EXPECT_EQ(1u, traceCount("scheduleSending for " + std::to_string(second))) << traceText();
+
+    onSendingMoreDue(first);  // the first connection's turn, late
+    EXPECT_EQ(SENDING_TURN_LIMIT, fake.sent.size()) << "a second chain of turns began";
+    onSendingMoreDue(second);
+    EXPECT_EQ(SENDING_TURN_LIMIT + FILE_PIECE_SIZE, fake.sent.size());
+    EXPECT_EQ(FILE_SENT, fileSending().state);
+    onSendingMoreDue(second);  // asked for once: a second coming sends nothing more
+    EXPECT_EQ(SENDING_TURN_LIMIT + FILE_PIECE_SIZE, fake.sent.size());
 }
 
 TEST_F(OutgoingTest, AFileThatCannotBeOpenedOrReadIsToldAndNothingMoreOfItGoes) {
     connect();
     makeFile(100);
     fake.unreadable.insert(FILE_PATH);
-    EXPECT_FALSE(startSendingFile(FILE_PATH));
+    EXPECT_FALSE(startSendingFile(FILE_PATH, outgoingConnection()));
     EXPECT_EQ(1u, traceCount("errorBox Impossible de lire le fichier C:\\data\\frame.bin|erreur")) << traceText();
     EXPECT_TRUE(fake.sent.empty());
 
@@ -159,7 +218,7 @@ TEST_F(OutgoingTest, AFileThatCannotBeOpenedOrReadIsToldAndNothingMoreOfItGoes) 
     fake.unreadable.clear();
     makeFile(2 * FILE_PIECE_SIZE);
     fake.sendRoom = 10;
-    ASSERT_TRUE(startSendingFile(FILE_PATH));
+    ASSERT_TRUE(startSendingFile(FILE_PATH, outgoingConnection()));
     fake.files[FILE_PATH].resize(FILE_PIECE_SIZE);
     fake.sendRoom = static_cast<std::size_t>(-1);
     onSocketNotify(8, EVENT_WRITE);

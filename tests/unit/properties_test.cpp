@@ -110,6 +110,7 @@ TEST_F(PropertiesTest, StateIsReadAgainWhenOkIsPressed) {
         EXPECT_EQ(IDD_PROPERTIES, id);
         fillPropertiesDefaults();
         EXPECT_FALSE(propertiesAddressEditable());
+        fake.receives.push_back(FakeReceive{0, Bytes()});
         onSocketNotify(8, 32);  // the peer closes while the dialog is up
         return acceptPropertiesDialog(true, "127.0.0.1", 9100);
     };

@@ -118,7 +118,7 @@ void takeMessage(const MSG& message) {
     MSG taken = message;
     if (takeProgramWindowsMessage(&taken)) return;  // as the program's message loop does
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
 }
 
 }  // namespace
@@ -166,7 +166,7 @@ bool pumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) takeMessage(message);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) takeMessage(message);
         if (condition()) return true;
         if (GetTickCount() - start >= timeoutMs) return condition();
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
@@ -175,7 +175,7 @@ bool pumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
 
 void pumpPending() {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) takeMessage(message);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) takeMessage(message);
 }
 
 // ---- main window --------------------------------------------------------------------

@@ -307,7 +307,8 @@ TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
         ASSERT_TRUE(captured(capture, all.size()));
     }
 
-    // The close comes first, while the read waits: the close path reads it all.
+    // The close comes while the read waits: once the painting is done, the reads of
+    // the close take it all, then find the end.
     std::string last = pattern(900);
     ASSERT_TRUE(sendAll(peer, last));
     closesocket(peer);
@@ -316,7 +317,9 @@ TEST_F(LinkTest, AReadWaitsForInputAndPaintingThenTakesTheBytesInOrder) {
     SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_READ);
     EXPECT_EQ(unreadBytes(connected), last.size());
     SendMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(connected), FD_CLOSE);
+    EXPECT_EQ(unreadBytes(connected), last.size()) << "read while the person waited";
     all += last;
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
     expectIdleLink();
     pumpPending();
     sendCommand(IDM_CAPTURE_STOP);
@@ -470,19 +473,22 @@ TEST_F(LinkTest, AResetConnectionGoesIdleWithoutABox) {
     }
 }
 
-TEST_F(LinkTest, ErrorNotificationWhileListeningActsLikeAClose) {
+// An error or a close notified for the listening socket's handle value may be
+// another socket's: the accept it leads to finds nobody waiting and a sound
+// listening socket, and the program goes on listening.
+TEST_F(LinkTest, AnErrorOrACloseNotifiedWhileListeningThatTheListenerDeniesChangesNothing) {
     ASSERT_TRUE(listenOn(port));
-    SOCKET listening = serverSocket;
+    SOCKET listening = static_cast<SOCKET>(serverSocket);
     PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(listening),
                  MAKELPARAM(FD_ACCEPT, WSAENETDOWN));
-    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
-    expectIdleLink();
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, static_cast<WPARAM>(listening), FD_CLOSE);
+    pumpPending();
+    EXPECT_EQ(serverState, SERVER_LISTENING);
+    EXPECT_EQ(statusText(), listeningText(port));
     EXPECT_TRUE(dialogsSeen.empty());
-    int refusal = 0;
-    SOCKET late = connectPeer(port, &refusal);
-    EXPECT_EQ(late, INVALID_SOCKET) << "the listening socket was not closed";
-    EXPECT_EQ(refusal, WSAECONNREFUSED);
-    if (late != INVALID_SOCKET) closesocket(late);
+    SOCKET peer = acceptedPeer(port);
+    EXPECT_NE(peer, INVALID_SOCKET) << "the listening socket was closed";
+    if (peer != INVALID_SOCKET) closesocket(peer);
 }
 
 TEST_F(LinkTest, DisconnectCommandEndsListeningAndConnection) {
@@ -708,5 +714,102 @@ TEST_F(LinkTest, ListeningContinuouslyThePeerThatWaitedIsServedWithItsBytesWhenT
     EXPECT_EQ(GetMenuState(system, IDM_KEEP_LISTENING, MF_BYCOMMAND) & MF_CHECKED, 0u);
     sendCommand(IDM_CAPTURE_STOP);
     EXPECT_EQ(readWholeFile(capture), "first waited then");
+    DeleteFileA(capture.c_str());
+}
+
+namespace {
+// A connected socket whose close resets the connection (linger 0), as a port
+// scanner's or an impatient client's does.
+void resetWhenClosed(SOCKET socket) {
+    linger abort = {1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+}
+
+// The connection goes on: the peer's bytes arrive and a typed key reaches it. Every
+// notification queued before has been handled by then.
+void expectConnectionGoesOn(SOCKET peer, const std::string& capture, const std::string& capturedSoFar) {
+    ASSERT_TRUE(sendAll(peer, "+"));
+    ASSERT_TRUE(captured(capture, capturedSoFar.size() + 1));
+    SendMessageA(mainWindow, WM_CHAR, 'k', 1);
+    EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
+    pumpPending();
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+}
+}  // namespace
+
+// A close or an error notified for the connected socket's handle value that no read
+// confirms was another socket's (one that had the handle value before): the
+// connection goes on, and the peer's bytes read meanwhile are kept.
+TEST_F(LinkTest, ACloseOrAnErrorThatNoReadConfirmsLeavesTheConnectionAsItWas) {
+    std::string capture = scratchPath("unconfirmed-close.txt");
+    SOCKET peer = recordingAndConnected(port, capture);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    ASSERT_TRUE(sendAll(peer, "first"));
+    ASSERT_TRUE(heldUnreadWithNoNotification(static_cast<SOCKET>(serverSocket), 5));
+    const WPARAM connected = static_cast<WPARAM>(serverSocket);
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, connected, FD_CLOSE);
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, connected, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
+    PostMessageA(mainWindow, WM_SOCKET_NOTIFY, connected, MAKELPARAM(FD_READ, WSAECONNABORTED));
+    ASSERT_TRUE(captured(capture, 5));
+    pumpPending();
+    EXPECT_EQ(serverState, SERVER_CONNECTED);
+    expectConnectionGoesOn(peer, capture, "first");
+    closesocket(peer);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), "first+");
+    DeleteFileA(capture.c_str());
+}
+
+// Listening continuously: while one peer is served, two wait; the first of them
+// gives up (a reset) before its turn. When the served peer leaves, the one behind
+// it is taken and served as long as it stays.
+TEST_F(LinkTest, APeerThatResetsWhileItWaitsCostsTheOneBehindItNothing) {
+    SendMessageA(mainWindow, WM_SYSCOMMAND, IDM_KEEP_LISTENING, 0);
+    std::string capture = scratchPath("reset-while-waiting.txt");
+    SOCKET served = recordingAndConnected(port, capture);
+    ASSERT_NE(served, INVALID_SOCKET);
+    SOCKET gaveUp = connectPeer(port);
+    SOCKET behind = connectPeer(port);
+    ASSERT_NE(gaveUp, INVALID_SOCKET);
+    ASSERT_NE(behind, INVALID_SOCKET);
+    sockaddr_in behindEnd;
+    int length = sizeof behindEnd;
+    getsockname(behind, reinterpret_cast<sockaddr*>(&behindEnd), &length);
+    ASSERT_TRUE(sendAll(behind, "behind"));
+    resetWhenClosed(gaveUp);
+    closesocket(gaveUp);
+    closesocket(served);
+    ASSERT_TRUE(captured(capture, 6));
+    EXPECT_EQ(peerPort, ntohs(behindEnd.sin_port));
+    expectConnectionGoesOn(behind, capture, "behind");
+    closesocket(behind);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_LISTENING; }));
+    SendMessageA(mainWindow, WM_SYSCOMMAND, IDM_KEEP_LISTENING, 0);
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), "behind+");
+    DeleteFileA(capture.c_str());
+}
+
+// One peer a listen: a port scanner connects and resets just before the real
+// client comes; the client is served as long as it stays.
+TEST_F(LinkTest, AScannerThatResetsJustBeforeTheClientCostsTheClientNothing) {
+    std::string capture = scratchPath("scanned-first.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    ASSERT_TRUE(listenOn(port));
+    SOCKET scanner = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = loopback(port);
+    ASSERT_EQ(connect(scanner, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    resetWhenClosed(scanner);
+    closesocket(scanner);
+    SOCKET client = acceptedPeer(port);
+    ASSERT_NE(client, INVALID_SOCKET);
+    ASSERT_TRUE(sendAll(client, "client"));
+    ASSERT_TRUE(captured(capture, 6));
+    expectConnectionGoesOn(client, capture, "client");
+    closesocket(client);
+    ASSERT_TRUE(pumpUntil([] { return serverState == SERVER_IDLE; }));
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), "client+");
     DeleteFileA(capture.c_str());
 }

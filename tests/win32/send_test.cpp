@@ -9,6 +9,7 @@
 #include "net/link.h"
 #include "net/outgoing.h"
 #include "net/send_text.h"
+#include "words.h"
 #include "ui/resource.h"
 
 namespace {
@@ -99,7 +100,7 @@ TEST_F(MainWindowTest, TheSendDialogSendsWhatItReadsOnlyWhenRightAndKeepsWhatWas
     const std::string name = path.substr(path.find_last_of("\\/") + 1);
     const std::string bytes = randomBytes(3 * 1024 * 1024 + 17, 41);
     ASSERT_TRUE(writeWholeFile(path, bytes));
-    ASSERT_TRUE(startSendingFile(path.c_str()));
+    ASSERT_TRUE(startSendingFile(path, outgoingConnection()));
     EXPECT_EQ(receiveBytes(peer, bytes.size(), 20000), bytes);
     ASSERT_TRUE(pumpUntil([] { return fileSending().state == FILE_SENT; }));
     EXPECT_EQ(controlText(dialog, IDC_SEND_LINE), name + " : 3 145 745 octets envoyes");
@@ -107,7 +108,7 @@ TEST_F(MainWindowTest, TheSendDialogSendsWhatItReadsOnlyWhenRightAndKeepsWhatWas
     // More than the sockets hold while the peer reads nothing: the button stops it.
     const std::string more = randomBytes(64 * 1024 * 1024, 42);
     ASSERT_TRUE(writeWholeFile(path, more));
-    ASSERT_TRUE(startSendingFile(path.c_str()));
+    ASSERT_TRUE(startSendingFile(path, outgoingConnection()));
     EXPECT_EQ(controlText(dialog, IDC_SEND_FILE), "Arreter");
     pressButton(dialog, IDC_SEND_FILE);
     ASSERT_TRUE(pumpUntil([] { return fileSending().state == FILE_STOPPED; }));
