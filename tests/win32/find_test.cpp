@@ -161,3 +161,42 @@ TEST_F(MainWindowTest, TheProgramsKeysActFromTheFindDialogAndTheEndOfASearchGive
     EXPECT_EQ(controlText(dialog, edt1), "ok");
     closesocket(peer);
 }
+
+// While the Find dialog is open, F3 and Shift+F3 search for what it shows now: its
+// text, Match case and direction, whether or not Find Next was pressed since.
+TEST_F(MainWindowTest, F3WhileTheFindDialogIsOpenSearchesAsTheDialogShowsNow) {
+    SOCKET peer = peerAfterSixtyLines();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    const RowNumber line60 = shownPageTop() + gridRows - 2;
+    RowNumber row = 0;
+    int col = 0;
+    auto placeIs = [&](RowNumber wanted) { return searchPlace(&row, &col) && row == wanted; };
+    HWND dialog = nullptr;
+    queueDialogScript([&](HWND shown) { dialog = shown; });
+    sendCommand(IDM_FIND);
+    ASSERT_TRUE(pumpUntil([&] { return dialog != nullptr; }));
+    SetDlgItemTextA(dialog, edt1, "ok");
+    pressButton(dialog, IDOK);
+    pressButton(dialog, IDOK);
+    ASSERT_TRUE(pumpUntil([&] { return placeIs(line60 - 1); }));
+
+    // Down, chosen in the dialog and never searched: F3 goes down, Shift+F3 up.
+    CheckRadioButton(dialog, rad1, rad2, rad2);
+    sendCommand(IDM_FIND_NEXT);
+    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60); })) << "F3 went the last Find Next's way";
+    sendCommand(IDM_FIND_PREVIOUS);
+    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60 - 1); }));
+    // A text typed and never searched, up again, with Match case: F3 finds it.
+    SetDlgItemTextA(dialog, edt1, "line 3:");
+    CheckRadioButton(dialog, rad1, rad2, rad1);
+    CheckDlgButton(dialog, chx2, BST_CHECKED);
+    sendCommand(IDM_FIND_NEXT);
+    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60 - 57); })) << "F3 searched the text searched last";
+    SetDlgItemTextA(dialog, edt1, "LINE 2:");
+    sendCommand(IDM_FIND_NEXT);
+    ASSERT_TRUE(pumpUntil([] { return !dialogsSeen.empty() && dialogsSeen.back().texts.size() == 1 &&
+                                      dialogsSeen.back().texts[0] == "Impossible de trouver \"LINE 2:\""; }))
+        << "Match case, checked in the dialog, was not followed";
+    pumpPending();
+    closesocket(peer);
+}
