@@ -84,14 +84,6 @@ bool otherOpenerRefused(const std::string& path, DWORD* error) {
     return false;
 }
 
-HWND fileNameBox(HWND chooser) {
-    for (int id : {0x480 /* edt1 */, 0x47C /* cmb13 */}) {
-        HWND box = GetDlgItem(chooser, id);
-        if (box != nullptr) return box;
-    }
-    return nullptr;
-}
-
 // Waits inside the capture dialog (on a timer) until its path box shows `expected`
 // or a deadline passes, records what it shows, then ends the dialog with `button`.
 struct BoxWait {
@@ -344,4 +336,33 @@ TEST_F(CaptureTest, ACaptureAppendsPastFourGibibytes) {
     EXPECT_EQ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, fourGiB + 8);
     EXPECT_EQ(readAt(path, fourGiB, 8), "tail!new");
     EXPECT_TRUE(readAt(path, 0, 65536) == head) << "the start of the file was overwritten";
+}
+
+// The session file keeps the capture path in the ANSI code page: a name chosen with a
+// character it lacks is refused, saying so, and the path stays as it was.
+TEST_F(CaptureTest, AChosenNameTheCodePageCannotHoldIsRefusedSayingSo) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the test's name needs a code page without Omega";
+    copyTextField(capturePath, sizeof capturePath, path.c_str());
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring chosen = std::wstring(folder) + L"\u03a9-capture.txt";
+    HWND captureDialog = nullptr;
+    queueDialogScript([&](HWND dialog) {
+        captureDialog = dialog;
+        pressButton(dialog, IDC_BROWSE);
+    });
+    queueDialogScript([&](HWND chooser) {
+        SetWindowTextW(fileNameBox(chooser), chosen.c_str());
+        pressButton(chooser, IDOK);
+    });
+    queueDialogScript([&](HWND box) {
+        pressButton(box, IDOK);
+        pressButton(captureDialog, IDCANCEL);
+    });
+    sendCommand(IDM_CAPTURE);
+    ASSERT_EQ(dialogsSeen.size(), 3u);
+    ASSERT_EQ(dialogsSeen[2].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[2].texts[0], PATH_OUTSIDE_CODE_PAGE_TEXT);
+    EXPECT_STREQ(capturePath, path.c_str()) << "a mangled name took the path's place";
+    EXPECT_EQ(captureMode, CAPTURE_OFF);
 }

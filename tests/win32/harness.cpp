@@ -123,6 +123,14 @@ void takeMessage(const MSG& message) {
 
 }  // namespace
 
+HWND fileNameBox(HWND chooser) {
+    for (int id : {0x480 /* edt1 */, 0x47C /* cmb13 */}) {
+        HWND box = GetDlgItem(chooser, id);
+        if (box != nullptr) return box;
+    }
+    return nullptr;
+}
+
 void queueDialogScript(DialogScript script) {
     scripts.push_back(script);
 }

@@ -44,6 +44,9 @@ void removeDialogHook();
 
 // Posts the click of the button `id` to a dialog, as the button itself would.
 void pressButton(HWND dialog, int id);
+// The box of the system's Open or Save As dialog that holds the file name; null when
+// it has none that the program knows.
+HWND fileNameBox(HWND chooser);
 std::string controlText(HWND dialog, int id);
 std::string windowText(HWND window);
 

@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include "app/app_win32.h"
+#include "session/settings.h"
 
 namespace {
 
@@ -136,4 +137,27 @@ TEST_F(ProgramTest, RefusesASessionFileThatAnotherProcessHolds) {
     HWND window = waitForWindow(MAIN_WINDOW_CLASS);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(textOf(window), "Dazirar OrU");
+}
+
+// A session named on the command line with a character that the ANSI code page
+// lacks reaches the program as question marks: it is refused, saying so, and the
+// program starts as without a session instead of reading or writing another file.
+TEST_F(ProgramTest, RefusesASessionPathTheCodePageCannotHold) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the test's name needs a code page without Omega";
+    const std::string exe = programPath();
+    std::wstring command = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" \u03a9.sip";
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &program))
+        << GetLastError();
+    HWND box = waitForWindow("#32770");
+    ASSERT_NE(box, nullptr) << "no box: the path was taken as it came";
+    EXPECT_EQ(textOf(box), "erreur");
+    EXPECT_EQ(staticTexts(box), std::vector<std::string>{PATH_OUTSIDE_CODE_PAGE_TEXT});
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND window = waitForWindow(MAIN_WINDOW_CLASS);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(textOf(window), "Dazirar OrU") << "the session was taken for another";
 }

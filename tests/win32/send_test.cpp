@@ -156,10 +156,7 @@ std::wstring wideControlText(HWND dialog, int id) {
 
 // The system's Open dialog, driven as a person would: the name in its box, then Open.
 void chooseInOpenDialog(HWND chooser, const std::wstring& path) {
-    const int nameBoxes[] = {cmb13, edt1};
-    for (int id : nameBoxes) {
-        if (GetDlgItem(chooser, id) != nullptr) SetDlgItemTextW(chooser, id, path.c_str());
-    }
+    SetWindowTextW(fileNameBox(chooser), path.c_str());
     pressButton(chooser, IDOK);
 }
 

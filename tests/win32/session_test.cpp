@@ -40,15 +40,6 @@ void closeMainWindow() {
     pumpPending();
 }
 
-// The file name box of the Save As dialog.
-HWND fileNameBox(HWND chooser) {
-    for (int id : {0x480 /* edt1 */, 0x47C /* cmb13 */}) {
-        HWND box = GetDlgItem(chooser, id);
-        if (box != nullptr) return box;
-    }
-    return nullptr;
-}
-
 class SessionFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -237,6 +228,35 @@ TEST_F(SessionFileTest, MissingSessionFallsBackToDefaultsAndAsksAtClose) {
     std::string written = readWholeFile(chosen);
     ASSERT_GE(written.size(), 12u) << "nothing saved to the chosen file";
     EXPECT_EQ(written.substr(0, 11), std::string("0.0.0.0\0\x90\x1F\0", 11));
+}
+
+// At close, a name chosen with a character that the session's ANSI path cannot hold
+// is refused, saying so, and the chooser asks again.
+TEST_F(SessionFileTest, ASessionNameTheCodePageCannotHoldIsRefusedAndAskedAgain) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the test's name needs a code page without Omega";
+    ASSERT_TRUE(createMainWindow(""));
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring refused = std::wstring(folder) + L"\u03a9-session.sip";
+    const std::string chosen = file("after-omega.sip");
+    queueDialogScript([](HWND box) { pressButton(box, IDYES); });
+    queueDialogScript([&](HWND chooser) {
+        SetWindowTextW(fileNameBox(chooser), refused.c_str());
+        pressButton(chooser, IDOK);
+    });
+    queueDialogScript([](HWND box) { pressButton(box, IDOK); });
+    queueDialogScript([&](HWND chooser) {
+        SetWindowTextA(fileNameBox(chooser), chosen.c_str());
+        pressButton(chooser, IDOK);
+    });
+    closeMainWindow();
+    ASSERT_EQ(dialogsSeen.size(), 4u);
+    EXPECT_EQ(dialogsSeen[1].caption, "Enregistrement de la session");
+    ASSERT_EQ(dialogsSeen[2].texts.size(), 1u);
+    EXPECT_EQ(dialogsSeen[2].texts[0], PATH_OUTSIDE_CODE_PAGE_TEXT);
+    EXPECT_EQ(dialogsSeen[3].caption, "Enregistrement de la session");
+    EXPECT_EQ(GetFileAttributesW(refused.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_GE(readWholeFile(chosen).size(), 12u) << "the second name chosen was not written";
 }
 
 TEST_F(SessionFileTest, AnsweringNoSavesNothing) {
