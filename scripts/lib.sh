@@ -27,6 +27,17 @@ ORU_NO_32BIT="this machine runs no 32-bit programs"
 
 oru_say() { printf '== %s\n' "$*"; }
 
+# A step that fails in a script that stops at the first failure (set -e) says what
+# failed, and how, before the script ends: nothing stops without a word.
+oru_step_failed() {
+  printf '%s: stopped: "%s" failed (status %s)\n' "$(basename "$0")" "$2" "$1" >&2
+}
+case $- in
+*e*)
+  set -E
+  trap 'oru_step_failed $? "$BASH_COMMAND"' ERR ;;
+esac
+
 # Whether this machine runs 32-bit x86 programs, found by running one: a static
 # i386 Linux program of 96 bytes, written here, whose only instructions end it with
 # status 42. Only the kernel's refusal of it ("Exec format error", as a kernel
@@ -281,7 +292,8 @@ oru_prepare_wine_prefix() {
   fi
   if [ -d "$WINEPREFIX" ] && [ "$(cat "$mark" 2>/dev/null)" != "$(oru_wine_install)" ]; then
     oru_say "the Wine prefix $WINEPREFIX was made for another Wine or by another loader: making it anew"
-    wineserver -k </dev/null >/dev/null 2>&1
+    # Ends the Wine server of the prefix; it exits 1 when none runs: nothing to end.
+    wineserver -k </dev/null >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
   fi
   [ -s "$mark" ] && return 0

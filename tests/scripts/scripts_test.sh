@@ -156,12 +156,13 @@ group_probe() {
 
 # Runs lib.sh's functions of a copy of scripts in a subshell, with the options the
 # scripts set: `in_lib COPY commands`, on a machine taken to run 32-bit programs;
-# sets $out and $status as run_in does.
+# sets $out and $status as run_in does. What the functions say is all that is said:
+# the line of a script that stops at a failure is not asked for.
 in_lib() {
   local copy=$1
   shift
   # Not on the left of ||, where set -e would be ignored.
-  out=$(set -euo pipefail; . "$copy/scripts/lib.sh"; ORU_RUNS_32BIT=yes; eval "$*" 2>&1 </dev/null)
+  out=$(set -euo pipefail; . "$copy/scripts/lib.sh"; trap - ERR; ORU_RUNS_32BIT=yes; eval "$*" 2>&1 </dev/null)
   status=$?
 }
 
@@ -274,6 +275,32 @@ group_wine32_missing() {
   expect_status 77 "a 32-bit test once the install of the 32-bit Wine failed"
   [ "$out" = "skipped: $ORU_NO_32BIT_WINE" ] ||
     fail "a 32-bit test once the install of the 32-bit Wine failed said: $out"
+}
+
+# scripts/run, then scripts/test (which installs the 32-bit Wine and so marks the
+# prefix as made for another Wine), then scripts/run again: the prefix is made anew,
+# with no Wine server running for it, and the script goes on. A step that fails says
+# what failed.
+group_run_test_run() {
+  local copy
+  command -v wineserver >/dev/null || skip "Wine is not installed"
+  copy=$(copy_scripts run-test-run)
+  export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  echo "made by another Wine" >"$WINEPREFIX/dazirar-oru-wine.txt"
+  in_lib "$copy" 'oru_prepare_wine_prefix; echo went on'
+  expect_status 0 "a prefix made for another Wine"
+  expect_said "making it anew" "a prefix made for another Wine"
+  expect_said "went on" "a prefix made for another Wine"
+  [ -f "$WINEPREFIX/system.reg" ] || fail "a prefix made for another Wine was not made anew"
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+
+  # The copy holds no sources: scripts/run's build fails, and says so.
+  run_in "$copy" scripts/run
+  [ "$status" -ne 0 ] || fail "scripts/run with a build that fails ended with 0"
+  expect_said 'run: stopped: "' "scripts/run with a build that fails"
+  expect_said "failed (status" "scripts/run with a build that fails"
 }
 
 group=${1:-}
