@@ -76,7 +76,11 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {
     const int got = recv(asSocket(socket), reinterpret_cast<char*>(buffer), capacity, 0);
     if (got != SOCKET_ERROR) return got;
-    return WSAGetLastError() == WSAEWOULDBLOCK ? RECEIVE_NOTHING_PENDING : -1;
+    // Nothing pending, or a call of the socket's interrupted or still going: the
+    // connection itself is sound.
+    const int error = WSAGetLastError();
+    const bool sound = error == WSAEWOULDBLOCK || error == WSAEINTR || error == WSAEINPROGRESS;
+    return sound ? RECEIVE_NOTHING_PENDING : -1;
 }
 
 int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count) {

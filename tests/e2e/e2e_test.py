@@ -96,6 +96,24 @@ def inspector(*args):
     raise AssertionError("the viewer hung three times on " + " ".join(map(str, args)))
 
 
+def act(*args):
+    """Has the viewer act on the program's windows (press, settext, command,
+    syscommand) and returns once it has. The viewer finds a window by its class and
+    caption, which it asks the program for: on a busy machine an answer can come too
+    late, and the viewer then says so ("error ...") and does nothing. It is asked
+    again until it acts, within the deadline."""
+    said = []
+
+    def acted():
+        said[:] = [inspector(*args).strip()]
+        return said[0].startswith("ok")
+
+    try:
+        wait_for(acted, "the viewer to " + " ".join(map(str, args)))
+    except AssertionError:
+        raise AssertionError("the viewer could not %s: %s" % (" ".join(map(str, args)), said[0]))
+
+
 def state():
     """The program's windows as the inspector reads them."""
     s = {"title": None, "status": None, "size": None, "dialogs": {}}
@@ -231,14 +249,14 @@ class Program:
 
     def press(self, caption, button):
         self.dialog(caption)
-        inspector("press", caption, button)
+        act("press", caption, button)
         self.no_dialog(caption)
 
     def status(self, text):
         wait_for(lambda: state()["status"] == text, "status %r" % text)
 
     def command(self, ident):
-        inspector("command", ident)
+        act("command", ident)
 
     def window(self):
         return wait_for(lambda: (xdotool("search", "--class", "dazirar-oru.exe").split() or
@@ -311,7 +329,7 @@ class E2E(unittest.TestCase):
         p.press("parametres du fichier de capture", IDOK)
         wait_for(lambda: os.path.exists(capture), "the capture file")
         if keep_listening:
-            inspector("syscommand", IDM_KEEP_LISTENING)
+            act("syscommand", IDM_KEEP_LISTENING)
         p.command(IDM_LISTEN)
         p.status(listening(port))
         return p, port, capture
@@ -348,7 +366,7 @@ class WindowTest(E2E):
         p.command(IDM_QUIT)
         box = p.dialog("Fin de session")
         self.assertIn("Voulez-vous enregistrer la session?", box["texts"])
-        inspector("press", "Fin de session", IDNO)
+        act("press", "Fin de session", IDNO)
         self.assertEqual(p.wait_exit(), 0)
         self.assertEqual(set(os.listdir(self.dir)), before)
 
@@ -949,7 +967,7 @@ class KeepListeningTest(E2E):
         p, port, capture = self.recording_and_listening("continue")
         self.assertEqual(listen_queue(port), 0)
         # Checked while listening: the port is opened anew, with room for peers that wait.
-        inspector("syscommand", IDM_KEEP_LISTENING)
+        act("syscommand", IDM_KEEP_LISTENING)
         wait_for(lambda: (listen_queue(port) or 0) > 0, "a listening socket with a queue")
         # Twenty clients connect at once, each sends a numbered line and closes: they
         # are served one after the other, in the order they came.
@@ -1009,7 +1027,7 @@ class KeepListeningTest(E2E):
         p.status(connected(port))
         self.assertTrue(refused(port))
         # Checked while a peer is served: when it leaves, the program listens again.
-        inspector("syscommand", IDM_KEEP_LISTENING)
+        act("syscommand", IDM_KEEP_LISTENING)
         first.sendall(b"un\r\n")
         first.close()
         p.status(listening(port))
@@ -1018,7 +1036,7 @@ class KeepListeningTest(E2E):
         wait_for_capture(capture, b"un\r\ndeux\r\n", "the second peer's bytes")
         # Unchecked while served: the peer that waited is refused.
         waiting = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
-        inspector("syscommand", IDM_KEEP_LISTENING)
+        act("syscommand", IDM_KEEP_LISTENING)
         with self.assertRaises((ConnectionResetError, ConnectionAbortedError)):
             if waiting.recv(16) == b"":
                 raise ConnectionResetError
@@ -1081,7 +1099,7 @@ class SessionTest(E2E):
         self.assertEqual(props["controls"][IDC_ADDRESS]["text"], "127.0.0.1")
         self.assertEqual(props["controls"][IDC_PORT]["text"], str(port))
         self.assertTrue(props["controls"][103]["checked"])
-        inspector("settext", "Proprietes", IDC_PORT, new_port)
+        act("settext", "Proprietes", IDC_PORT, new_port)
         p.press("Proprietes", IDOK)
         p.command(IDM_LISTEN)
         p.status(listening(new_port))
@@ -1105,7 +1123,7 @@ class SessionTest(E2E):
         props = wait_for(lambda: self.filled(p, "Proprietes"), "the Properties fields")
         self.assertEqual(props["controls"][IDC_ADDRESS]["text"], "0.0.0.0")
         self.assertEqual(props["controls"][IDC_PORT]["text"], "9000")
-        inspector("settext", "Proprietes", IDC_ADDRESS, "1.2.3")
+        act("settext", "Proprietes", IDC_ADDRESS, "1.2.3")
         p.press("Proprietes", IDOK)
         box = p.dialog("Erreur")
         self.assertIn("Erreur de format de l'adresse IP", box["texts"])
