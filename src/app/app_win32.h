@@ -107,6 +107,21 @@ void fitWindowToScale(HWND window);
 // grid keeps its cells and cursor.
 void onTerminalDpiChanged(HWND window, int dpi, const RECT& suggested);
 
+// What a Save As chooser asks: its owner, caption and one filter, the extension a
+// name without one takes, and the folder it opens in (null: the proposed path's).
+struct SaveChoice {
+    HWND owner;
+    const wchar_t* caption;
+    const wchar_t* filter;
+    const wchar_t* extension;
+    const wchar_t* initialFolder;
+};
+// The system's Save As chooser, proposing `proposed` (ANSI): true with the path
+// chosen, in the ANSI code page, in `chosen`; false when it was cancelled. A name
+// that the code page cannot hold is refused with a box that says so, and the
+// chooser asks again.
+bool chooseAnsiPathToSave(const SaveChoice& choice, const char* proposed, std::string* chosen);
+
 // Texts between the program (UTF-8, or the ANSI code page where the description
 // keeps single-byte text) and Windows' Unicode calls.
 std::wstring wideFromUtf8(const std::string& text);

@@ -1,4 +1,4 @@
-// Session and capture file operations, and the session's Save As chooser.
+// Session and capture file operations, and the Save As chooser of their paths.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -73,33 +73,37 @@ void closeFile(FileHandle file) {
     CloseHandle(asHandle(file));
 }
 
-bool chooseSessionFile(char* path, std::size_t capacity) {
+bool chooseAnsiPathToSave(const SaveChoice& choice, const char* proposed, std::string* chosen) {
     // The chooser writes into a buffer of its own: on a cancel or a name that does
-    // not fit it may leave anything there, and the session path must stay whole.
-    wchar_t chosen[CHOOSER_PATH_SIZE];
-    MultiByteToWideChar(CP_ACP, 0, path, -1, chosen, static_cast<int>(CHOOSER_PATH_SIZE));
-    chosen[CHOOSER_PATH_SIZE - 1] = L'\0';
-    // Asked again while the name chosen is one the session's ANSI path cannot hold.
+    // not fit it may leave anything there.
+    wchar_t path[CHOOSER_PATH_SIZE];
+    MultiByteToWideChar(CP_ACP, 0, proposed, -1, path, static_cast<int>(CHOOSER_PATH_SIZE));
+    path[CHOOSER_PATH_SIZE - 1] = L'\0';
     for (;;) {
         OPENFILENAMEW request;
         ZeroMemory(&request, sizeof request);
         request.lStructSize = sizeof request;
-        request.hwndOwner = mainWindow;
-        request.lpstrFilter = SESSION_FILTER;
+        request.hwndOwner = choice.owner;
+        request.lpstrFilter = choice.filter;
         request.nFilterIndex = 1;
-        request.lpstrFile = chosen;
+        request.lpstrFile = path;
         request.nMaxFile = CHOOSER_PATH_SIZE;
-        request.lpstrTitle = L"Enregistrement de la session";
+        request.lpstrInitialDir = choice.initialFolder;
+        request.lpstrTitle = choice.caption;
         // The current folder stays where it was: a session named by a relative path
         // is still written where it was read.
         request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
-        request.lpstrDefExt = L"sip";
+        request.lpstrDefExt = choice.extension;
         if (!GetSaveFileNameW(&request)) return false;
-        std::string ansi;
-        if (ansiFromWide(chosen, &ansi)) {
-            lstrcpynA(path, ansi.c_str(), static_cast<int>(capacity));
-            return true;
-        }
+        if (ansiFromWide(path, chosen)) return true;
         showErrorBox(PATH_OUTSIDE_CODE_PAGE_TEXT, FILE_PROBLEM_CAPTION);
     }
+}
+
+bool chooseSessionFile(char* path, std::size_t capacity) {
+    const SaveChoice choice = {mainWindow, L"Enregistrement de la session", SESSION_FILTER, L"sip", nullptr};
+    std::string chosen;
+    if (!chooseAnsiPathToSave(choice, path, &chosen)) return false;
+    lstrcpynA(path, chosen.c_str(), static_cast<int>(capacity));
+    return true;
 }

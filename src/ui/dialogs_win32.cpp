@@ -3,7 +3,6 @@
 #include <commdlg.h>
 
 #include "app/app_win32.h"
-#include "capture/recorder.h"
 #include "platform.h"
 #include "session/settings.h"
 #include "ui/properties.h"
@@ -57,32 +56,16 @@ INT_PTR CALLBACK propertiesDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 }
 
 // The "..." button: a Save As chooser proposing the capture path. The chooser
-// works in a buffer of its own, so that a cancel, a name too long for the field or
-// one that the ANSI code page cannot hold (refused, saying so) leaves capturePath
-// exactly as it was.
+// works in a buffer of its own, so that a cancel or a name too long for the field
+// leaves capturePath exactly as it was.
 BOOL chooseCaptureFile(HWND dialog) {
     wchar_t executable[EXECUTABLE_PATH_SIZE];
     ZeroMemory(executable, sizeof executable);
     GetModuleFileNameW(nullptr, executable, EXECUTABLE_PATH_SIZE);
-    wchar_t chosen[CAPTURE_PATH_SIZE];
-    MultiByteToWideChar(CP_ACP, 0, capturePath, -1, chosen, static_cast<int>(CAPTURE_PATH_SIZE));
-    chosen[CAPTURE_PATH_SIZE - 1] = L'\0';
-    OPENFILENAMEW request;
-    ZeroMemory(&request, sizeof request);
-    request.lStructSize = sizeof request;
-    request.hwndOwner = dialog;
-    request.lpstrFilter = CAPTURE_FILTER;
-    request.nFilterIndex = 1;
-    request.lpstrFile = chosen;
-    request.nMaxFile = CAPTURE_PATH_SIZE;
-    request.lpstrInitialDir = executable;
-    request.lpstrTitle = L"Selection du fichier de capture";
-    request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
-    request.lpstrDefExt = L"txt";
-    if (GetSaveFileNameW(&request)) {
-        std::string ansi;
-        if (ansiFromWide(chosen, &ansi)) copyTextField(capturePath, sizeof capturePath, ansi.c_str());
-        else showErrorBox(PATH_OUTSIDE_CODE_PAGE_TEXT, FILE_PROBLEM_CAPTION);
+    const SaveChoice choice = {dialog, L"Selection du fichier de capture", CAPTURE_FILTER, L"txt", executable};
+    std::string chosen;
+    if (chooseAnsiPathToSave(choice, capturePath, &chosen)) {
+        copyTextField(capturePath, sizeof capturePath, chosen.c_str());
     }
     SetDlgItemTextA(dialog, IDC_CAPTURE_PATH, capturePath);
     return TRUE;

@@ -46,6 +46,12 @@ protected:
         ASSERT_EQ(SERVER_CONNECTED, serverState) << traceText();
         fake.trace.clear();
     }
+    // Connected as connect() does, with the window's grid and a capture into cap.txt.
+    static void connectedWithAGridAndRecording() {
+        makeWindowGrid();
+        connect();
+        recordTo("cap.txt");
+    }
     static void recordTo(const char* path) {
         copyTextField(capturePath, sizeof capturePath, path);
         fake.dialogResults.push_back(0);
@@ -263,11 +269,7 @@ TEST_F(LinkTest, ACloseOrAnErrorEndsTheConnectionWithoutAMessageOnceAReadSaysSo)
 // get its handle value. Such a notification is not believed: the reads find the new
 // peer's bytes, then nothing pending, and the connection goes on.
 TEST_F(LinkTest, ACloseOrAnErrorThatNoReadConfirmsEndsNothing) {
-    setCellSize(10, 18);
-    layoutTextArea(511);
-    createScreenGrid();
-    connect();
-    recordTo("cap.txt");
+    connectedWithAGridAndRecording();
     fake.trace.clear();
     fake.receives.push_back(FakeReceive{0, bytesOf("first")});
     onSocketNotify(8, EVENT_CLOSE);
@@ -328,11 +330,7 @@ TEST_F(LinkTest, WriteAndUnknownEventsChangeNothing) {
 }
 
 TEST_F(LinkTest, CloseReadsThePendingDataBeforeClosing) {
-    setCellSize(10, 18);
-    layoutTextArea(511);
-    createScreenGrid();
-    connect();
-    recordTo("cap.txt");
+    connectedWithAGridAndRecording();
     Bytes all;
     for (int i = 0; i < 1300; ++i) all.push_back(static_cast<unsigned char>(i % 256 == 12 ? 'x' : i));
     fake.receives.push_back(FakeReceive{0, Bytes(all.begin(), all.begin() + 512)});
@@ -381,11 +379,7 @@ TEST_F(LinkTest, StaleNotificationsForOldSocketsAreIgnored) {
 }
 
 TEST_F(LinkTest, AReadTakesOneReceiveAsOneChunkForTheCaptureThenTheScreen) {
-    setCellSize(10, 18);
-    layoutTextArea(511);
-    createScreenGrid();
-    connect();
-    recordTo("cap.txt");
+    connectedWithAGridAndRecording();
     fake.trace.clear();
     fake.receives.push_back(FakeReceive{0, Bytes({0xE9, 0x00, 0x09, 'A'})});
     fake.receives.push_back(FakeReceive{0, Bytes({'B'})});
@@ -409,11 +403,7 @@ TEST_F(LinkTest, AReadTakesOneReceiveAsOneChunkForTheCaptureThenTheScreen) {
 }
 
 TEST_F(LinkTest, AReadWaitsWhileInputOrPaintingWaitsAndNothingIsLostOrReordered) {
-    setCellSize(10, 18);
-    layoutTextArea(511);
-    createScreenGrid();
-    connect();
-    recordTo("cap.txt");
+    connectedWithAGridAndRecording();
     fake.trace.clear();
     fake.receives.push_back(FakeReceive{0, bytesOf("one")});
     fake.inputOrPaintingWaits = true;

@@ -339,7 +339,8 @@ TEST_F(CaptureTest, ACaptureAppendsPastFourGibibytes) {
 }
 
 // The session file keeps the capture path in the ANSI code page: a name chosen with a
-// character it lacks is refused, saying so, and the path stays as it was.
+// character it lacks is refused, saying so, the chooser asks again, and cancelled,
+// the path stays as it was.
 TEST_F(CaptureTest, AChosenNameTheCodePageCannotHoldIsRefusedSayingSo) {
     if (GetACP() != 1252) GTEST_SKIP() << "the test's name needs a code page without Omega";
     copyTextField(capturePath, sizeof capturePath, path.c_str());
@@ -355,12 +356,14 @@ TEST_F(CaptureTest, AChosenNameTheCodePageCannotHoldIsRefusedSayingSo) {
         SetWindowTextW(fileNameBox(chooser), chosen.c_str());
         pressButton(chooser, IDOK);
     });
-    queueDialogScript([&](HWND box) {
-        pressButton(box, IDOK);
+    queueDialogScript([](HWND box) { pressButton(box, IDOK); });
+    queueDialogScript([&](HWND chooser) {
+        pressButton(chooser, IDCANCEL);
         pressButton(captureDialog, IDCANCEL);
     });
     sendCommand(IDM_CAPTURE);
-    ASSERT_EQ(dialogsSeen.size(), 3u);
+    ASSERT_EQ(dialogsSeen.size(), 4u);
+    EXPECT_EQ(dialogsSeen[3].caption, "Selection du fichier de capture");
     ASSERT_EQ(dialogsSeen[2].texts.size(), 1u);
     EXPECT_EQ(dialogsSeen[2].texts[0], PATH_OUTSIDE_CODE_PAGE_TEXT);
     EXPECT_STREQ(capturePath, path.c_str()) << "a mangled name took the path's place";

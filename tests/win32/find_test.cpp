@@ -29,6 +29,25 @@ SOCKET peerAfterSixtyLines() {
     return peer;
 }
 
+// The row of the search's place is `wanted`.
+bool searchPlaceIs(RowNumber wanted) {
+    RowNumber row = 0;
+    int col = 0;
+    return searchPlace(&row, &col) && row == wanted;
+}
+
+// The Find dialog, opened from the window's menu, its text `text` found once with
+// Find Next (up, from the newest row); null when it did not open.
+HWND findDialogAfterFinding(const char* text) {
+    HWND dialog = nullptr;
+    queueDialogScript([&](HWND shown) { dialog = shown; });
+    sendCommand(IDM_FIND);
+    if (!pumpUntil([&] { return dialog != nullptr; })) return nullptr;
+    SetDlgItemTextA(dialog, edt1, text);
+    pressButton(dialog, IDOK);
+    return dialog;
+}
+
 }  // namespace
 
 TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
@@ -111,17 +130,9 @@ TEST_F(MainWindowTest, TheProgramsKeysActFromTheFindDialogAndTheEndOfASearchGive
     SOCKET peer = peerAfterSixtyLines();
     ASSERT_NE(peer, INVALID_SOCKET);
     const RowNumber line60 = shownPageTop() + gridRows - 2;
-    RowNumber row = 0;
-    int col = 0;
-    auto placeIs = [&](RowNumber wanted) { return searchPlace(&row, &col) && row == wanted; };
-
-    HWND dialog = nullptr;
-    queueDialogScript([&](HWND shown) { dialog = shown; });
-    sendCommand(IDM_FIND);
-    ASSERT_TRUE(pumpUntil([&] { return dialog != nullptr; }));
-    SetDlgItemTextA(dialog, edt1, "ok");
-    pressButton(dialog, IDOK);  // up, from the newest row
-    ASSERT_TRUE(pumpUntil([&] { return placeIs(line60); }));
+    HWND dialog = findDialogAfterFinding("ok");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return searchPlaceIs(line60); }));
     HWND text = GetDlgItem(dialog, edt1);
     SetActiveWindow(dialog);
     SetFocus(text);
@@ -130,9 +141,9 @@ TEST_F(MainWindowTest, TheProgramsKeysActFromTheFindDialogAndTheEndOfASearchGive
     const WORD shiftF3[2] = {VK_SHIFT, VK_F3};
     const WORD f2 = VK_F2;
     pressKeys(&f3, 1);
-    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60 - 1); })) << "F3 in the dialog finds again";
+    EXPECT_TRUE(pumpUntil([&] { return searchPlaceIs(line60 - 1); })) << "F3 in the dialog finds again";
     pressKeys(shiftF3, 2);
-    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60); })) << "Shift+F3 in the dialog finds the other way";
+    EXPECT_TRUE(pumpUntil([&] { return searchPlaceIs(line60); })) << "Shift+F3 in the dialog finds the other way";
     pressKeys(&f2, 1);
     EXPECT_TRUE(pumpUntil([] { return octetViewShown; })) << "F2 in the dialog shows the octets";
     pressKeys(&f2, 1);
@@ -168,30 +179,23 @@ TEST_F(MainWindowTest, F3WhileTheFindDialogIsOpenSearchesAsTheDialogShowsNow) {
     SOCKET peer = peerAfterSixtyLines();
     ASSERT_NE(peer, INVALID_SOCKET);
     const RowNumber line60 = shownPageTop() + gridRows - 2;
-    RowNumber row = 0;
-    int col = 0;
-    auto placeIs = [&](RowNumber wanted) { return searchPlace(&row, &col) && row == wanted; };
-    HWND dialog = nullptr;
-    queueDialogScript([&](HWND shown) { dialog = shown; });
-    sendCommand(IDM_FIND);
-    ASSERT_TRUE(pumpUntil([&] { return dialog != nullptr; }));
-    SetDlgItemTextA(dialog, edt1, "ok");
+    HWND dialog = findDialogAfterFinding("ok");
+    ASSERT_NE(dialog, nullptr);
     pressButton(dialog, IDOK);
-    pressButton(dialog, IDOK);
-    ASSERT_TRUE(pumpUntil([&] { return placeIs(line60 - 1); }));
+    ASSERT_TRUE(pumpUntil([&] { return searchPlaceIs(line60 - 1); }));
 
     // Down, chosen in the dialog and never searched: F3 goes down, Shift+F3 up.
     CheckRadioButton(dialog, rad1, rad2, rad2);
     sendCommand(IDM_FIND_NEXT);
-    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60); })) << "F3 went the last Find Next's way";
+    EXPECT_TRUE(pumpUntil([&] { return searchPlaceIs(line60); })) << "F3 went the last Find Next's way";
     sendCommand(IDM_FIND_PREVIOUS);
-    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60 - 1); }));
+    EXPECT_TRUE(pumpUntil([&] { return searchPlaceIs(line60 - 1); }));
     // A text typed and never searched, up again, with Match case: F3 finds it.
     SetDlgItemTextA(dialog, edt1, "line 3:");
     CheckRadioButton(dialog, rad1, rad2, rad1);
     CheckDlgButton(dialog, chx2, BST_CHECKED);
     sendCommand(IDM_FIND_NEXT);
-    EXPECT_TRUE(pumpUntil([&] { return placeIs(line60 - 57); })) << "F3 searched the text searched last";
+    EXPECT_TRUE(pumpUntil([&] { return searchPlaceIs(line60 - 57); })) << "F3 searched the text searched last";
     SetDlgItemTextA(dialog, edt1, "LINE 2:");
     sendCommand(IDM_FIND_NEXT);
     ASSERT_TRUE(pumpUntil([] { return !dialogsSeen.empty() && dialogsSeen.back().texts.size() == 1 &&

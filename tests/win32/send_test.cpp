@@ -325,3 +325,24 @@ TEST_F(MainWindowTest, AFileAnotherProgramWritesCanBeSentAndReadByOthersWhileItG
     pumpUntil([] { return serverState == SERVER_IDLE; });
     DeleteFileA(path.c_str());
 }
+
+// A file larger than a turn of sending goes in turns, each asked for by its
+// connection, with painting coming first between them: it arrives whole.
+TEST_F(MainWindowTest, AFileOfManyTurnsGoesWholeWhileTheWindowIsPainted) {
+    SOCKET peer = connectedPeer();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    const std::string path = scratchPath("many-turns.bin");
+    const std::string bytes = randomBytes(3 * SENDING_TURN_LIMIT + 5, 44);
+    ASSERT_TRUE(writeWholeFile(path, bytes));
+    ASSERT_TRUE(startSendingFile(path, outgoingConnection()));
+    std::string got;
+    for (DWORD start = GetTickCount(); got.size() < bytes.size() && GetTickCount() - start < 60000;) {
+        InvalidateRect(mainWindow, nullptr, FALSE);  // painting waits: the next turn comes after it
+        got += receiveBytes(peer, bytes.size() - got.size(), 200);
+    }
+    EXPECT_EQ(got.size(), bytes.size());
+    EXPECT_TRUE(got == bytes) << "the file arrived otherwise than it is";
+    EXPECT_TRUE(pumpUntil([] { return fileSending().state == FILE_SENT; }));
+    closesocket(peer);
+    DeleteFileA(path.c_str());
+}
