@@ -38,13 +38,10 @@ std::string asPairs(const std::string& bytes) {
     return text;
 }
 
-// A problem names a place from 1 to the text's length.
+// A problem names a place within the text.
 void checkProblem(const SentText& read, std::size_t length) {
-    const std::string marker = " en position ";
-    const std::size_t at = read.problem.rfind(marker);
-    if (at == std::string::npos) fail("a problem without its place");
-    const unsigned long place = std::strtoul(read.problem.c_str() + at + marker.size(), nullptr, 10);
-    if (place < 1 || place > length) fail("a place outside the text");
+    if (read.problem.empty()) fail("a problem without its words");
+    if (read.problemAt >= length) fail("a place outside the text");
     if (!read.bytes.empty()) fail("bytes beside a problem");
 }
 

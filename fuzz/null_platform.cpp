@@ -47,6 +47,8 @@ void fileSendingChanged() {}
 void cancelDeferredReceive() {}
 void scheduleScreenDrawing(int) {}
 void cancelScreenDrawing() {}
+void scheduleRulesTimer(long long) {}
+void cancelRulesTimer() {}
 // Always a frame later than the last call: every chunk is drawn, as under a flood.
 long long monotonicMilliseconds() {
     static long long now = 0;
@@ -62,6 +64,7 @@ bool getFullPath(const char*, char*, std::size_t) { return false; }
 // ---- files -------------------------------------------------------------------
 FileHandle openFileForReading(const char*) { return NO_FILE; }
 FileHandle openFileToSend(const char*) { return NO_FILE; }
+FileHandle openFileToReplace(const char*) { return NO_FILE; }
 int codePageBytesOf(char32_t character, char* bytes) {
     if (character >= 0x100) return 0;
     bytes[0] = static_cast<char>(character);

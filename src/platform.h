@@ -91,6 +91,10 @@ void fileSendingChanged();
 // until cancelled.
 void scheduleScreenDrawing(int firstDelayMs);
 void cancelScreenDrawing();
+// Calls onRulesTimerDue from the message loop `delayMs` milliseconds from now, or as
+// soon as the system's timers allow, once; a new call replaces the last.
+void scheduleRulesTimer(long long delayMs);
+void cancelRulesTimer();
 // Milliseconds from a fixed moment; never goes back.
 long long monotonicMilliseconds();
 // The local time, in milliseconds from a moment that began a day (so that its
@@ -131,6 +135,9 @@ FileHandle openFileForWriting(const char* path);  // opens or creates, never tru
 // A file to send, by its UTF-8 path: an existing file opened for reading, which
 // other programs may go on reading, writing, renaming or deleting meanwhile.
 FileHandle openFileToSend(const char* path);
+// A file to write whole, by its UTF-8 path: made, or emptied when it exists; other
+// programs may read it meanwhile.
+FileHandle openFileToReplace(const char* path);
 // Moves the write position to the end of the file, whatever its size; false when it
 // could not be moved.
 bool moveFileToEnd(FileHandle file);

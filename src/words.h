@@ -17,7 +17,7 @@ std::string countInWords(std::uint64_t count, const char* words);
 // The characters of a UTF-8 text, one code point each, into `characters`. False
 // where it is not UTF-8 (a stray or missing continuation byte, an overlong form, a
 // surrogate, past U+10FFFF), with the place of the first wrong character (from 0,
-// in characters) in `wrongAt`.
+// in characters) in `wrongAt`, and the characters before it in `characters`.
 bool decodeUtf8(const std::string& text, std::u32string* characters, std::size_t* wrongAt);
 // A code point as UTF-8.
 void appendUtf8(char32_t character, std::string* text);

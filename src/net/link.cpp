@@ -5,6 +5,7 @@
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "net/outgoing.h"
+#include "net/rules.h"
 #include "session/settings.h"
 #include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
@@ -98,6 +99,7 @@ int receiveChunk() {
     std::size_t received = static_cast<std::size_t>(got);
     bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
     keepReceivedChunk(receiveBuffer, received);
+    rulesSeeReceived(receiveBuffer, received);
     putTerminalBytes(receiveBuffer, received);
     showChangesWithinAFrame();
     // The box lets other notifications in, which reuse the buffer: it comes once this
@@ -167,6 +169,7 @@ void acceptWaitingPeer() {
 // accept had closed the listening socket: it is opened again.
 void goOnListening() {
     forgetPendingReads();
+    rulesConnectionEnded();
     endOutgoing();
     keepConnectionEnded();
     showChangesWithinAFrame();
@@ -277,12 +280,14 @@ int acceptPeer() {
     serverSocket = clientSocket;
     startOutgoing(clientSocket);
     keepConnectionOpened(peerAddress, peerPort);
+    rulesConnectionStarted();
     showChangesWithinAFrame();
     return 0;
 }
 
 void disconnectServer() {
     forgetPendingReads();
+    rulesConnectionEnded();
     endOutgoing();
     if (serverState == SERVER_CONNECTED) {
         keepConnectionEnded();

@@ -1,5 +1,7 @@
 #include "net/outgoing.h"
 
+#include <deque>
+
 #include "words.h"
 #include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
@@ -17,6 +19,13 @@ unsigned char sendQueue[SEND_QUEUE_SIZE];
 std::size_t queueHead = 0;
 std::size_t queueCount = 0;
 std::size_t queuedBeforeFile = 0;
+// The queue's bytes in runs, in order: the person's, merged, and each reply of a rule
+// (its number) apart, so that each is kept as a send of its own.
+struct QueuedRun {
+    std::size_t count;
+    int rule;
+};
+std::deque<QueuedRun> runs;
 
 FileSending file = {FILE_NOT_SENT, std::string(), 0, 0};
 FileHandle fileHandle = NO_FILE;
@@ -33,6 +42,12 @@ bool fileGoing() {
 void queueByte(unsigned char byte) {
     sendQueue[(queueHead + queueCount) % SEND_QUEUE_SIZE] = byte;
     queueCount++;
+}
+
+// The last `count` bytes queued were the person's (rule 0) or a rule's reply.
+void noteQueued(std::size_t count, int rule) {
+    if (rule == 0 && !runs.empty() && runs.back().rule == 0) runs.back().count += count;
+    else runs.push_back(QueuedRun{count, rule});
 }
 
 std::size_t queueRoom() {
@@ -73,10 +88,10 @@ bool pieceReady() {
 
 // Hands the socket bytes from `bytes`; what it takes is kept as sent. The count it
 // took, 0 when it can take none now.
-std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count) {
+std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count, int rule) {
     const int took = sendOnSocket(peerSocket, bytes, static_cast<int>(count < 0x40000000 ? count : 0x40000000));
     if (took <= 0) return 0;
-    keepSentChunk(bytes, static_cast<std::size_t>(took));
+    keepSentChunk(bytes, static_cast<std::size_t>(took), rule);
     return static_cast<std::size_t>(took);
 }
 
@@ -85,17 +100,20 @@ std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count) {
 std::size_t sendNext() {
     if (fileGoing() && queuedBeforeFile == 0) {
         if (!pieceReady()) return sendNext();  // the file is over: the queue goes on
-        const std::size_t took = sendAndKeep(piece + pieceSent, pieceLength - pieceSent);
+        const std::size_t took = sendAndKeep(piece + pieceSent, pieceLength - pieceSent, 0);
         pieceSent += took;
         file.sent += took;
         return took;
     }
     const std::size_t waiting = fileGoing() ? queuedBeforeFile : queueCount;
     if (waiting == 0) return 0;
-    const std::size_t run = waiting < SEND_QUEUE_SIZE - queueHead ? waiting : SEND_QUEUE_SIZE - queueHead;
-    const std::size_t took = sendAndKeep(sendQueue + queueHead, run);
+    std::size_t run = waiting < SEND_QUEUE_SIZE - queueHead ? waiting : SEND_QUEUE_SIZE - queueHead;
+    if (run > runs.front().count) run = runs.front().count;
+    const std::size_t took = sendAndKeep(sendQueue + queueHead, run, runs.front().rule);
     queueHead = (queueHead + took) % SEND_QUEUE_SIZE;
     queueCount -= took;
+    runs.front().count -= took;
+    if (runs.front().count == 0) runs.pop_front();
     if (fileGoing()) queuedBeforeFile -= took;
     return took;
 }
@@ -138,6 +156,7 @@ void endOutgoing() {
     peerSocket = NO_SOCKET;
     queueHead = 0;
     queueCount = 0;
+    runs.clear();
     moreScheduled = false;  // a turn still to come was this connection's: it sends nothing
     if (fileGoing()) endFile(FILE_CUT_OFF);
 }
@@ -182,6 +201,7 @@ void sendTypedChar(int ch) {
     }
     const bool nothingWaited = !somethingWaits();
     queueByte(static_cast<unsigned char>(ch & 0xFF));
+    noteQueued(1, 0);
     sendQueuedNowIfFirst(nothingWaited);
 }
 
@@ -195,9 +215,11 @@ void pasteClipboardText() {
     const bool taken = text != nullptr && length > 0 && pastedTextFits(text, length, queueRoom());
     const bool nothingWaited = !somethingWaits();
     if (taken) {
+        const std::size_t before = queueCount;
         for (std::size_t i = 0; i < length; ++i) {
             if (!endsCrLf(text, i)) queueByte(text[i] == '\n' ? '\r' : static_cast<unsigned char>(text[i]));
         }
+        noteQueued(queueCount - before, 0);
     }
     releaseClipboardText();
     if (!taken) {
@@ -207,16 +229,21 @@ void pasteClipboardText() {
     sendQueuedNowIfFirst(nothingWaited);
 }
 
-SendOutcome sendBytes(const std::string& bytes) {
+SendOutcome sendReply(const std::string& bytes, int rule) {
     if (peerSocket == NO_SOCKET) return SEND_WITHOUT_PEER;
-    if (bytes.size() > queueRoom()) {
-        soundRefusal();
-        return SEND_WITHOUT_ROOM;
-    }
+    if (bytes.empty()) return SEND_QUEUED;
+    if (bytes.size() > queueRoom()) return SEND_WITHOUT_ROOM;
     const bool nothingWaited = !somethingWaits();
     for (char c : bytes) queueByte(static_cast<unsigned char>(c));
+    noteQueued(bytes.size(), rule);
     sendQueuedNowIfFirst(nothingWaited);
     return SEND_QUEUED;
+}
+
+SendOutcome sendBytes(const std::string& bytes) {
+    const SendOutcome outcome = sendReply(bytes, 0);
+    if (outcome == SEND_WITHOUT_ROOM) soundRefusal();
+    return outcome;
 }
 
 std::size_t bytesWaitingToSend() {

@@ -16,20 +16,33 @@
 #include <vector>
 
 enum SendSyntax { SEND_AS_TEXT, SEND_AS_HEX };
+// What hexadecimal may hold beside bytes: nothing (the send dialog); `??`, any one
+// byte (a reply rule's pattern); `$N`, the byte the N-th `??` of the pattern matched
+// (a reply rule's reply).
+enum HexExtras { HEX_BYTES_ONLY, HEX_ANY_BYTE, HEX_MATCHED_BYTE };
+// In SentText::marks: a byte given as it is, or any byte (`??`); a `$N` is N.
+const int MARK_BYTE = 0;
+const int MARK_ANY = -1;
 
 struct SentText {
     bool ok;
-    std::string bytes;    // the bytes the text gives, when ok
-    std::string problem;  // what is wrong and where (positions from 1), when not
+    std::string bytes;       // the bytes the text gives, when ok (0 where a mark stands)
+    std::vector<int> marks;  // with extras: what each byte is (MARK_BYTE, MARK_ANY, N)
+    std::string problem;     // what is wrong, when not
+    std::size_t problemAt;   // and where: its character, from 0
 };
 
 SentText readSendText(const std::string& text, SendSyntax syntax);
+// The same reading of characters already decoded, with the extras hexadecimal may
+// hold.
+SentText readSendCharacters(const std::u32string& text, SendSyntax syntax, HexExtras extras);
 // Whether a text read so can be sent: it is right and gives at least one byte.
 inline bool textGivesBytes(const SentText& read) {
     return read.ok && !read.bytes.empty();
 }
 
-// What the dialog's line says of a text: "4 octets", or what is wrong.
+// What the dialog's line says of a text: "4 octets", or what is wrong and where
+// ("... en position 3", from 1).
 std::string sendTextSummary(const SentText& read);
 // What it says when the bytes do not fit in the room left for bytes to send.
 std::string noRoomSummary(std::size_t bytes, std::size_t room);

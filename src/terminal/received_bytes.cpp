@@ -24,6 +24,7 @@ struct ReceivedRecord {
     std::int64_t interval;     // milliseconds since the record before of the connection, or -1
     std::uint32_t peerAddress; // a peer accepted: its address, network order
     std::uint16_t peerPort;    // and its port
+    std::uint16_t rule;        // a send of a reply rule: its number; 0 otherwise
     RecordKind kind;
 };
 
@@ -58,7 +59,7 @@ ReceivedRecord& newRecord(RecordKind kind) {
         firstShownRecord = recordsMade - RECEIVED_RECORDS_KEPT + 1;
     }
     ReceivedRecord& r = recordAt(recordsMade++);
-    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, 0, kind};
+    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, 0, 0, kind};
     return r;
 }
 
@@ -194,7 +195,9 @@ int putMark(char* line, const ReceivedRecord& r) {
 int putChunkHeader(char* line, const ReceivedRecord& r) {
     int at = putTimeOfDay(line, r.time);
     if (r.interval >= 0) at = putInterval(line, at, static_cast<std::uint64_t>(r.interval));
-    return putText(line, at, countInWords(r.size, r.kind == SENT_RECORD ? "octet envoye" : "octet recu").c_str());
+    at = putText(line, at, countInWords(r.size, r.kind == SENT_RECORD ? "octet envoye" : "octet recu").c_str());
+    if (r.rule > 0) at = putText(line, at, (" (regle " + std::to_string(r.rule) + ")").c_str());
+    return at;
 }
 
 // Each byte's two hexadecimal digits and its character in the text column.
@@ -263,9 +266,10 @@ void keepConnectionEnded() {
 
 namespace {
 
-void keepChunk(RecordKind kind, const unsigned char* bytes, std::size_t count) {
+void keepChunk(RecordKind kind, const unsigned char* bytes, std::size_t count, int rule) {
     if (count == 0) return;
     ReceivedRecord& r = newRecord(kind);
+    r.rule = static_cast<std::uint16_t>(rule);
     const int way = kind == SENT_RECORD ? 1 : 0;
     r.size = static_cast<std::uint32_t>(count);
     r.offset = connectionBytes[way];
@@ -285,11 +289,11 @@ void keepChunk(RecordKind kind, const unsigned char* bytes, std::size_t count) {
 }  // namespace
 
 void keepReceivedChunk(const unsigned char* bytes, std::size_t count) {
-    keepChunk(RECEIVED_RECORD, bytes, count);
+    keepChunk(RECEIVED_RECORD, bytes, count, 0);
 }
 
-void keepSentChunk(const unsigned char* bytes, std::size_t count) {
-    keepChunk(SENT_RECORD, bytes, count);
+void keepSentChunk(const unsigned char* bytes, std::size_t count, int rule) {
+    keepChunk(SENT_RECORD, bytes, count, rule);
 }
 
 void forgetReceivedBytes() {

@@ -38,8 +38,9 @@ void keepConnectionOpened(std::uint32_t address, std::uint16_t port);
 void keepConnectionEnded();
 // One receive's bytes, whole.
 void keepReceivedChunk(const unsigned char* bytes, std::size_t count);
-// Bytes the socket took, in one send.
-void keepSentChunk(const unsigned char* bytes, std::size_t count);
+// Bytes the socket took, in one send; `rule` is the reply rule that sent them
+// (numbered from 1), 0 for the person's.
+void keepSentChunk(const unsigned char* bytes, std::size_t count, int rule = 0);
 // Nothing kept, as at start-up.
 void forgetReceivedBytes();
 

@@ -11,6 +11,7 @@
 #include "net/address.h"
 #include "net/link.h"
 #include "net/outgoing.h"
+#include "net/rules.h"
 #include "net/send_text.h"
 #include "session/session.h"
 #include "session/settings.h"
@@ -165,6 +166,13 @@ void scheduleScreenDrawing(int firstDelayMs) {
     record("scheduleDrawing " + num(firstDelayMs));
     fake.framesAskedFor = true;
 }
+void scheduleRulesTimer(long long delayMs) {
+    record("rulesTimer " + num(delayMs));
+    fake.rulesTimerAt = fake.now + delayMs;
+}
+void cancelRulesTimer() {
+    fake.rulesTimerAt = -1;
+}
 void cancelScreenDrawing() {
     record("cancelDrawing");
     fake.framesAskedFor = false;
@@ -219,6 +227,11 @@ void getExecutablePath(char* buffer, std::size_t capacity) {
 FileHandle openFileForReading(const char* path) { return openFile(path, false, "openRead"); }
 FileHandle openFileForWriting(const char* path) { return openFile(path, true, "openWrite"); }
 FileHandle openFileToSend(const char* path) { return openFile(path, false, "openToSend"); }
+FileHandle openFileToReplace(const char* path) {
+    const FileHandle file = openFile(path, true, "openToReplace");
+    if (file != NO_FILE) fake.files[path].clear();
+    return file;
+}
 
 // A code page like Windows-1252's first half and Latin-1's second, with one
 // double-byte character whose second byte is a backslash, as in Japanese Shift-JIS.
@@ -387,6 +400,9 @@ void resetAll() {
     fake = FakePlatform();
 
     forgetReceivedBytes();
+    rulesConnectionEnded();
+    setRulesActive(false);
+    applyRules(std::vector<Rule>());
     endOutgoing();
     forgetSentTexts();
     releaseScreenGrid();

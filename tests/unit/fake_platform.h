@@ -96,6 +96,7 @@ struct FakePlatform {
     bool caretOutOfView = false;
     bool paintPending = false;         // part of the window waits to be painted (not asked for)
     bool framesAskedFor = false;       // the screen drawing frames come until cancelled
+    long long rulesTimerAt = -1;       // the rules' timer: when it is due (the clock's time), or -1
     // The clock: each reading moves it on by clockStep, a frame by default, so that
     // every chunk is drawn at once unless a test stops it.
     long long now = 1000000;

@@ -15,7 +15,7 @@ SentText read(const std::string& text, SendSyntax syntax) {
 // The bytes a text gives, or its problem after "refused: ".
 std::string outcome(const std::string& text, SendSyntax syntax) {
     const SentText got = read(text, syntax);
-    return got.ok ? got.bytes : "refused: " + got.problem;
+    return got.ok ? got.bytes : "refused: " + sendTextSummary(got);
 }
 
 TEST(SendSyntax, TextIsItsBytesWithTheEscapesAndNothingElse) {
