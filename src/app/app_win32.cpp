@@ -6,6 +6,7 @@
 #include "capture/recorder.h"
 #include "net/link.h"
 #include "net/outgoing.h"
+#include "net/rules.h"
 #include "platform.h"
 #include "session/session.h"
 #include "session/settings.h"
@@ -34,6 +35,7 @@ const ACCEL PROGRAM_KEYS[] = {
     {FVIRTKEY, VK_F3, IDM_FIND_NEXT},
     {FVIRTKEY | FSHIFT, VK_F3, IDM_FIND_PREVIOUS},
     {FVIRTKEY, VK_F4, IDM_SEND},
+    {FVIRTKEY, VK_F5, IDM_RULES},
 };
 HACCEL programKeys = nullptr;
 
@@ -49,6 +51,7 @@ void addSystemMenuItems(HWND window) {
     AppendMenuA(system, MF_STRING, IDM_FIND, "Rechercher...\tF3");
     AppendMenuA(system, MF_STRING, IDM_SEND, "Envoyer...\tF4");
     AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_KEEP_LISTENING, "Ecoute continue");
+    AppendMenuA(system, MF_STRING, IDM_RULES, "Reponses automatiques...\tF5");
 }
 
 // The command line after the program's name, as Windows hands it to WinMain: past
@@ -94,6 +97,7 @@ bool onProgramCommand(int command) {
     case IDM_FIND_PREVIOUS: findAgain(true); return true;
     case IDM_SEND: openSendDialog(); return true;
     case IDM_KEEP_LISTENING: onKeepListeningCommand(); return true;
+    case IDM_RULES: openRulesDialog(); return true;
     default: return false;
     }
 }
@@ -204,6 +208,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         } else if (wParam == SENDING_TIMER) {
             KillTimer(window, SENDING_TIMER);
             onSendingMoreDue(sendingTimerConnection);
+        } else if (wParam == RULES_TIMER) {
+            KillTimer(window, RULES_TIMER);
+            onRulesTimerDue();
         } else {
             return DefWindowProcA(window, message, wParam, lParam);
         }
@@ -317,7 +324,7 @@ bool takeProgramWindowsMessage(MSG* message) {
         TranslateAcceleratorW(mainWindow, programKeys, message)) {
         return true;
     }
-    return takeFindDialogMessage(message) || takeSendDialogMessage(message);
+    return takeFindDialogMessage(message) || takeSendDialogMessage(message) || takeRulesDialogMessage(message);
 }
 
 // ---- shell operations of the seam ----------------------------------------------
@@ -387,6 +394,17 @@ void scheduleScreenDrawing(int firstDelayMs) {
                               ? static_cast<UINT>(firstDelayMs)
                               : USER_TIMER_MINIMUM;
     SetTimer(ownerWindow(), SCREEN_DRAWING_TIMER, screenDrawingPeriod, nullptr);
+}
+
+// Like every timer message, it comes only once nothing else waits: a reply due
+// during a flood goes once the flood lets the timer in.
+void scheduleRulesTimer(long long delayMs) {
+    const long long least = USER_TIMER_MINIMUM;
+    SetTimer(mainWindow, RULES_TIMER, static_cast<UINT>(delayMs > least ? delayMs : least), nullptr);
+}
+
+void cancelRulesTimer() {
+    if (mainWindow != nullptr) KillTimer(mainWindow, RULES_TIMER);
 }
 
 void cancelScreenDrawing() {

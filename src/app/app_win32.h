@@ -23,6 +23,8 @@ const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
 const UINT_PTR SCREEN_DRAWING_TIMER = 2;
 // A turn of sending put off while input or painting waited.
 const UINT_PTR SENDING_TIMER = 3;
+// The reply rules: the next delayed reply or timed send due.
+const UINT_PTR RULES_TIMER = 4;
 const char MAIN_WINDOW_CLASS[] = "App";
 
 extern HINSTANCE appInstance;
@@ -91,6 +93,11 @@ void openSendDialog();
 bool takeSendDialogMessage(MSG* message);
 // The link's state changed: the dialog's buttons follow it.
 void showLinkInSendDialog();
+// The reply rules dialog (rules_win32.cpp): opens it, or brings it forward when it
+// is open.
+void openRulesDialog();
+// Hands a message meant for the open rules dialog to it; true when it took it.
+bool takeRulesDialogMessage(MSG* message);
 // The Find dialog's registered message: a search asked for, or the dialog closed.
 // False for any other message.
 bool onFindMessage(UINT message, LPARAM lParam);

@@ -88,11 +88,29 @@ bool pieceReady() {
 
 // Hands the socket bytes from `bytes`; what it takes is kept as sent. The count it
 // took, 0 when it can take none now.
-std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count, int rule) {
+std::size_t sendOnly(const unsigned char* bytes, std::size_t count) {
     const int took = sendOnSocket(peerSocket, bytes, static_cast<int>(count < 0x40000000 ? count : 0x40000000));
-    if (took <= 0) return 0;
-    keepSentChunk(bytes, static_cast<std::size_t>(took), rule);
-    return static_cast<std::size_t>(took);
+    return took > 0 ? static_cast<std::size_t>(took) : 0;
+}
+
+std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count) {
+    const std::size_t took = sendOnly(bytes, count);
+    keepSentChunk(bytes, took);
+    return took;
+}
+
+// The queue's first `count` bytes, at its head, went: each run's share of them is
+// kept as a send of its own, and leaves the runs.
+void keepSentRuns(std::size_t count) {
+    std::size_t at = 0;
+    while (at < count) {
+        QueuedRun& run = runs.front();
+        const std::size_t part = run.count < count - at ? run.count : count - at;
+        keepSentChunk(sendQueue + queueHead + at, part, run.rule);
+        at += part;
+        run.count -= part;
+        if (run.count == 0) runs.pop_front();
+    }
 }
 
 // One send from what comes next: the queue's bytes before the file, the file, the
@@ -100,20 +118,19 @@ std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count, int rule)
 std::size_t sendNext() {
     if (fileGoing() && queuedBeforeFile == 0) {
         if (!pieceReady()) return sendNext();  // the file is over: the queue goes on
-        const std::size_t took = sendAndKeep(piece + pieceSent, pieceLength - pieceSent, 0);
+        const std::size_t took = sendAndKeep(piece + pieceSent, pieceLength - pieceSent);
         pieceSent += took;
         file.sent += took;
         return took;
     }
     const std::size_t waiting = fileGoing() ? queuedBeforeFile : queueCount;
     if (waiting == 0) return 0;
-    std::size_t run = waiting < SEND_QUEUE_SIZE - queueHead ? waiting : SEND_QUEUE_SIZE - queueHead;
-    if (run > runs.front().count) run = runs.front().count;
-    const std::size_t took = sendAndKeep(sendQueue + queueHead, run, runs.front().rule);
+    // One send of all that lies in a row, whoever gave it.
+    const std::size_t run = waiting < SEND_QUEUE_SIZE - queueHead ? waiting : SEND_QUEUE_SIZE - queueHead;
+    const std::size_t took = sendOnly(sendQueue + queueHead, run);
+    keepSentRuns(took);
     queueHead = (queueHead + took) % SEND_QUEUE_SIZE;
     queueCount -= took;
-    runs.front().count -= took;
-    if (runs.front().count == 0) runs.pop_front();
     if (fileGoing()) queuedBeforeFile -= took;
     return took;
 }
@@ -229,15 +246,19 @@ void pasteClipboardText() {
     sendQueuedNowIfFirst(nothingWaited);
 }
 
-SendOutcome sendReply(const std::string& bytes, int rule) {
+SendOutcome queueReply(const std::string& bytes, int rule) {
     if (peerSocket == NO_SOCKET) return SEND_WITHOUT_PEER;
-    if (bytes.empty()) return SEND_QUEUED;
     if (bytes.size() > queueRoom()) return SEND_WITHOUT_ROOM;
-    const bool nothingWaited = !somethingWaits();
     for (char c : bytes) queueByte(static_cast<unsigned char>(c));
-    noteQueued(bytes.size(), rule);
-    sendQueuedNowIfFirst(nothingWaited);
+    if (!bytes.empty()) noteQueued(bytes.size(), rule);
     return SEND_QUEUED;
+}
+
+SendOutcome sendReply(const std::string& bytes, int rule) {
+    const bool nothingWaited = !somethingWaits();
+    const SendOutcome outcome = queueReply(bytes, rule);
+    if (outcome == SEND_QUEUED) sendQueuedNowIfFirst(nothingWaited);
+    return outcome;
 }
 
 SendOutcome sendBytes(const std::string& bytes) {

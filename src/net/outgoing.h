@@ -50,8 +50,12 @@ enum SendOutcome { SEND_QUEUED, SEND_WITHOUT_PEER, SEND_WITHOUT_ROOM };
 // The send dialog's bytes, whole or not at all; without room, the warning sound.
 SendOutcome sendBytes(const std::string& bytes);
 // A reply of rule `rule` (numbered from 1), whole or not at all, without a sound; it
-// is kept as a send of its own, naming the rule.
+// is kept as a send of its own, naming the rule, even when the socket takes it with
+// other bytes.
 SendOutcome sendReply(const std::string& bytes, int rule);
+// The same reply queued only: it goes with the next sendWaitingBytes, so that the
+// replies to one chunk go out in one send.
+SendOutcome queueReply(const std::string& bytes, int rule);
 // Bytes given and not yet taken by the socket (not counting a file's).
 std::size_t bytesWaitingToSend();
 

@@ -262,6 +262,37 @@ std::string rulesSummary(const RulesRead& read) {
     return read.ok ? countInWords(read.rules.size(), "regle") : read.problem;
 }
 
+std::string appliedRulesSummary(const RulesRead& read, std::size_t dropped) {
+    if (dropped == 0) return rulesSummary(read);
+    return rulesSummary(read) + " ; " + countInWords(dropped, "reponse abandonnee");
+}
+
+bool loadRulesFile(const std::string& path, std::string* text) {
+    const FileHandle file = openFileToSend(path.c_str());
+    std::uint64_t size = 0;
+    bool read = file != NO_FILE && fileSizeOf(file, &size) && size <= RULES_FILE_MAX;
+    if (read) {
+        text->assign(static_cast<std::size_t>(size), '\0');
+        std::size_t got = 0;
+        while (read && got < text->size()) {
+            const std::size_t more = readFileBytes(file, &(*text)[got], text->size() - got);
+            read = more > 0;
+            got += more;
+        }
+    }
+    if (file != NO_FILE) closeFile(file);
+    if (!read) showErrorBox((FILE_UNREADABLE_TEXT + path).c_str(), FILE_UNREADABLE_CAPTION);
+    return read;
+}
+
+bool saveRulesFile(const std::string& path, const std::string& text) {
+    const FileHandle file = openFileToReplace(path.c_str());
+    const bool written = file != NO_FILE && writeFileBytes(file, text.data(), text.size());
+    if (file != NO_FILE) closeFile(file);
+    if (!written) showErrorBox((RULES_FILE_UNWRITABLE_TEXT + path).c_str(), FILE_UNREADABLE_CAPTION);
+    return written;
+}
+
 // ---- matching on the received stream --------------------------------------------------
 
 void startMatching(StreamMatcher* matcher, const std::vector<StreamPattern>& patterns) {
@@ -374,8 +405,10 @@ void count(std::uint64_t RuleCounts::*which, std::size_t rule, std::uint64_t how
     countsVersion++;
 }
 
-void sendNow(std::size_t rule, const std::string& bytes) {
-    switch (sendReply(bytes, static_cast<int>(rule + 1))) {
+// A reply goes now, or, `batched`, with the others of the chunk being matched.
+void sendNow(std::size_t rule, const std::string& bytes, bool batched = false) {
+    const int number = static_cast<int>(rule + 1);
+    switch (batched ? queueReply(bytes, number) : sendReply(bytes, number)) {
     case SEND_QUEUED: count(&RuleCounts::sent, rule); break;
     case SEND_WITHOUT_ROOM: count(&RuleCounts::noRoom, rule); break;
     case SEND_WITHOUT_PEER: count(&RuleCounts::ended, rule); break;
@@ -397,12 +430,12 @@ void scheduleNextDue() {
     scheduleRulesTimer(first > now ? first - now : 0);
 }
 
-void replyTo(std::size_t rule, const std::string& anyBytes) {
+void replyTo(std::size_t rule, const std::string& anyBytes, bool batched = false) {
     const Rule& r = inForce[rule];
     std::string bytes = r.reply;
     for (const auto& taken : r.matchedBytes) bytes[taken.first] = anyBytes[static_cast<std::size_t>(taken.second - 1)];
     if (r.delayMs == 0) {
-        sendNow(rule, bytes);
+        sendNow(rule, bytes, batched);
         return;
     }
     if (waiting.size() >= RULE_REPLIES_WAITING_MAX) {
@@ -504,7 +537,9 @@ void rulesSeeReceived(const unsigned char* bytes, std::size_t count) {
     if (!acting() || matcher.patterns.empty()) return;
     found.clear();
     matchChunk(&matcher, bytes, count, &found);
-    for (const StreamMatch& match : found) replyTo(ruleOfPattern[match.pattern], match.anyBytes);
+    if (found.empty()) return;
+    for (const StreamMatch& match : found) replyTo(ruleOfPattern[match.pattern], match.anyBytes, true);
+    sendWaitingBytes();
 }
 
 void rulesConnectionEnded() {

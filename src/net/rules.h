@@ -58,6 +58,18 @@ struct RulesRead {
 RulesRead readRules(const std::string& text);
 // What the rules dialog's line says of a text: "5 regles", or its first error.
 std::string rulesSummary(const RulesRead& read);
+// What it says once the text was applied, `dropped` delayed replies that waited
+// having been dropped: "5 regles", or "5 regles ; 2 reponses abandonnees".
+std::string appliedRulesSummary(const RulesRead& read, std::size_t dropped);
+
+// The most a rules file holds.
+const std::size_t RULES_FILE_MAX = 1024 * 1024;
+const char RULES_FILE_UNWRITABLE_TEXT[] = "Impossible d'ecrire le fichier ";
+// A rules file, by its UTF-8 path, read whole into `text`; false when it cannot be
+// read or holds more than RULES_FILE_MAX (a box says so, as for a file to send).
+bool loadRulesFile(const std::string& path, std::string* text);
+// Writes `text` as the whole of the file; false when it cannot (a box says so).
+bool saveRulesFile(const std::string& path, const std::string& text);
 
 // ---- matching on the received stream --------------------------------------------------
 // A match: the pattern's number in the matcher, and the bytes its `??` matched.

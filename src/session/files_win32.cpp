@@ -42,6 +42,11 @@ FileHandle openFileToSend(const char* path) {
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle openFileToReplace(const char* path) {
+    return keepDiskFilesOnly(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 // A 64-bit move: with a 32-bit one, a file of 4 GiB or more would leave the
 // position at its start.
 bool moveFileToEnd(FileHandle file) {

@@ -17,6 +17,7 @@
 #define IDM_FIND 0x1010
 #define IDM_SEND 0x1020
 #define IDM_KEEP_LISTENING 0x1030
+#define IDM_RULES 0x1040
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012
@@ -40,5 +41,14 @@
 #define IDC_SEND_AS_HEX 1003
 #define IDC_SEND_FILE 1004
 #define IDC_SEND_LINE 1005
+
+// The reply rules dialog, modeless.
+#define IDD_RULES 600
+#define IDC_RULES_TEXT 1101
+#define IDC_RULES_LINE 1102
+#define IDC_RULES_ACTIVE 1103
+#define IDC_RULES_COUNTS 1104
+#define IDC_RULES_OPEN 1105
+#define IDC_RULES_SAVE 1106
 
 #endif

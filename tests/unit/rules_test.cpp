@@ -238,9 +238,22 @@ TEST_F(RulesTest, AReplyIsASendOfItsOwnNamingItsRuleAndRulesDoNothingUntilActive
     EXPECT_EQ("OK\r\n", sent());
     // The mark, the receive of 3, the receive of 3, the reply, which went at once.
     EXPECT_EQ("00:00:00.000  +0.000 s  4 octets envoyes (regle 2)", octetRow(1 + 2 + 2));
+    // Taken by the socket in one send with a typed key that waited, the reply is
+    // still a send of its own.
+    fake.sendRoom = 0;
+    sendTypedChar('k');
+    receive(8, "AT\r");
+    fake.sendRoom = static_cast<std::size_t>(-1);
+    fake.trace.clear();
+    onSocketNotify(8, 2);  // the socket can take more
+    EXPECT_EQ(std::vector<std::string>({"send 8 5 bytes"}), fake.trace);
+    EXPECT_EQ("OK\r\nkOK\r\n", sent());
+    const std::uint64_t reply = octetRowsEnd() - 2;
+    EXPECT_NE(std::string::npos, octetRow(reply - 2).find("  1 octet envoye")) << octetRow(reply - 2);
+    EXPECT_NE(std::string::npos, octetRow(reply).find("  4 octets envoyes (regle 2)")) << octetRow(reply);
     setRulesActive(false);
     receive(8, "AT\r");
-    EXPECT_EQ("OK\r\n", sent());
+    EXPECT_EQ("OK\r\nkOK\r\n", sent());
 }
 
 TEST_F(RulesTest, DelayedRepliesAndTimedSendsGoWhenDueAndStopWithTheConnection) {

@@ -9,6 +9,7 @@
 #include "app/app_win32.h"
 #include "capture/recorder.h"
 #include "net/link.h"
+#include "net/rules.h"
 #include "session/settings.h"
 #include "terminal/history_view.h"
 #include "terminal/screen.h"
@@ -209,6 +210,8 @@ void destroyMainWindow() {
     allocateGridBuffer = std::malloc;
     autoWrap = false;
     keepListening = false;
+    setRulesActive(false);
+    applyRules(std::vector<Rule>());
     socketNotificationObserver = nullptr;
     resetHistoryView();
 }
