@@ -1084,6 +1084,126 @@ class VanishedPeerTest(E2E):
         peer.close()
 
 
+IDM_RULES = 0x1040  # "Reponses automatiques...", a system command
+RULES_CAPTION = "Reponses automatiques"
+IDC_RULES_LINE, IDC_RULES_ACTIVE = 1102, 1103
+
+# The README's example: a greeting, MQTT's CONNECT and PINGREQ answered, a modem's AT
+# answered 50 ms later, and a Modbus/TCP poll whose reply carries its transaction id.
+RULES = r"""# a comment; blank lines are allowed
+connexion                  -> texte "Bienvenue\r\n"
+recu hex "10 ?? 00 04 4D 51 54 54"   -> hex "20 02 00 00"
+recu hex "C0 00"           -> hex "D0 00"
+recu texte "AT\r"          -> apres 50 ms texte "OK\r\n"
+recu hex "?? ?? 00 00 00 06 01 03 00 00 00 02" -> hex "$1 $2 00 00 00 07 01 03 04 00 2A 00 2B"
+"""
+MQTT_CONNECT = bytes.fromhex("100c00044d5154540402003c")
+PINGREQ = bytes.fromhex("c000")
+
+
+def modbus_poll(transaction):
+    return transaction + bytes.fromhex("000000060103 00000002".replace(" ", ""))
+
+
+def modbus_reply(transaction):
+    return transaction + bytes.fromhex("00000007010304002a002b")
+
+
+def receive_exactly(peer, count, what):
+    got = b""
+    while len(got) < count:
+        chunk = peer.recv(count - len(got))
+        if not chunk:
+            raise AssertionError("the connection closed while waiting for " + what)
+        got += chunk
+    return got
+
+
+def nothing_more(peer, seconds=0.4):
+    peer.settimeout(seconds)
+    try:
+        extra = peer.recv(64)
+    except socket.timeout:
+        extra = b""
+    peer.settimeout(DEADLINE)
+    return extra
+
+
+class RulesTest(E2E):
+    def rules_line(self):
+        return state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_LINE]["text"]
+
+    def type_rules(self, text):
+        """Replaces the rules dialog's text by typing, as a person would."""
+        window = wait_for(lambda: xdotool("search", "--name", "^%s$" % RULES_CAPTION).split(), "the rules window")[0]
+        xdotool("mousemove", "--window", window, "60", "60")
+        xdotool("click", "1")
+        xdotool("key", "ctrl+Home")
+        xdotool("key", "shift+ctrl+End")
+        xdotool("type", "--delay", "2", text)
+
+    def test_requests_cut_or_whole_are_answered_once_in_order_each_connection_greeted_and_timed_sends_stop(self):
+        p, port, capture = self.recording_and_listening("rules", keep_listening=True)
+        act("syscommand", IDM_RULES)
+        p.dialog(RULES_CAPTION)
+        self.type_rules(RULES)
+        wait_for(lambda: self.rules_line() == "5 regles", "the line to count the rules typed")
+        act("press", RULES_CAPTION, IDOK)
+        act("click", RULES_CAPTION, IDC_RULES_ACTIVE)
+        wait_for(lambda: state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_ACTIVE]["checked"], "Actives")
+
+        first = self.connect(port)
+        first.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.assertEqual(receive_exactly(first, 11, "the greeting"), b"Bienvenue\r\n")
+        requests = MQTT_CONNECT + PINGREQ + b"AT\r"
+        replies = bytes.fromhex("20020000") + bytes.fromhex("d000") + b"OK\r\n"
+        for byte in requests:  # one byte a write
+            first.send(bytes([byte]))
+            time.sleep(0.005)
+        self.assertEqual(receive_exactly(first, len(replies), "the replies"), replies)
+        first.sendall(requests)  # and all at once
+        self.assertEqual(receive_exactly(first, len(replies), "the replies"), replies)
+        self.assertEqual(nothing_more(first), b"", "a request was answered more than once")
+        for transaction in (b"\x00\x01", b"\x01\x02"):
+            first.sendall(modbus_poll(transaction))
+            self.assertEqual(receive_exactly(first, 13, "the Modbus reply"), modbus_reply(transaction))
+
+        # The next peer is greeted too. A text with an error names its line and
+        # column, and the rules in force stay as they were.
+        first.close()
+        second = self.connect(port)
+        self.assertEqual(receive_exactly(second, 11, "the second greeting"), b"Bienvenue\r\n")
+        self.type_rules(RULES + 'recu hex "C0 0" -> hex "D0 00"\n')
+        wait_for(lambda: self.rules_line() == "ligne 7, colonne 14 : chiffre hexadecimal seul", "the error")
+        second.sendall(PINGREQ)
+        self.assertEqual(receive_exactly(second, 2, "the PINGRESP"), bytes.fromhex("d000"))
+        second.close()
+        p.status(listening(port))
+
+        # Every 100 ms while a peer is connected: about ten a second, and none once it
+        # has gone.
+        self.type_rules('toutes 100 ms -> hex "2E"\n')
+        wait_for(lambda: self.rules_line() == "1 regle", "the line to count the rule")
+        act("press", RULES_CAPTION, IDOK)
+        third = self.connect(port)
+        self.assertEqual(receive_exactly(third, 1, "the first timed send"), b".")
+        start = time.monotonic()
+        dots = 1
+        while time.monotonic() - start < 1.0:
+            third.settimeout(max(0.01, 1.0 - (time.monotonic() - start)))
+            try:
+                dots += len(third.recv(64))
+            except socket.timeout:
+                break
+        third.settimeout(DEADLINE)
+        self.assertTrue(8 <= dots <= 12, "%d timed sends in a second" % dots)
+        third.shutdown(socket.SHUT_WR)
+        while third.recv(64):  # the program ends the connection: its sends end there
+            pass
+        third.close()
+        p.status(listening(port))
+
+
 class SessionTest(E2E):
     def test_loaded_session_titles_the_window_and_is_saved_silently(self):
         port = free_port()

@@ -3,6 +3,8 @@
 //   oru-viewer state                  title, status line, window size, menu, dialogs
 //   oru-viewer command ID             chooses a menu command
 //   oru-viewer press CAPTION ID       presses button ID of the dialog or box CAPTION
+//   oru-viewer click CAPTION ID       clicks button ID of the dialog CAPTION (a check box
+//                                     changes as a click changes it)
 //   oru-viewer settext CAPTION ID T   sets the text of control ID of dialog CAPTION
 //   oru-viewer caret                  the window that holds the caret (its control
 //                                     identifier and class) and where the caret is
@@ -225,6 +227,15 @@ int main(int argc, char** argv) {
         std::printf("ok\n");
         return 0;
     }
+    if (argc == 4 && std::strcmp(argv[1], "click") == 0) {
+        HWND dialog = findDialog(argv[2]);
+        if (dialog == nullptr) return fail("no such dialog");
+        HWND button = GetDlgItem(dialog, std::atoi(argv[3]));
+        if (button == nullptr) return fail("no such control");
+        PostMessageA(button, BM_CLICK, 0, 0);
+        std::printf("ok\n");
+        return 0;
+    }
     if (argc == 5 && std::strcmp(argv[1], "settext") == 0) {
         HWND dialog = findDialog(argv[2]);
         if (dialog == nullptr) return fail("no such dialog");
@@ -235,5 +246,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     return fail("usage: state | caret | repaint | command ID | syscommand ID | press CAPTION ID | "
-                "settext CAPTION ID TEXT");
+                "click CAPTION ID | settext CAPTION ID TEXT");
 }
