@@ -200,6 +200,23 @@ class Program:
                 continue
         raise RuntimeError("the program never listened")
 
+    def apply_rules(self, text, count):
+        """Types `text` into the reply rules dialog, applies it, makes the rules active
+        and closes the dialog."""
+        caption = "Reponses automatiques"
+        self.view("syscommand", str(0x1040))
+        window = wait_for(lambda: self.xdotool("search", "--name", "^%s$" % caption).split(), DEADLINE,
+                          "the rules dialog")[0]
+        self.xdotool("mousemove", "--window", window, "60", "60")
+        self.xdotool("click", "1")
+        self.xdotool("type", "--delay", "1", text)
+        said = "control\t1102\tStatic\t\t\t%d regles" % count
+        wait_for(lambda: said in self.view("state"), DEADLINE, "the rules typed")
+        self.view("press", caption, "1")
+        self.view("click", caption, "1103")
+        wait_for(lambda: "\tButton\t\tchecked\t&Actives" in self.view("state"), DEADLINE, "Actives")
+        self.view("press", caption, "2")
+
     def stop(self):
         self.process.kill()
         subprocess.run(["wineserver", "-k"], env=self.env)
@@ -225,6 +242,13 @@ class Floor:
     def stop(self):
         self.process.kill()
         self.process.wait()
+
+
+def never_matching_rules(count):
+    """`count` reply rules whose patterns no stream of the benchmark holds (six bytes
+    from FF down, then the rule's own), the last bytes those of control characters
+    that text lines hold."""
+    return "".join('recu hex "FF FE FD FC FB %02X" -> hex "00"\n' % (i + 1) for i in range(count))
 
 
 def try_connect(port):
@@ -763,7 +787,7 @@ def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, rep
             nc_times, exact = [], []
             for round_ in range(repeat):
                 for label, path in (programs if round_ % 2 == 0 else programs[::-1]):
-                    program = start(path)
+                    program = start(label, path)
                     try:
                         seconds, cpu, same = timed_stream(program, port, capture, data)
                     finally:
@@ -1004,6 +1028,9 @@ def main():
     parser.add_argument("--throughput-only", action="store_true",
                         help="only the streams beside nc: no CPU shares, frames, tiny writes, "
                              "menus or keys")
+    parser.add_argument("--rules", type=int, default=0,
+                        help="measure --exe once more with this many reply rules active that "
+                             "never match (the label ends in +rules; 0: none)")
     args = parser.parse_args()
     for tool in ("wineserver", "Xvfb", "xdotool", "nc"):
         if shutil.which(tool) is None:
@@ -1015,6 +1042,9 @@ def main():
     programs.append(("after" if args.before else "program", exe))
     if args.send_dialog:
         programs.append((programs[-1][0] + "+F4", exe))
+    if args.rules:
+        programs.append(((programs[-1][0] if not args.before else "after") + "+rules", exe))
+    rules = never_matching_rules(args.rules)
 
     workdir = tempfile.mkdtemp(prefix="oru-bench-")
     prefix = os.path.join(os.path.dirname(exe), "bench-wineprefix")
@@ -1037,15 +1067,19 @@ def main():
         print("%-12s %-7s %11s %14s %14s %7s %14s  %s" % (
             "program", "kind", "bytes", "program B/s", "nc B/s", "ratio", "B/CPU-s", "byte-exact"))
         if args.in_turn:
-            def start(path):
+            def start(label, path):
                 started = Program(path, prefix, display.name, session, viewer)
                 started.start_capture(capture)
+                if label.endswith("+rules"):
+                    started.apply_rules(rules, args.rules)
                 return started
             measure_programs_in_turn(programs, start, port, capture, workdir, sizes, args.repeat)
             programs = []
         for label, path in programs:
             program = Program(path, prefix, display.name, session, viewer)
             program.start_capture(capture)
+            if label.endswith("+rules"):
+                program.apply_rules(rules, args.rules)
             if label.endswith("+F4"):
                 program.view("command", str(0x1020))  # the send dialog stays open
                 wait_for(lambda: program.xdotool("search", "--name", "^Envoyer$").split(), DEADLINE,

@@ -295,23 +295,57 @@ bool saveRulesFile(const std::string& path, const std::string& text) {
 
 // ---- matching on the received stream --------------------------------------------------
 
+namespace {
+
+// The bytes that the pattern's byte `k` (from its end: 0 the last) may be: all of
+// them for `??`, and beyond its first byte, where anything may stand.
+std::vector<int> bytesThatMayBe(const StreamPattern& pattern, std::size_t k) {
+    const std::size_t length = pattern.bytes.size();
+    std::vector<int> bytes;
+    if (k >= length || pattern.anyByte[length - 1 - k]) {
+        for (int b = 0; b < 256; ++b) bytes.push_back(b);
+    } else {
+        bytes.push_back(static_cast<unsigned char>(pattern.bytes[length - 1 - k]));
+    }
+    return bytes;
+}
+
+}  // namespace
+
 void startMatching(StreamMatcher* matcher, const std::vector<StreamPattern>& patterns) {
     matcher->patterns = patterns;
     matcher->endingWith.assign(256, std::vector<std::size_t>());
-    matcher->anyEnds.assign(256, false);
+    matcher->mayEnd.assign(256, 0);
+    matcher->mayEndPair.assign(256 * 256, 0);
     matcher->nextStart.assign(patterns.size(), 0);
     std::size_t longest = 0;
     for (std::size_t p = 0; p < patterns.size(); ++p) {
         const StreamPattern& pattern = patterns[p];
         longest = std::max(longest, pattern.bytes.size());
-        const bool anyLast = pattern.anyByte.back();
-        for (int b = 0; b < 256; ++b) {
-            if (anyLast || static_cast<unsigned char>(pattern.bytes.back()) == b) {
-                matcher->endingWith[static_cast<std::size_t>(b)].push_back(p);
-                matcher->anyEnds[static_cast<std::size_t>(b)] = true;
-            }
+        const std::vector<int> lasts = bytesThatMayBe(pattern, 0);
+        const std::vector<int> befores = bytesThatMayBe(pattern, 1);
+        for (int last : lasts) {
+            matcher->endingWith[static_cast<std::size_t>(last)].push_back(p);
+            matcher->mayEnd[static_cast<std::size_t>(last)] = 1;
+            for (int before : befores) matcher->mayEndPair[static_cast<std::size_t>(before * 256 + last)] = 1;
         }
     }
+    // How far a byte lets the search leap: within the shortest pattern's length, to the
+    // nearest place from its end where some pattern holds that byte or `??`.
+    std::size_t shortest = 255;
+    for (const StreamPattern& pattern : patterns) shortest = std::min(shortest, pattern.bytes.size());
+    std::size_t anyNearest = shortest;
+    std::vector<std::size_t> nearest(256, shortest);
+    for (const StreamPattern& pattern : patterns) {
+        for (std::size_t k = 0; k < shortest; ++k) {
+            const std::size_t at = pattern.bytes.size() - 1 - k;
+            if (pattern.anyByte[at]) anyNearest = std::min(anyNearest, k);
+            else nearest[static_cast<unsigned char>(pattern.bytes[at])] = std::min(nearest[static_cast<unsigned char>(pattern.bytes[at])], k);
+        }
+    }
+    matcher->skip.assign(256, 0);
+    for (int b = 0; b < 256; ++b) matcher->skip[static_cast<std::size_t>(b)] = static_cast<unsigned char>(std::min(nearest[static_cast<std::size_t>(b)], anyNearest));
+    matcher->nextEnd = 1;
     matcher->tailKept = longest > 0 ? longest - 1 : 0;
     matcher->tail.clear();
     matcher->tail.reserve(matcher->tailKept);
@@ -354,11 +388,39 @@ void keepTail(StreamMatcher* matcher, const unsigned char* bytes, std::size_t co
 
 }  // namespace
 
+namespace {
+
+// The first place from `i` on where a match may end, by leaps over the bytes that
+// let the search leap; `count` or beyond when there is none in the chunk. A loop of
+// its own, writing nothing, so that it stays in registers.
+std::size_t nextPlaceToLook(const unsigned char* bytes, std::size_t i, std::size_t count, const unsigned char* skip) {
+    while (i < count) {
+        const std::size_t leap = skip[bytes[i]];
+        if (leap == 0) return i;
+        i += leap;
+    }
+    return i;
+}
+
+// Some pattern may end at bytes[i], by this byte and the one before it.
+bool mayEndAt(const StreamMatcher& matcher, const unsigned char* bytes, std::size_t i) {
+    if (i > 0) return matcher.mayEndPair[bytes[i - 1] * 256u + bytes[i]] != 0;
+    if (matcher.tail.empty()) return matcher.mayEnd[bytes[0]] != 0;
+    return matcher.mayEndPair[static_cast<unsigned char>(matcher.tail.back()) * 256u + bytes[0]] != 0;
+}
+
+}  // namespace
+
 void matchChunk(StreamMatcher* matcher, const unsigned char* bytes, std::size_t count,
                 std::vector<StreamMatch>* matches) {
-    const std::vector<bool>& anyEnds = matcher->anyEnds;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!anyEnds[bytes[i]]) continue;
+    const unsigned char* pairs = matcher->mayEndPair.data();
+    const unsigned char* skip = matcher->skip.data();
+    // The places to look at: from the next one a match may end at, leaping over those
+    // where none can (as far as each byte seen allows).
+    std::size_t i = static_cast<std::size_t>(matcher->nextEnd - matcher->seen - 1);
+    for (; (i = nextPlaceToLook(bytes, i, count, skip)) < count; ++i) {
+        if (i > 0 && pairs[bytes[i - 1] * 256u + bytes[i]] == 0) continue;
+        if (i == 0 && !mayEndAt(*matcher, bytes, 0)) continue;
         const std::uint64_t end = matcher->seen + i + 1;  // bytes of the stream up to this one
         for (std::size_t p : matcher->endingWith[bytes[i]]) {
             const StreamPattern& pattern = matcher->patterns[p];
@@ -370,6 +432,7 @@ void matchChunk(StreamMatcher* matcher, const unsigned char* bytes, std::size_t 
             matches->push_back(match);
         }
     }
+    matcher->nextEnd = matcher->seen + i + 1;
     keepTail(matcher, bytes, count);
     matcher->seen += count;
 }

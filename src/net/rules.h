@@ -84,7 +84,15 @@ struct StreamMatch {
 struct StreamMatcher {
     std::vector<StreamPattern> patterns;
     std::vector<std::vector<std::size_t>> endingWith;  // by last byte: the patterns, in order
-    std::vector<bool> anyEnds;                          // by byte: some pattern may end there
+    // By byte, and by a byte and the one before it (before * 256 + byte): 1 where some
+    // pattern may end there. Most bytes of a stream are passed over by one look.
+    std::vector<unsigned char> mayEnd;
+    std::vector<unsigned char> mayEndPair;
+    // By byte: how many places on no pattern can end once the byte is seen (the
+    // place of the byte itself included), at most the shortest pattern's length: the
+    // byte stands, in every pattern, no nearer to its end than that.
+    std::vector<unsigned char> skip;
+    std::uint64_t nextEnd;                              // the next place a match may end at (bytes seen then)
     std::vector<std::uint64_t> nextStart;               // by pattern: where its next match may begin
     std::string tail;                                   // the last bytes before the chunk
     std::size_t tailKept;                               // how many it keeps
