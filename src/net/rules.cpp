@@ -390,16 +390,48 @@ void keepTail(StreamMatcher* matcher, const unsigned char* bytes, std::size_t co
 
 namespace {
 
-// The first place from `i` on where a match may end, by leaps over the bytes that
-// let the search leap; `count` or beyond when there is none in the chunk. A loop of
-// its own, writing nothing, so that it stays in registers.
-std::size_t nextPlaceToLook(const unsigned char* bytes, std::size_t i, std::size_t count, const unsigned char* skip) {
-    while (i < count) {
-        const std::size_t leap = skip[bytes[i]];
-        if (leap == 0) return i;
-        i += leap;
+// The search looks at a chunk a block at a time, each block in four lanes.
+const std::size_t BLOCK_SIZE = 4096;
+const std::size_t LANES = 4;
+const std::size_t LANE_SIZE = BLOCK_SIZE / LANES;
+
+// The places of bytes[from, to) where a match may end (whose leap is 0), in order,
+// into `places`; returns how many, and in `*next` the first place after `to` that
+// is still to be looked at. The block is cut in four lanes that leap side by side:
+// each lane waits for its own last look only, so that the four go at once.
+std::size_t placesToLook(const unsigned char* bytes, std::size_t from, std::size_t to, const unsigned char* skip,
+                         std::uint16_t (*places)[LANE_SIZE], std::size_t* found, std::size_t* next) {
+    std::size_t at[LANES];
+    std::size_t end[LANES];
+    bool used[LANES];
+    const std::size_t base = from - from % BLOCK_SIZE;
+    for (std::size_t k = 0; k < LANES; ++k) {
+        at[k] = std::max(from, base + k * LANE_SIZE);
+        end[k] = std::min(to, base + (k + 1) * LANE_SIZE);
+        used[k] = at[k] < end[k];
+        found[k] = 0;
     }
-    return i;
+    for (bool going = true; going;) {
+        going = false;
+        for (std::size_t k = 0; k < LANES; ++k) {
+            if (at[k] >= end[k]) continue;
+            going = true;
+            std::size_t leap = skip[bytes[at[k]]];
+            if (leap == 0) {
+                places[k][found[k]++] = static_cast<std::uint16_t>(at[k] - base);
+                leap = 1;
+            }
+            at[k] += leap;
+        }
+    }
+    // A lane's last leap may pass `to`: the places it passed over are settled.
+    *next = to;
+    for (std::size_t k = 0; k < LANES; ++k) {
+        if (used[k]) *next = std::max(*next, at[k]);
+    }
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < LANES; ++k) total += found[k];
+    return total;
 }
 
 // Some pattern may end at bytes[i], by this byte and the one before it.
@@ -411,26 +443,46 @@ bool mayEndAt(const StreamMatcher& matcher, const unsigned char* bytes, std::siz
 
 }  // namespace
 
+namespace {
+
+// Whether patterns end at bytes[i]: those that do are matches.
+void lookAt(StreamMatcher* matcher, const unsigned char* bytes, std::size_t i, const unsigned char* pairs,
+            std::vector<StreamMatch>* matches) {
+    if (i > 0 && pairs[bytes[i - 1] * 256u + bytes[i]] == 0) return;
+    if (i == 0 && !mayEndAt(*matcher, bytes, 0)) return;
+    const std::uint64_t end = matcher->seen + i + 1;  // bytes of the stream up to this one
+    for (std::size_t p : matcher->endingWith[bytes[i]]) {
+        const StreamPattern& pattern = matcher->patterns[p];
+        const std::size_t length = pattern.bytes.size();
+        if (end < length || end - length < matcher->nextStart[p]) continue;
+        StreamMatch match = {p, std::string()};
+        if (!endsHere(pattern, matcher->tail, bytes, i, &match.anyBytes)) continue;
+        matcher->nextStart[p] = end;
+        matches->push_back(match);
+    }
+}
+
+}  // namespace
+
 void matchChunk(StreamMatcher* matcher, const unsigned char* bytes, std::size_t count,
                 std::vector<StreamMatch>* matches) {
     const unsigned char* pairs = matcher->mayEndPair.data();
     const unsigned char* skip = matcher->skip.data();
+    std::uint16_t places[LANES][LANE_SIZE];
+    std::size_t found[LANES];
     // The places to look at: from the next one a match may end at, leaping over those
     // where none can (as far as each byte seen allows).
     std::size_t i = static_cast<std::size_t>(matcher->nextEnd - matcher->seen - 1);
-    for (; (i = nextPlaceToLook(bytes, i, count, skip)) < count; ++i) {
-        if (i > 0 && pairs[bytes[i - 1] * 256u + bytes[i]] == 0) continue;
-        if (i == 0 && !mayEndAt(*matcher, bytes, 0)) continue;
-        const std::uint64_t end = matcher->seen + i + 1;  // bytes of the stream up to this one
-        for (std::size_t p : matcher->endingWith[bytes[i]]) {
-            const StreamPattern& pattern = matcher->patterns[p];
-            const std::size_t length = pattern.bytes.size();
-            if (end < length || end - length < matcher->nextStart[p]) continue;
-            StreamMatch match = {p, std::string()};
-            if (!endsHere(pattern, matcher->tail, bytes, i, &match.anyBytes)) continue;
-            matcher->nextStart[p] = end;
-            matches->push_back(match);
+    while (i < count) {
+        const std::size_t blockEnd = std::min(count, i - i % BLOCK_SIZE + BLOCK_SIZE);
+        const std::size_t base = i - i % BLOCK_SIZE;
+        std::size_t next = 0;
+        if (placesToLook(bytes, i, blockEnd, skip, places, found, &next) > 0) {
+            for (std::size_t k = 0; k < LANES; ++k) {
+                for (std::size_t f = 0; f < found[k]; ++f) lookAt(matcher, bytes, base + places[k][f], pairs, matches);
+            }
         }
+        i = next;
     }
     matcher->nextEnd = matcher->seen + i + 1;
     keepTail(matcher, bytes, count);

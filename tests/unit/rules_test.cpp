@@ -141,6 +141,57 @@ TEST(RulesMatching, APatternIsFoundOnceWhenItsLastByteComesWhateverCutsTheStream
     EXPECT_TRUE(matchesIn({"C0 00"}, {"C0 00 as text"}).empty());
 }
 
+// Streams far longer than the blocks the search looks at, cut at random places:
+// every cut gives the matches of the whole stream at once.
+TEST(RulesMatching, ALongStreamCutAnywhereMatchesAsTheWholeStream) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    std::string stream;
+    for (int i = 0; i < 200000; ++i) stream += static_cast<char>('a' + next() % 3);
+    const std::vector<std::vector<std::string>> patternSets = {
+        {"61 62 63 61", "62 62"}, {"61 ?? 63", "63 63 63 63 63 63 63 63"}, {"61 62 ??"}};
+    for (const auto& patterns : patternSets) {
+        std::vector<std::string> hex;
+        for (const std::string& p : patterns) hex.push_back(p);
+        const std::vector<std::string> whole = matchesIn(hex, {stream});
+        EXPECT_GT(whole.size(), 100u);
+        // What a search that looks at every byte, as plainly as it can, finds.
+        std::vector<StreamPattern> read;
+        for (const std::string& text : patterns) read.push_back(readRules("recu hex \"" + text + "\" -> hex \"00\"").rules.at(0).pattern);
+        std::vector<std::string> plain;
+        std::vector<std::size_t> nextStart(read.size(), 0);
+        for (std::size_t end = 1; end <= stream.size(); ++end) {
+            for (std::size_t p = 0; p < read.size(); ++p) {
+                const std::size_t length = read[p].bytes.size();
+                if (end < length || end - length < nextStart[p]) continue;
+                bool same = true;
+                std::string any;
+                for (std::size_t k = 0; k < length && same; ++k) {
+                    const char c = stream[end - length + k];
+                    if (read[p].anyByte[k]) any += c;
+                    else same = c == read[p].bytes[k];
+                }
+                if (!same) continue;
+                nextStart[p] = end;
+                plain.push_back(std::to_string(p) + ":" + any);
+            }
+        }
+        EXPECT_TRUE(plain == whole) << patterns[0] << ": " << plain.size() << " plain, " << whole.size() << " found";
+        for (int round = 0; round < 3; ++round) {
+            std::vector<std::string> pieces;
+            for (std::size_t at = 0; at < stream.size();) {
+                const std::size_t length = next() % (round == 0 ? 8 : round == 1 ? 5000 : 70000);
+                pieces.push_back(stream.substr(at, length));
+                at += length;
+            }
+            EXPECT_TRUE(matchesIn(hex, pieces) == whole) << patterns[0] << ", round " << round;
+        }
+    }
+}
+
 class RulesTest : public ::testing::Test {
 protected:
     void SetUp() override {
