@@ -518,3 +518,27 @@ int codePageBytesOf(char32_t character, char* bytes) {
     CopyMemory(bytes, ansi.data(), ansi.size());
     return static_cast<int>(ansi.size());
 }
+
+// ---- the modeless dialogs ----------------------------------------------------------
+
+bool openModelessDialog(HWND* dialog, int dialogId, DLGPROC procedure) {
+    if (*dialog != nullptr && !IsWindow(*dialog)) *dialog = nullptr;  // went with its owner
+    if (*dialog == nullptr) {
+        *dialog = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(dialogId), mainWindow, procedure, 0);
+        if (*dialog == nullptr) return false;
+        ShowWindow(*dialog, SW_SHOW);
+    }
+    SetActiveWindow(*dialog);
+    return true;
+}
+
+void placeAtClientCorner(HWND dialog, bool bottom) {
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    POINT corner = {client.right, bottom ? client.bottom : client.top};
+    ClientToScreen(mainWindow, &corner);
+    RECT own;
+    GetWindowRect(dialog, &own);
+    const int y = bottom ? corner.y - (own.bottom - own.top) : corner.y;
+    SetWindowPos(dialog, nullptr, corner.x - (own.right - own.left), y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

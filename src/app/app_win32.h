@@ -129,6 +129,14 @@ struct SaveChoice {
 // chooser asks again.
 bool chooseAnsiPathToSave(const SaveChoice& choice, const char* proposed, std::string* chosen);
 
+// The program's modeless dialogs (send, rules), Unicode windows owned by the main
+// window. Opens the dialog `dialogId` into `*dialog`, or brings it forward when it is
+// open; false when it could not be made.
+bool openModelessDialog(HWND* dialog, int dialogId, DLGPROC procedure);
+// Places a dialog at a right-hand corner of the main window's client area, its top
+// one or its bottom one.
+void placeAtClientCorner(HWND dialog, bool bottom);
+
 // Texts between the program (UTF-8, or the ANSI code page where the description
 // keeps single-byte text) and Windows' Unicode calls.
 std::wstring wideFromUtf8(const std::string& text);

@@ -129,22 +129,10 @@ void onRulesCommand(HWND dialog, int control, int notification) {
     }
 }
 
-// The dialog opens at the bottom right of the window's client area.
-void placeBesideTheRows(HWND dialog) {
-    RECT client;
-    GetClientRect(mainWindow, &client);
-    POINT corner = {client.right, client.bottom};
-    ClientToScreen(mainWindow, &corner);
-    RECT own;
-    GetWindowRect(dialog, &own);
-    SetWindowPos(dialog, nullptr, corner.x - (own.right - own.left), corner.y - (own.bottom - own.top), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 INT_PTR CALLBACK rulesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        placeBesideTheRows(dialog);
+        placeAtClientCorner(dialog, true);  // at the bottom right, below the send dialog
         SendDlgItemMessageW(dialog, IDC_RULES_TEXT, EM_SETLIMITTEXT, RULES_FILE_MAX, 0);
         SetDlgItemTextW(dialog, IDC_RULES_TEXT, wideFromUtf8(textShown).c_str());
         CheckDlgButton(dialog, IDC_RULES_ACTIVE, rulesActive() ? BST_CHECKED : BST_UNCHECKED);
@@ -171,13 +159,7 @@ INT_PTR CALLBACK rulesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 void openRulesDialog() {
-    if (rulesDialog != nullptr && !IsWindow(rulesDialog)) rulesDialog = nullptr;  // went with its owner
-    if (rulesDialog == nullptr) {
-        rulesDialog = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_RULES), mainWindow, rulesDialogProc, 0);
-        if (rulesDialog == nullptr) return;
-        ShowWindow(rulesDialog, SW_SHOW);
-    }
-    SetActiveWindow(rulesDialog);
+    openModelessDialog(&rulesDialog, IDD_RULES, rulesDialogProc);
 }
 
 bool takeRulesDialogMessage(MSG* message) {

@@ -165,23 +165,12 @@ void onSendCommand(HWND dialog, int control, int notification) {
     }
 }
 
-// The dialog opens at the top right of the window's client area, where it hides the
-// least of the newest rows and of the octet rows' offsets and bytes.
-void placeBesideTheRows(HWND dialog) {
-    RECT client;
-    GetClientRect(mainWindow, &client);
-    POINT corner = {client.right, client.top};
-    ClientToScreen(mainWindow, &corner);
-    RECT own;
-    GetWindowRect(dialog, &own);
-    SetWindowPos(dialog, nullptr, corner.x - (own.right - own.left), corner.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 INT_PTR CALLBACK sendDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        placeBesideTheRows(dialog);
+        // At the top right, where it hides the least of the newest rows and of the
+        // octet rows' offsets and bytes.
+        placeAtClientCorner(dialog, false);
         chooseSyntax(dialog, SEND_AS_TEXT);
         SendDlgItemMessageW(dialog, IDC_SEND_TEXT, CB_LIMITTEXT, 0, 0);
         fillSentTexts(dialog);
@@ -204,14 +193,8 @@ INT_PTR CALLBACK sendDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 void openSendDialog() {
-    if (sendDialog != nullptr && !IsWindow(sendDialog)) sendDialog = nullptr;  // went with its owner
-    if (sendDialog == nullptr) {
-        lineTellsFile = fileSending().state != FILE_NOT_SENT;
-        sendDialog = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_SEND), mainWindow, sendDialogProc, 0);
-        if (sendDialog == nullptr) return;
-        ShowWindow(sendDialog, SW_SHOW);
-    }
-    SetActiveWindow(sendDialog);
+    if (sendDialog == nullptr || !IsWindow(sendDialog)) lineTellsFile = fileSending().state != FILE_NOT_SENT;
+    openModelessDialog(&sendDialog, IDD_SEND, sendDialogProc);
 }
 
 bool takeSendDialogMessage(MSG* message) {
