@@ -486,6 +486,14 @@ std::string utf8FromWide(const std::wstring& text) {
     return narrow;
 }
 
+std::string controlTextUtf8(HWND dialog, int control) {
+    HWND box = GetDlgItem(dialog, control);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
+    const int length = GetWindowTextW(box, &text[0], static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+    return utf8FromWide(text);
+}
+
 // The conversion is asked for without the default character and checked by going
 // back: a code page maps some characters it lacks to near ones (best fit, Omega to
 // O), and UTF-8 as the ANSI code page takes no default character at all.

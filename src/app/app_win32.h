@@ -114,9 +114,10 @@ void fitWindowToScale(HWND window);
 // grid keeps its cells and cursor.
 void onTerminalDpiChanged(HWND window, int dpi, const RECT& suggested);
 
-// What a Save As chooser asks: its owner, caption and one filter, the extension a
-// name without one takes, and the folder it opens in (null: the proposed path's).
-struct SaveChoice {
+// What a file chooser asks: its owner, caption and filter, the extension a name
+// without one takes, and the folder it opens in (null: the proposed path's, or the
+// last one).
+struct FileChoice {
     HWND owner;
     const wchar_t* caption;
     const wchar_t* filter;
@@ -127,7 +128,11 @@ struct SaveChoice {
 // chosen, in the ANSI code page, in `chosen`; false when it was cancelled. A name
 // that the code page cannot hold is refused with a box that says so, and the
 // chooser asks again.
-bool chooseAnsiPathToSave(const SaveChoice& choice, const char* proposed, std::string* chosen);
+bool chooseAnsiPathToSave(const FileChoice& choice, const char* proposed, std::string* chosen);
+// The system's Open chooser (an existing file), or its Save As chooser (asking
+// before a file is replaced): the path chosen, in UTF-8, whatever its script; empty
+// when it was cancelled.
+std::string chooseFileByName(const FileChoice& choice, bool toSave);
 
 // The program's modeless dialogs (send, rules), Unicode windows owned by the main
 // window. Opens the dialog `dialogId` into `*dialog`, or brings it forward when it is
@@ -141,6 +146,8 @@ void placeAtClientCorner(HWND dialog, bool bottom);
 // keeps single-byte text) and Windows' Unicode calls.
 std::wstring wideFromUtf8(const std::string& text);
 std::string utf8FromWide(const std::wstring& text);
+// A control's whole text, read as Unicode, as UTF-8.
+std::string controlTextUtf8(HWND dialog, int control);
 // The text in the ANSI code page; false when a character of it has no byte there
 // (the text is then not to be used: it would name another file).
 bool ansiFromWide(const std::wstring& text, std::string* ansi);

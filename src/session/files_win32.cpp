@@ -78,7 +78,7 @@ void closeFile(FileHandle file) {
     CloseHandle(asHandle(file));
 }
 
-bool chooseAnsiPathToSave(const SaveChoice& choice, const char* proposed, std::string* chosen) {
+bool chooseAnsiPathToSave(const FileChoice& choice, const char* proposed, std::string* chosen) {
     // The chooser writes into a buffer of its own: on a cancel or a name that does
     // not fit it may leave anything there.
     wchar_t path[CHOOSER_PATH_SIZE];
@@ -105,8 +105,29 @@ bool chooseAnsiPathToSave(const SaveChoice& choice, const char* proposed, std::s
     }
 }
 
+std::string chooseFileByName(const FileChoice& choice, bool toSave) {
+    std::wstring path(32768, L'\0');  // room for the longest path the wide calls take
+    OPENFILENAMEW request;
+    ZeroMemory(&request, sizeof request);
+    request.lStructSize = sizeof request;
+    request.hwndOwner = choice.owner;
+    request.lpstrFilter = choice.filter;
+    request.nFilterIndex = 1;
+    request.lpstrFile = &path[0];
+    request.nMaxFile = static_cast<DWORD>(path.size());
+    request.lpstrInitialDir = choice.initialFolder;
+    request.lpstrTitle = choice.caption;
+    request.lpstrDefExt = choice.extension;
+    request.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR |
+                    (toSave ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN
+                            : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY);
+    if (!(toSave ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request))) return std::string();
+    path.resize(lstrlenW(path.c_str()));
+    return utf8FromWide(path);
+}
+
 bool chooseSessionFile(char* path, std::size_t capacity) {
-    const SaveChoice choice = {mainWindow, L"Enregistrement de la session", SESSION_FILTER, L"sip", nullptr};
+    const FileChoice choice = {mainWindow, L"Enregistrement de la session", SESSION_FILTER, L"sip", nullptr};
     std::string chosen;
     if (!chooseAnsiPathToSave(choice, path, &chosen)) return false;
     lstrcpynA(path, chosen.c_str(), static_cast<int>(capacity));

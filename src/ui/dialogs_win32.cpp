@@ -62,7 +62,7 @@ BOOL chooseCaptureFile(HWND dialog) {
     wchar_t executable[EXECUTABLE_PATH_SIZE];
     ZeroMemory(executable, sizeof executable);
     GetModuleFileNameW(nullptr, executable, EXECUTABLE_PATH_SIZE);
-    const SaveChoice choice = {dialog, L"Selection du fichier de capture", CAPTURE_FILTER, L"txt", executable};
+    const FileChoice choice = {dialog, L"Selection du fichier de capture", CAPTURE_FILTER, L"txt", executable};
     std::string chosen;
     if (chooseAnsiPathToSave(choice, capturePath, &chosen)) {
         copyTextField(capturePath, sizeof capturePath, chosen.c_str());

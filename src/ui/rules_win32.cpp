@@ -6,7 +6,6 @@
 #include <commdlg.h>
 
 #include <string>
-#include <vector>
 
 #include "app/app_win32.h"
 #include "net/rules.h"
@@ -25,10 +24,7 @@ const UINT COUNTS_PERIOD_MS = 250;
 const wchar_t RULES_FILTER[] = L"Regles (*.txt)\0*.txt\0Tous les fichiers\0*.*\0";
 
 std::string rulesText(HWND dialog) {
-    HWND box = GetDlgItem(dialog, IDC_RULES_TEXT);
-    std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
-    const int length = GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
-    return utf8FromWide(std::wstring(text.data(), static_cast<std::size_t>(length > 0 ? length : 0)));
+    return controlTextUtf8(dialog, IDC_RULES_TEXT);
 }
 
 // A text from a file, its line ends as the edit box shows them (CR LF).
@@ -79,21 +75,8 @@ void applyText(HWND dialog) {
 
 // The system's Open or Save dialog for a rules file; its UTF-8 path, or empty.
 std::string chooseRulesFile(HWND dialog, bool toSave) {
-    std::vector<wchar_t> path(32768, L'\0');
-    OPENFILENAMEW choice;
-    ZeroMemory(&choice, sizeof choice);
-    choice.lStructSize = sizeof choice;
-    choice.hwndOwner = dialog;
-    choice.lpstrFilter = RULES_FILTER;
-    choice.nFilterIndex = 1;
-    choice.lpstrFile = path.data();
-    choice.nMaxFile = static_cast<DWORD>(path.size());
-    choice.lpstrDefExt = L"txt";
-    choice.lpstrTitle = toSave ? L"Enregistrer les regles" : L"Ouvrir des regles";
-    choice.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR |
-                   (toSave ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
-    const BOOL chosen = toSave ? GetSaveFileNameW(&choice) : GetOpenFileNameW(&choice);
-    return chosen ? utf8FromWide(path.data()) : std::string();
+    const wchar_t* caption = toSave ? L"Enregistrer les regles" : L"Ouvrir des regles";
+    return chooseFileByName(FileChoice{dialog, caption, RULES_FILTER, L"txt", nullptr}, toSave);
 }
 
 void openFile(HWND dialog) {

@@ -8,7 +8,6 @@
 #include <commdlg.h>
 
 #include <string>
-#include <vector>
 
 #include "app/app_win32.h"
 #include "net/link.h"
@@ -34,12 +33,8 @@ void chooseSyntax(HWND dialog, SendSyntax syntax) {
                      syntax == SEND_AS_HEX ? IDC_SEND_AS_HEX : IDC_SEND_AS_TEXT);
 }
 
-// The text box's text, as UTF-8.
 std::string textToSend(HWND dialog) {
-    HWND box = GetDlgItem(dialog, IDC_SEND_TEXT);
-    std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
-    const int length = GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
-    return utf8FromWide(std::wstring(text.data(), static_cast<std::size_t>(length > 0 ? length : 0)));
+    return controlTextUtf8(dialog, IDC_SEND_TEXT);
 }
 
 SentText readDialogText(HWND dialog) {
@@ -124,18 +119,9 @@ void onFileButton(HWND dialog) {
         return;
     }
     const std::uint64_t connection = outgoingConnection();
-    // Room for the longest path the wide calls take.
-    std::vector<wchar_t> path(32768, L'\0');
-    OPENFILENAMEW choice;
-    ZeroMemory(&choice, sizeof choice);
-    choice.lStructSize = sizeof choice;
-    choice.hwndOwner = dialog;
-    choice.lpstrTitle = FILE_CHOOSER_CAPTION;
-    choice.lpstrFilter = L"Tous les fichiers\0*.*\0";
-    choice.lpstrFile = path.data();
-    choice.nMaxFile = static_cast<DWORD>(path.size());
-    choice.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&choice)) startSendingFile(utf8FromWide(path.data()), connection);
+    const FileChoice choice = {dialog, FILE_CHOOSER_CAPTION, L"Tous les fichiers\0*.*\0", nullptr, nullptr};
+    const std::string path = chooseFileByName(choice, false);
+    if (!path.empty()) startSendingFile(path, connection);
     showSendState(dialog);
 }
 

@@ -484,6 +484,13 @@ void showReceivedBytes(const std::string& bytes) {
     showReceivedBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
+std::string octetRowText(std::uint64_t row) {
+    std::vector<unsigned char> cells(80);
+    formatOctetRow(row, cells.data(), 80);
+    std::string text(cells.begin(), cells.end());
+    return text.erase(text.find_last_not_of(' ') + 1);
+}
+
 std::string traceText() {
     std::string text;
     for (const std::string& line : fake.trace) text += "  " + line + "\n";

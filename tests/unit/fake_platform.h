@@ -127,6 +127,8 @@ void completeRequestedRepaint();
 void showReceivedBytes(const unsigned char* bytes, std::size_t count);
 void showReceivedBytes(const std::string& bytes);
 std::string traceText();  // the trace, one line each, for failure messages
+// A kept octet row as 80 columns show it, without the blanks that end it.
+std::string octetRowText(std::uint64_t row);
 std::size_t traceCount(const std::string& line);
 // Position of the first line equal to `line` at or after `from`; trace.size() if none.
 std::size_t traceFind(const std::string& line, std::size_t from = 0);

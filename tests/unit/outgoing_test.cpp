@@ -37,12 +37,6 @@ protected:
         fake.files[FILE_PATH] = bytes;
         return bytes;
     }
-    static std::string octetRow(std::uint64_t row) {
-        std::vector<unsigned char> cells(80);
-        formatOctetRow(row, cells.data(), 80);
-        std::string text(cells.begin(), cells.end());
-        return text.erase(text.find_last_not_of(' ') + 1);
-    }
 };
 
 TEST_F(OutgoingTest, TheDialogsBytesGoAfterWhatWaitsWholeOrNotAtAllAndAreKeptAsSent) {
@@ -65,11 +59,11 @@ TEST_F(OutgoingTest, TheDialogsBytesGoAfterWhatWaitsWholeOrNotAtAllAndAreKeptAsS
     keepReceivedChunk(reinterpret_cast<const unsigned char*>("hello"), 5);
     EXPECT_EQ(1 + 2 + 2 + 2u, octetRowsEnd());
     const std::uint64_t b = 3;  // the mark, then 'a' (header and bytes), then "b..."
-    EXPECT_NE(std::string::npos, octetRow(1).find(" 1 octet envoye"));
-    EXPECT_NE(std::string::npos, octetRow(b).find(" 5 octets envoyes"));
-    EXPECT_EQ("00000001  62 20 02 00 00" + std::string(60 - 24, ' ') + "b ...", octetRow(b + 1));
-    EXPECT_NE(std::string::npos, octetRow(b + 2).find(" 5 octets recus"));
-    EXPECT_EQ("00000000  68 65 6C 6C 6F" + std::string(60 - 24, ' ') + "hello", octetRow(b + 3));
+    EXPECT_NE(std::string::npos, octetRowText(1).find(" 1 octet envoye"));
+    EXPECT_NE(std::string::npos, octetRowText(b).find(" 5 octets envoyes"));
+    EXPECT_EQ("00000001  62 20 02 00 00" + std::string(60 - 24, ' ') + "b ...", octetRowText(b + 1));
+    EXPECT_NE(std::string::npos, octetRowText(b + 2).find(" 5 octets recus"));
+    EXPECT_EQ("00000000  68 65 6C 6C 6F" + std::string(60 - 24, ' ') + "hello", octetRowText(b + 3));
 }
 
 TEST_F(OutgoingTest, AFileGoesAfterTheBytesBeforeItAndBeforeThoseAfterItInPiecesAsTheSocketTakesThem) {

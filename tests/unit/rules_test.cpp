@@ -232,12 +232,6 @@ protected:
         }
         fake.now = until;
     }
-    static std::string octetRow(std::uint64_t row) {
-        std::vector<unsigned char> cells(80);
-        formatOctetRow(row, cells.data(), 80);
-        std::string text(cells.begin(), cells.end());
-        return text.erase(text.find_last_not_of(' ') + 1);
-    }
 };
 
 TEST_F(RulesTest, ARequestCutIntoBytesIsAnsweredOnceInOrderAndTheGreetingOpensEachConnection) {
@@ -288,7 +282,7 @@ TEST_F(RulesTest, AReplyIsASendOfItsOwnNamingItsRuleAndRulesDoNothingUntilActive
     receive(8, "AT\r");
     EXPECT_EQ("OK\r\n", sent());
     // The mark, the receive of 3, the receive of 3, the reply, which went at once.
-    EXPECT_EQ("00:00:00.000  +0.000 s  4 octets envoyes (regle 2)", octetRow(1 + 2 + 2));
+    EXPECT_EQ("00:00:00.000  +0.000 s  4 octets envoyes (regle 2)", octetRowText(1 + 2 + 2));
     // Taken by the socket in one send with a typed key that waited, the reply is
     // still a send of its own.
     fake.sendRoom = 0;
@@ -300,8 +294,8 @@ TEST_F(RulesTest, AReplyIsASendOfItsOwnNamingItsRuleAndRulesDoNothingUntilActive
     EXPECT_EQ(std::vector<std::string>({"send 8 5 bytes"}), fake.trace);
     EXPECT_EQ("OK\r\nkOK\r\n", sent());
     const std::uint64_t reply = octetRowsEnd() - 2;
-    EXPECT_NE(std::string::npos, octetRow(reply - 2).find("  1 octet envoye")) << octetRow(reply - 2);
-    EXPECT_NE(std::string::npos, octetRow(reply).find("  4 octets envoyes (regle 2)")) << octetRow(reply);
+    EXPECT_NE(std::string::npos, octetRowText(reply - 2).find("  1 octet envoye")) << octetRowText(reply - 2);
+    EXPECT_NE(std::string::npos, octetRowText(reply).find("  4 octets envoyes (regle 2)")) << octetRowText(reply);
     setRulesActive(false);
     receive(8, "AT\r");
     EXPECT_EQ("OK\r\nkOK\r\n", sent());
