@@ -78,28 +78,43 @@ void closeFile(FileHandle file) {
     CloseHandle(asHandle(file));
 }
 
+namespace {
+
+// Runs the system's chooser: Save As with `save`, Open otherwise, with the flags
+// given beside the two the program always wants. `path` holds the name proposed and
+// its room (at least the proposal and a terminator), and the name chosen when it
+// returns true. The current folder stays where it was: a session named by a
+// relative path is still written where it was read.
+bool runChooser(const FileChoice& choice, bool save, DWORD flags, std::wstring* path) {
+    OPENFILENAMEW request;
+    ZeroMemory(&request, sizeof request);
+    request.lStructSize = sizeof request;
+    request.hwndOwner = choice.owner;
+    request.lpstrFilter = choice.filter;
+    request.nFilterIndex = 1;
+    request.lpstrFile = &(*path)[0];
+    request.nMaxFile = static_cast<DWORD>(path->size());
+    request.lpstrInitialDir = choice.initialFolder;
+    request.lpstrTitle = choice.caption;
+    request.lpstrDefExt = choice.extension;
+    request.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | flags;
+    if (!(save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request))) return false;
+    path->resize(static_cast<std::size_t>(lstrlenW(path->c_str())));
+    return true;
+}
+
+}  // namespace
+
 bool chooseAnsiPathToSave(const FileChoice& choice, const char* proposed, std::string* chosen) {
-    // The chooser writes into a buffer of its own: on a cancel or a name that does
-    // not fit it may leave anything there.
-    wchar_t path[CHOOSER_PATH_SIZE];
-    MultiByteToWideChar(CP_ACP, 0, proposed, -1, path, static_cast<int>(CHOOSER_PATH_SIZE));
-    path[CHOOSER_PATH_SIZE - 1] = L'\0';
+    wchar_t proposal[CHOOSER_PATH_SIZE];
+    MultiByteToWideChar(CP_ACP, 0, proposed, -1, proposal, static_cast<int>(CHOOSER_PATH_SIZE));
+    proposal[CHOOSER_PATH_SIZE - 1] = L'\0';
+    std::wstring path = proposal;
     for (;;) {
-        OPENFILENAMEW request;
-        ZeroMemory(&request, sizeof request);
-        request.lStructSize = sizeof request;
-        request.hwndOwner = choice.owner;
-        request.lpstrFilter = choice.filter;
-        request.nFilterIndex = 1;
-        request.lpstrFile = path;
-        request.nMaxFile = CHOOSER_PATH_SIZE;
-        request.lpstrInitialDir = choice.initialFolder;
-        request.lpstrTitle = choice.caption;
-        // The current folder stays where it was: a session named by a relative path
-        // is still written where it was read.
-        request.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_NOCHANGEDIR;
-        request.lpstrDefExt = choice.extension;
-        if (!GetSaveFileNameW(&request)) return false;
+        // The chooser writes into a buffer of its own: on a cancel or a name that does
+        // not fit it may leave anything there.
+        path.resize(CHOOSER_PATH_SIZE, L'\0');
+        if (!runChooser(choice, true, OFN_NOREADONLYRETURN, &path)) return false;
         if (ansiFromWide(path, chosen)) return true;
         showErrorBox(PATH_OUTSIDE_CODE_PAGE_TEXT, FILE_PROBLEM_CAPTION);
     }
@@ -107,23 +122,9 @@ bool chooseAnsiPathToSave(const FileChoice& choice, const char* proposed, std::s
 
 std::string chooseFileByName(const FileChoice& choice, bool toSave) {
     std::wstring path(32768, L'\0');  // room for the longest path the wide calls take
-    OPENFILENAMEW request;
-    ZeroMemory(&request, sizeof request);
-    request.lStructSize = sizeof request;
-    request.hwndOwner = choice.owner;
-    request.lpstrFilter = choice.filter;
-    request.nFilterIndex = 1;
-    request.lpstrFile = &path[0];
-    request.nMaxFile = static_cast<DWORD>(path.size());
-    request.lpstrInitialDir = choice.initialFolder;
-    request.lpstrTitle = choice.caption;
-    request.lpstrDefExt = choice.extension;
-    request.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR |
-                    (toSave ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN
-                            : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY);
-    if (!(toSave ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request))) return std::string();
-    path.resize(lstrlenW(path.c_str()));
-    return utf8FromWide(path);
+    const DWORD flags = toSave ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN
+                               : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    return runChooser(choice, toSave, flags, &path) ? utf8FromWide(path) : std::string();
 }
 
 bool chooseSessionFile(char* path, std::size_t capacity) {
