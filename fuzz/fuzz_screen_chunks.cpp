@@ -1,4 +1,5 @@
-// Fuzzes the received-chunk path of the interpreter against the single-character one.
+// Fuzzes the interpreter, which takes received bytes a chunk at a time and skips
+// what can no longer be seen, against the plain model that takes them one at a time.
 //
 // The first byte picks the grid's columns (1 to 79), the second its rows (1 to 25)
 // and, in its top bit, auto-wrap at the start. The rest is a series of chunks, each
@@ -7,8 +8,7 @@
 // bit 6 set, a count byte follows the header and the chunk is its bytes repeated
 // 16 times (count + 1): a few bytes make a chunk of thousands of rows, more than the
 // grid and the history keep, so that what the chunk path skips is checked too. Every
-// chunk is applied once through putTerminalChar, one byte at a time and widened with
-// its sign as received bytes were, and once through putTerminalBytes; after each
+// chunk goes to the model byte by byte and to putTerminalBytes whole; after each
 // chunk both must leave the same grid, history and cursor.
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "reference_screen.h"
 #include "session/settings.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
@@ -55,6 +56,15 @@ Snapshot snapshot(bool withHistory) {
     return Snapshot{cells, historyRows, cursorRow, cursorCol};
 }
 
+Snapshot modelSnapshot(const ReferenceScreen& model, bool withHistory) {
+    std::vector<unsigned char> cells;
+    if (withHistory) {
+        for (const ReferenceRow& row : model.history) cells.insert(cells.end(), row.begin(), row.end());
+    }
+    for (const ReferenceRow& row : model.grid) cells.insert(cells.end(), row.begin(), row.end());
+    return Snapshot{cells, static_cast<int>(model.history.size()), model.row, model.col};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -79,27 +89,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     makeGrid(columns, rows);
-    autoWrap = wrapAtStart;
-    std::vector<Snapshot> expected;
-    for (const Chunk& chunk : chunks) {
-        if (chunk.switchWrap) autoWrap = !autoWrap;
-        for (std::uint8_t byte : chunk.bytes) putTerminalChar(static_cast<signed char>(byte));
-        expected.push_back(snapshot(chunk.bytes.size() >= LONG_CHUNK || &chunk == &chunks.back()));
-    }
-
-    makeGrid(columns, rows);
+    ReferenceScreen model = makeReferenceScreen(columns, rows, HISTORY_ROWS);
     autoWrap = wrapAtStart;
     for (std::size_t c = 0; c < chunks.size(); c++) {
         if (chunks[c].switchWrap) autoWrap = !autoWrap;
+        for (std::uint8_t byte : chunks[c].bytes) referencePut(model, byte, autoWrap);
         putTerminalBytes(chunks[c].bytes.data(), chunks[c].bytes.size());
-        Snapshot got = snapshot(chunks[c].bytes.size() >= LONG_CHUNK || c + 1 == chunks.size());
-        if (got.row != expected[c].row || got.col != expected[c].col ||
-            got.historyRows != expected[c].historyRows || got.cells != expected[c].cells) {
+        const bool withHistory = chunks[c].bytes.size() >= LONG_CHUNK || c + 1 == chunks.size();
+        const Snapshot expected = modelSnapshot(model, withHistory);
+        const Snapshot got = snapshot(withHistory);
+        if (got.row != expected.row || got.col != expected.col || got.historyRows != expected.historyRows ||
+            got.cells != expected.cells) {
             std::fprintf(stderr,
                          "chunk %zu of %zu on a %d x %d grid: cursor %d,%d, one at a time %d,%d; "
                          "cells %s\n",
-                         c, chunks.size(), columns, rows, got.row, got.col, expected[c].row,
-                         expected[c].col, got.cells == expected[c].cells ? "equal" : "differ");
+                         c, chunks.size(), columns, rows, got.row, got.col, expected.row, expected.col,
+                         got.cells == expected.cells ? "equal" : "differ");
             std::abort();
         }
     }

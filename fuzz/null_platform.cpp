@@ -1,8 +1,6 @@
 // A platform that does nothing, for the fuzzers and the benchmarks.
 //
-// Drawing, caret, menus and dialogs are dropped; files and sockets never open. The
-// one exception is deliverTerminalChar, which hands the character straight back to
-// the interpreter as the window's synchronous message does, so a tab expands.
+// Drawing, caret, menus and dialogs are dropped; files and sockets never open.
 #include "platform.h"
 
 #include <arpa/inet.h>
@@ -10,10 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "terminal/screen.h"
 
 // ---- terminal ----------------------------------------------------------------
-void requestTextRepaint() {}
 void drawTerminalRow(int, int, const unsigned char*, int, CellLook) {}
 void beginTerminalDrawing() {}
 void endTerminalDrawing() {}
@@ -27,7 +23,6 @@ const char* borrowClipboardText(std::size_t* length) {
     return nullptr;
 }
 void releaseClipboardText() {}
-void deliverTerminalChar(int value) { putTerminalChar(value); }
 
 // ---- shell -------------------------------------------------------------------
 void showErrorBox(const char*, const char*) {}

@@ -19,8 +19,6 @@ typedef std::uintptr_t SocketHandle;
 const SocketHandle NO_SOCKET = ~static_cast<SocketHandle>(0);
 
 // ---- terminal ----------------------------------------------------------------
-// Marks the text area for repainting with its background erased; draws nothing.
-void requestTextRepaint();
 // How cells are drawn: black on white; white on black (selected cells); blue on
 // white (bytes that were sent to the peer).
 enum CellLook { CELLS_PLAIN, CELLS_SELECTED, CELLS_SENT };
@@ -50,9 +48,6 @@ void copyTextToClipboard(const char* text, std::size_t length);
 // the clipboard holds none. Lent until releaseClipboardText, which follows every call.
 const char* borrowClipboardText(std::size_t* length);
 void releaseClipboardText();
-// Hands one character to the main window synchronously (the terminal-character
-// message); returns once the terminal has finished with it.
-void deliverTerminalChar(int value);
 
 // ---- shell -------------------------------------------------------------------
 // A modal box with one OK button, owned by the main window. Its texts are UTF-8

@@ -98,43 +98,10 @@ void blankGridRows() {
     markGridWritten();
 }
 
-void advanceCursor() {
-    if (cursorCol < gridColumns - 1) {
-        cursorCol++;
-        return;
-    }
-    if (!autoWrap) return;  // the next character overwrites the last cell
-    cursorCol = 0;
-    cursorRow++;
-    if (cursorRow >= gridRows) scrollScreenUp();
-}
-
-void putCharacter(int value) {
-    if (!screenGridReady()) return;
-    ringRow(cursorRow)[cursorCol] = static_cast<unsigned char>(value & 0xFF);
-    markChanged(cursorRow, cursorCol, cursorCol);
-    advanceCursor();
-}
-
-// Blanks up to the next multiple of 8, at least one. Without auto-wrap the cursor
-// cannot leave the last column, which is never a tab stop: the tab ends there
-// once it has written a blank in it.
-void expandTab() {
-    do {
-        bool inLastColumn = cursorCol >= gridColumns - 1;
-        deliverTerminalChar(BLANK);
-        if (inLastColumn && !autoWrap) break;
-        if (!screenGridReady()) break;  // nothing moves without a grid
-    } while (cursorCol % TAB_STOP != 0);
-}
-
 void clearScreen() {
     cursorRow = 0;
     cursorCol = 0;
-    if (screenGridReady()) {
-        blankGridRows();
-        requestTextRepaint();
-    }
+    if (screenGridReady()) blankGridRows();
 }
 
 }  // namespace
@@ -179,43 +146,11 @@ void createScreenGrid() {
     cursorRow = 0;
     textOriginX = textRect.left;
     textOriginY = textRect.top;
-    placeTerminalCaret(textOriginX, textOriginY);
 }
 
-void scrollScreenUp() {
-    cursorRow = gridRows - 1;
-    if (!screenGridReady()) return;
-    turnRingUp();
-    requestTextRepaint();
-}
-
-void putTerminalChar(int value) {
-    switch (value) {
-    case 8:
-        if (cursorCol > 0) cursorCol--;
-        break;
-    case 9:
-        expandTab();
-        break;
-    case 10:
-        if (cursorRow < gridRows - 1) cursorRow++;
-        else scrollScreenUp();
-        break;
-    case 12:
-        clearScreen();
-        break;
-    case 13:
-        cursorCol = 0;
-        break;
-    default:
-        putCharacter(value);
-        break;
-    }
-}
-
-// ---- a received chunk ----------------------------------------------------------
-// The same interpreter as putTerminalChar, for many bytes at once: the grid changes
-// in memory and the screen is brought up to date once, at the chunk's end.
+// ---- the interpreter ---------------------------------------------------------------
+// Bytes are taken a chunk at a time (a byte is a chunk of one): the grid changes in
+// memory, and the view brings the window up to date once the chunk is in.
 
 namespace {
 
@@ -231,18 +166,21 @@ std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::s
     return from;
 }
 
-void scrollChunkUp() {
+// Moves the grid up one row into the history; the last row becomes blank.
+void scrollGridUp() {
     cursorRow = gridRows - 1;
     if (screenGridReady()) turnRingUp();
 }
 
-void nextChunkRow() {
+void nextRow() {
     if (cursorRow < gridRows - 1) cursorRow++;
-    else scrollChunkUp();
+    else scrollGridUp();
 }
 
-// Characters stored from the cursor on, exactly as one at a time would store them.
-void putChunkCharacters(const unsigned char* run, std::size_t count) {
+// Characters stored from the cursor on, each advancing the cursor: to the next
+// column; in the last column, with auto-wrap, to the next row's first (scrolling
+// from the last row at once), without it nowhere, so that the next one overwrites it.
+void putCharacters(const unsigned char* run, std::size_t count) {
     if (!screenGridReady()) return;
     while (count > 0) {
         std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
@@ -265,36 +203,31 @@ void putChunkCharacters(const unsigned char* run, std::size_t count) {
         run += room;
         count -= room;
         cursorCol = 0;
-        nextChunkRow();
+        nextRow();
     }
 }
 
-// Blanks up to the next tab stop, at least one, ending in the last column or with
-// the wrap there, as the single-character tab does.
-void expandChunkTab() {
+// Blanks up to the next tab stop, at least one. Without auto-wrap the cursor cannot
+// leave the last column, which is never a tab stop: the tab ends there once it has
+// written a blank in it; with auto-wrap, the wrap there ends it.
+void expandTab() {
     int stop = std::min((cursorCol / TAB_STOP + 1) * TAB_STOP, gridColumns);
-    putChunkCharacters(TAB_BLANKS, static_cast<std::size_t>(stop - cursorCol));
+    putCharacters(TAB_BLANKS, static_cast<std::size_t>(stop - cursorCol));
 }
 
-void clearChunkScreen() {
-    cursorRow = 0;
-    cursorCol = 0;
-    if (screenGridReady()) blankGridRows();
-}
-
-void putChunkControl(unsigned char control) {
+void putControl(unsigned char control) {
     switch (control) {
     case 8:
         if (cursorCol > 0) cursorCol--;
         break;
     case 9:
-        expandChunkTab();
+        expandTab();
         break;
     case 10:
-        nextChunkRow();
+        nextRow();
         break;
     case 12:
-        clearChunkScreen();
+        clearScreen();
         break;
     default:  // 13
         cursorCol = 0;
@@ -302,19 +235,15 @@ void putChunkControl(unsigned char control) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
     std::size_t i = 0;
     while (i < count) {
         std::size_t end = endOfCharacters(bytes, i, count);
         if (end > i) {
-            putChunkCharacters(bytes + i, end - i);
+            putCharacters(bytes + i, end - i);
             i = end;
         } else {
-            putChunkControl(bytes[i++]);
+            putControl(bytes[i++]);
         }
     }
 }
@@ -330,6 +259,14 @@ void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
         if (p.fromCarriageReturn) cursorRow = gridRows - 1;
         applyChunkBytes(bytes + p.from, p.to - p.from);
     }
+}
+
+void putTerminalChar(int value) {
+    const unsigned char byte = static_cast<unsigned char>(value & 0xFF);
+    // A received byte comes widened with its sign; any other value is a character
+    // whose low byte is stored, a control's value among them (256 + 9 is no tab).
+    if (value >= -128 && value <= 255) putTerminalBytes(&byte, 1);
+    else putCharacters(&byte, 1);
 }
 
 // ---- the text rows as a source of rows ----------------------------------------------

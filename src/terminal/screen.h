@@ -37,15 +37,14 @@ void releaseScreenGrid();
 // The gridColumns cells of a row: 0 to gridRows - 1 are the grid's rows, -1 to
 // -historyRows the history's, -1 the newest. The grid must exist.
 const unsigned char* terminalRow(int row);
-// One character for the terminal: a control, or a byte stored under the cursor. The
-// grid changes in memory; the view shows it (the window at once).
-void putTerminalChar(int value);
-// Received bytes for the terminal, with the result of handing each one, widened
-// with its sign, to putTerminalChar: only what can still be seen or kept is
+// Received bytes for the terminal, in order: backspace, tab, line feed, form feed
+// and carriage return move the cursor, blank the grid or expand; every other byte is
+// stored under the cursor, which advances. Only what can still be seen or kept is
 // applied (chunk_pieces.h). The grid changes in memory; the view shows it.
 void putTerminalBytes(const unsigned char* bytes, std::size_t count);
-// Moves the grid up one row into the history; the last row becomes blank.
-void scrollScreenUp();
+// One value of the terminal-character message: a byte widened with its sign goes
+// as a chunk of one; any other value stores its low byte as a character.
+void putTerminalChar(int value);
 
 // ---- the text rows as a source of rows (rows.h) --------------------------------------
 // The grid's row 0 is row gridTopRow(); the history's rows are numbered below it.

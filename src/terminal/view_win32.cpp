@@ -374,11 +374,6 @@ void scrollTextAreaUp(int rows) {
     DeleteObject(uncovered);
 }
 
-void requestTextRepaint() {
-    RECT area = textRectangle();
-    InvalidateRect(ownerWindow(), &area, TRUE);
-}
-
 void placeTerminalCaret(int x, int y) {
     placeCaret(Point{x, y});
 }
@@ -430,8 +425,4 @@ void releaseClipboardText() {
     lentClipboardBlock = nullptr;
     if (clipboardOpen) CloseClipboard();
     clipboardOpen = false;
-}
-
-void deliverTerminalChar(int value) {
-    SendMessageA(ownerWindow(), WM_TERM_CHAR, static_cast<WPARAM>(value), 1);
 }

@@ -80,14 +80,10 @@ void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLo
            (look == CELLS_SELECTED ? " inverted" : look == CELLS_SENT ? " sent" : ""));
     showCells(x, y, cells, count, look);
 }
-void requestTextRepaint() {
-    record("repaint");
-    fake.repaintRequested = true;
-}
 void beginTerminalDrawing() { record("beginDrawing"); }
 void endTerminalDrawing() { record("endDrawing"); }
 bool windowWaitsForPaint() {
-    return fake.paintPending || fake.repaintRequested;
+    return fake.paintPending;
 }
 // The shown rows move up; the rows that come in below show 0xFE until drawn.
 void scrollTextAreaUp(int rows) {
@@ -122,13 +118,6 @@ const char* borrowClipboardText(std::size_t* length) {
 void releaseClipboardText() {
     record("releaseClipboard");
     fake.clipboardLent = false;
-}
-// As the window's terminal-character message: the grid takes it, the view shows it.
-void deliverTerminalChar(int value) {
-    record("deliver " + num(value));
-    fake.delivered.push_back(value);
-    putTerminalChar(value);
-    showChangesNow();
 }
 
 // ---- shell ---------------------------------------------------------------------
@@ -466,13 +455,11 @@ void showGridAsIs() {
     fake.shown = gridCells();
     fake.shownInverted.assign(fake.shown.size(), 0);
     fake.shownSent.assign(fake.shown.size(), 0);
-    fake.repaintRequested = false;
 }
 
-void completeRequestedRepaint() {
-    if (!fake.repaintRequested) return;
-    fake.repaintRequested = false;
-    drawWholeView();
+void sendTermCharMessage(int value) {
+    putTerminalChar(value);
+    showChangesNow();
 }
 
 void showReceivedBytes(const unsigned char* bytes, std::size_t count) {

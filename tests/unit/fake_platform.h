@@ -85,14 +85,10 @@ struct FakePlatform {
     std::string clipboard;
     bool clipboardLent = false;
 
-    // terminal: every value handed to deliverTerminalChar, nested ones included
-    std::vector<int> delivered;
-    // What the window would show: the cells as drawn, row-major over the grid, and
-    // whether a repaint of the text area has been asked for since.
+    // What the window would show: the cells as drawn, row-major over the grid.
     Bytes shown;
     Bytes shownInverted;  // 1 where the cell was last drawn inverted
     Bytes shownSent;      // 1 where the cell was last drawn as sent
-    bool repaintRequested = false;
     bool caretOutOfView = false;
     bool paintPending = false;         // part of the window waits to be painted (not asked for)
     bool framesAskedFor = false;       // the screen drawing frames come until cancelled
@@ -120,8 +116,9 @@ void makeWindowGrid();
 Bytes gridCells();
 // Starts the shown cells as the grid is now (a window just painted).
 void showGridAsIs();
-// Carries out a requested repaint: the window paints the view whole.
-void completeRequestedRepaint();
+// The terminal-character message as the window answers it: the grid takes the
+// value, the window shows it at once.
+void sendTermCharMessage(int value);
 // Received bytes as the link hands them on: the grid takes them, then the view is
 // told that the rows changed.
 void showReceivedBytes(const unsigned char* bytes, std::size_t count);

@@ -162,7 +162,7 @@ TEST_F(HistoryTest, ASelectionEndsWhenItsRowsChangeAndOnlyThen) {
     EXPECT_TRUE(selectionShown);
     feed("\x08\x08\r\x0d\x09");  // moves only the cursor (and a tab writes blanks on row 10)
     EXPECT_TRUE(selectionShown);
-    deliverTerminalChar(10);
+    sendTermCharMessage(10);
     EXPECT_TRUE(selectionShown);
     feed("\x0c");  // the grid's rows are blanked
     EXPECT_FALSE(selectionShown);
@@ -171,8 +171,7 @@ TEST_F(HistoryTest, ASelectionEndsWhenItsRowsChangeAndOnlyThen) {
     drag(2, 0, 2, 3);
     feed("x");  // written into another row of the grid
     EXPECT_TRUE(selectionShown);
-    deliverTerminalChar('\n');  // the grid scrolls: its rows move
-    completeRequestedRepaint();
+    sendTermCharMessage('\n');  // the grid scrolls: its rows move
     EXPECT_FALSE(selectionShown);
 
     // Rows of the history stay selected while the grid scrolls and is blanked...

@@ -206,7 +206,6 @@ TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
 
     // At the newest rows, new rows come in below; the rows shown move up.
     receive("more");
-    completeRequestedRepaint();
     EXPECT_EQ(octetRow(82), drawnRow(24));
     EXPECT_EQ(octetRow(58), drawnRow(0));
 
@@ -237,7 +236,6 @@ TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {
     keepConnectionOpened(ipv4("127.0.0.1"), 4000);
     receive(lines);
     scrollViewBack(5);
-    completeRequestedRepaint();
     const Bytes textShown = fake.shown;
     toggleOctetView();
     // Bytes arrive meanwhile: the text view, which is back, keeps its rows.
@@ -246,7 +244,6 @@ TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {
     EXPECT_FALSE(octetViewShown);
     EXPECT_FALSE(fake.checkedItems[IDM_OCTET_VIEW]);
     EXPECT_EQ(7, viewOffset());
-    completeRequestedRepaint();
     EXPECT_EQ(textShown, fake.shown);
     EXPECT_TRUE(fake.caretOutOfView);  // its row is below the view, as before
     showLiveRows();
