@@ -10,7 +10,7 @@
 
 
 // ---- terminal ----------------------------------------------------------------
-void drawTerminalRow(int, int, const unsigned char*, int, CellLook) {}
+void drawTerminalRow(int, int, const unsigned char*, int, CellColours) {}
 void beginTerminalDrawing() {}
 void endTerminalDrawing() {}
 bool windowWaitsForPaint() { return false; }

@@ -19,13 +19,16 @@ typedef std::uintptr_t SocketHandle;
 const SocketHandle NO_SOCKET = ~static_cast<SocketHandle>(0);
 
 // ---- terminal ----------------------------------------------------------------
-// How cells are drawn: black on white; white on black (selected cells); blue on
-// white (bytes that were sent to the peer).
-enum CellLook { CELLS_PLAIN, CELLS_SELECTED, CELLS_SENT };
+// The colours of a cell: its text's and its background's, as indexes into the
+// terminal's palette (terminal/colours.h).
+struct CellColours {
+    unsigned char text;
+    unsigned char back;
+};
 // Draws `count` cells of one row from the top-left corner (x, y) on, one cell width
-// apart, in the terminal font, clipped to the text area, as `look` says. The caret
-// is left as it is.
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLook look);
+// apart, in the terminal font, clipped to the text area, in `colours`. The caret is
+// left as it is.
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellColours colours);
 // Brackets one drawing of several rows: one device context serves them all, and
 // the caret is hidden meanwhile. Not nested.
 void beginTerminalDrawing();

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "terminal/colours.h"
 #include "terminal/layout.h"
 #include "terminal/received_bytes.h"
 #include "terminal/screen.h"
@@ -40,6 +41,7 @@ Cell extent = {0, 0};
 bool dragging = false;  // the left button is down and the drag began in the view
 bool caretOutOfView = false;
 std::vector<unsigned char> rowScratch;  // an octet row's cells, made when asked for
+std::vector<CellColours> colourScratch;  // a row's colours, when made when asked for
 
 // ---- what the window still owes -------------------------------------------------------
 bool drawingOwed = false;     // the sources or the view changed since the last drawing
@@ -195,26 +197,37 @@ void noteDrawn(const RowSource& source) {
     lastDrawingTime = monotonicMilliseconds();
 }
 
-// Draws the columns from..to of one view row, selected cells inverted.
+// The colours of a row's cells when not selected: blank rows' are plain.
+const CellColours* shownRowColours(RowNumber row) {
+    const std::size_t columns = static_cast<std::size_t>(gridColumns > 0 ? gridColumns : 1);
+    if (colourScratch.size() < columns) colourScratch.resize(columns);
+    const RowSource& source = shownSource();
+    if (row < source.firstRow() || row >= source.rowsEnd()) {
+        colourScratch.assign(colourScratch.size(), PLAIN_CELLS);
+        return colourScratch.data();
+    }
+    return source.rowColours(row, colourScratch.data(), gridColumns);
+}
+
+// Draws the columns from..to of one view row in runs of one colour, selected cells'
+// colours swapped.
 void drawViewRow(int viewRow, int from, int to) {
     const RowNumber row = shownView().top + viewRow;
     const unsigned char* cells = shownRowCells(row);
-    const RowSource& source = shownSource();
-    const CellLook look = row >= source.firstRow() && row < source.rowsEnd() ? source.rowLook(row) : CELLS_PLAIN;
+    const CellColours* colours = shownRowColours(row);
     int selectedFrom = 0;
     int selectedTo = -1;
-    if (selectedColumns(row, &selectedFrom, &selectedTo)) {
-        if (selectedFrom < from) selectedFrom = from;
-        if (selectedTo > to) selectedTo = to;
-    }
-    // Up to three runs: before the selected cells, the selected cells, after them.
-    const int starts[3] = {from, selectedFrom, selectedTo + 1};
-    const int ends[3] = {selectedFrom <= selectedTo ? selectedFrom - 1 : to, selectedTo, to};
-    for (int run = 0; run < 3; ++run) {
-        if (ends[run] < starts[run]) continue;
-        const Point p = cellPosition(viewRow, starts[run]);
-        drawTerminalRow(p.x, p.y, cells + starts[run], ends[run] - starts[run] + 1, run == 1 ? CELLS_SELECTED : look);
-        if (selectedFrom > selectedTo) break;  // nothing selected: one run did it all
+    selectedColumns(row, &selectedFrom, &selectedTo);
+    const auto colourAt = [&](int col) {
+        return col >= selectedFrom && col <= selectedTo ? swappedColours(colours[col]) : colours[col];
+    };
+    int start = from;
+    for (int col = from; col <= to; ++col) {
+        const CellColours run = colourAt(col);
+        if (col < to && sameColours(run, colourAt(col + 1))) continue;
+        const Point p = cellPosition(viewRow, start);
+        drawTerminalRow(p.x, p.y, cells + start, col - start + 1, run);
+        start = col + 1;
     }
 }
 

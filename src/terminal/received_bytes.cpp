@@ -1,8 +1,10 @@
 #include "terminal/received_bytes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform.h"
+#include "terminal/colours.h"
 #include "words.h"
 
 namespace {
@@ -349,10 +351,12 @@ RowNumber octetRowNumbersEnd() {
     return static_cast<RowNumber>(rowsMade);
 }
 
-CellLook octetRowLook(RowNumber row) {
+// A row of a sent record is drawn in the colour of what was sent.
+const CellColours* octetRowColours(RowNumber row, CellColours* scratch, int columns) {
     const std::uint64_t at = static_cast<std::uint64_t>(row);
-    if (row < 0 || at < firstKeptOctetRow() || at >= rowsMade) return CELLS_PLAIN;
-    return recordHolding(at).kind == SENT_RECORD ? CELLS_SENT : CELLS_PLAIN;
+    const bool sent = row >= 0 && at >= firstKeptOctetRow() && at < rowsMade && recordHolding(at).kind == SENT_RECORD;
+    std::fill_n(scratch, columns, sent ? SENT_CELLS : PLAIN_CELLS);
+    return scratch;
 }
 
 const unsigned char* octetRowCells(RowNumber row, unsigned char* scratch, int columns) {
@@ -368,5 +372,5 @@ void noWrittenOctetRows() {}
 
 }  // namespace
 
-const RowSource octetRows = {firstOctetRow,      octetRowNumbersEnd, octetRowCells,     octetRowLook,
+const RowSource octetRows = {firstOctetRow,      octetRowNumbersEnd, octetRowCells,     octetRowColours,
                              octetRowNumbersEnd, noOctetRowWritten,  noWrittenOctetRows};

@@ -45,8 +45,9 @@ struct RowSource {
     // A kept row's cells, `columns` of them: the store's own, or written into
     // `scratch` (room for `columns` cells); valid until the store changes.
     const unsigned char* (*rowCells)(RowNumber row, unsigned char* scratch, int columns);
-    // How a kept row's cells are drawn when not selected.
-    CellLook (*rowLook)(RowNumber row);
+    // The colours of a kept row's cells when not selected, `columns` of them: the
+    // store's own, or written into `scratch`; valid until the store changes.
+    const CellColours* (*rowColours)(RowNumber row, CellColours* scratch, int columns);
     // The first row that can still be written: the text rows' grid; the end for
     // rows that are never written again. When rows are appended, these move up.
     RowNumber (*firstWritableRow)();

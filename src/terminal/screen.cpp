@@ -9,7 +9,9 @@
 #include "session/settings.h"
 #include "terminal/byte_scan.h"
 #include "terminal/chunk_pieces.h"
+#include "terminal/colours.h"
 #include "terminal/layout.h"
+#include "terminal/sequences.h"
 
 unsigned char* screenBuffer = nullptr;
 int gridColumns = 0;
@@ -17,6 +19,7 @@ int gridRows = 0;
 int cursorRow = 0;
 int cursorCol = 0;
 int historyRows = 0;
+bool ansiSequences = false;
 
 void* (*allocateGridBuffer)(std::size_t size) = std::malloc;
 
@@ -33,6 +36,15 @@ int ringTop = 0;   // the ring's row that is the grid's row 0
 // number is used twice.
 RowNumber gridTop = 0;
 
+// ---- the cells' colours --------------------------------------------------------------
+// The colours of every cell of the ring, row by row like the cells; a ring row that
+// is not marked coloured is plain throughout, whatever its colours hold, so that
+// plain text costs no colour written.
+CellColours* ringColours = nullptr;
+unsigned char* ringColoured = nullptr;  // one per ring row
+// The colours characters are stored in now: the peer's, or those of what is echoed.
+CellColours pen = PLAIN_CELLS;
+
 // ---- the rows written since the view last took them -------------------------------
 // The columns of a ring row written since; from is -1 for none. Kept by ring row,
 // so a row's marks move with it when the grid scrolls.
@@ -44,6 +56,26 @@ ChangedSpan* ringChanges = nullptr;  // one per ring row
 int ringTurnsSinceTaken = 0;         // up to ringRows: the rows that may hold marks
 
 ChunkPiece chunkPieces[MOST_CHUNK_PIECES];
+
+// ---- the device's sequences ------------------------------------------------------
+// What the peer's graphics sequences chose: the text's colour (one of 30 to 37, which
+// bright turns into its bright one, or any other), the background's, bright, inverse.
+struct Graphics {
+    unsigned char text;
+    bool textBrightens;
+    unsigned char back;
+    bool bright;
+    bool inverse;
+};
+const Graphics PLAIN_GRAPHICS = {DEFAULT_TEXT, false, DEFAULT_BACK, false, false};
+Graphics graphics = PLAIN_GRAPHICS;
+CellColours peerPen = PLAIN_CELLS;  // the colours graphics gives
+Sequence sequence = NO_SEQUENCE;    // the sequence under way, which a chunk may cut
+int savedRow = 0;                   // the cursor ESC 7 saved
+int savedCol = 0;
+// The cursor may have moved up other than through a form feed, so that rows below
+// it may hold text: what a chunk can skip must not rest on them being blank.
+bool rowsBelowMayHoldText = false;
 
 int cellsAcross(int extent, int cell) {
     int count = cell > 0 ? extent / cell : 0;
@@ -66,10 +98,32 @@ unsigned char* ringRow(int row) {
     return screenBuffer + static_cast<std::size_t>(ringIndex(row)) * rowBytes();
 }
 
+CellColours* ringRowColours(int ring) {
+    return ringColours + static_cast<std::size_t>(ring) * rowBytes();
+}
+
 void markChanged(int row, int from, int to) {
     ChangedSpan& span = ringChanges[ringIndex(row)];
     if (span.from < 0 || from < span.from) span.from = from;
     if (to > span.to) span.to = to;
+}
+
+// Cells from..to of a grid row take `colours`.
+void colourCells(int row, int from, int to, CellColours colours) {
+    const int ring = ringIndex(row);
+    if (!ringColoured[ring]) {
+        if (sameColours(colours, PLAIN_CELLS)) return;
+        std::fill_n(ringRowColours(ring), rowBytes(), PLAIN_CELLS);
+        ringColoured[ring] = 1;
+    }
+    std::fill_n(ringRowColours(ring) + from, to - from + 1, colours);
+}
+
+// Cells from..to of a grid row become plain blanks.
+void blankCells(int row, int from, int to) {
+    std::memset(ringRow(row) + from, BLANK, static_cast<std::size_t>(to - from + 1));
+    colourCells(row, from, to, PLAIN_CELLS);
+    markChanged(row, from, to);
 }
 
 // The grid moves up one row: its top row becomes the newest of the history, and
@@ -80,34 +134,31 @@ void turnRingUp() {
     if (historyRows < HISTORY_ROWS) historyRows++;
     gridTop++;
     std::memset(ringRow(gridRows - 1), BLANK, rowBytes());
+    ringColoured[ringIndex(gridRows - 1)] = 0;
     markChanged(gridRows - 1, 0, gridColumns - 1);
     if (ringTurnsSinceTaken < ringRows) ringTurnsSinceTaken++;
 }
 
-void markGridWritten() {
-    for (int row = 0; row < gridRows; ++row) markChanged(row, 0, gridColumns - 1);
-}
-
-// The grid's rows lie in the ring in one piece, or in two where they pass its end.
 void blankGridRows() {
-    const int inOnePiece = ringRows - ringTop < gridRows ? ringRows - ringTop : gridRows;
-    std::memset(ringRow(0), BLANK, static_cast<std::size_t>(inOnePiece) * rowBytes());
-    if (inOnePiece < gridRows) {
-        std::memset(screenBuffer, BLANK, static_cast<std::size_t>(gridRows - inOnePiece) * rowBytes());
+    for (int row = 0; row < gridRows; ++row) {
+        std::memset(ringRow(row), BLANK, rowBytes());
+        ringColoured[ringIndex(row)] = 0;
+        markChanged(row, 0, gridColumns - 1);
     }
-    markGridWritten();
 }
 
 void clearScreen() {
     cursorRow = 0;
     cursorCol = 0;
+    rowsBelowMayHoldText = false;
     if (screenGridReady()) blankGridRows();
 }
 
 }  // namespace
 
 bool screenGridReady() {
-    return screenBuffer != nullptr && ringChanges != nullptr;
+    return screenBuffer != nullptr && ringChanges != nullptr && ringColours != nullptr &&
+           ringColoured != nullptr;
 }
 
 void releaseScreenGrid() {
@@ -115,6 +166,10 @@ void releaseScreenGrid() {
     screenBuffer = nullptr;
     std::free(ringChanges);
     ringChanges = nullptr;
+    std::free(ringColours);
+    ringColours = nullptr;
+    std::free(ringColoured);
+    ringColoured = nullptr;
     historyRows = 0;
     ringTop = 0;
     ringTurnsSinceTaken = 0;
@@ -124,26 +179,37 @@ const unsigned char* terminalRow(int row) {
     return ringRow(row);
 }
 
+CellColours terminalCellColours(int row, int col) {
+    const int ring = ringIndex(row);
+    return ringColoured[ring] ? ringRowColours(ring)[col] : PLAIN_CELLS;
+}
+
 void createScreenGrid() {
     const RowNumber afterTheOldRows = gridTop + gridRows;
     gridColumns = cellsAcross(textRect.right - textRect.left, cellWidth);
     gridRows = cellsAcross(textRect.bottom - textRect.top, cellHeight);
     releaseScreenGrid();
     ringRows = HISTORY_ROWS + gridRows;
-    const std::size_t ringSize = static_cast<std::size_t>(ringRows) * rowBytes();
+    const std::size_t rows = static_cast<std::size_t>(ringRows);
+    const std::size_t ringSize = rows * rowBytes();
     screenBuffer = static_cast<unsigned char*>(allocateGridBuffer(ringSize));
-    ringChanges = static_cast<ChangedSpan*>(
-        allocateGridBuffer(static_cast<std::size_t>(ringRows) * sizeof(ChangedSpan)));
+    ringChanges = static_cast<ChangedSpan*>(allocateGridBuffer(rows * sizeof(ChangedSpan)));
+    ringColours = static_cast<CellColours*>(allocateGridBuffer(ringSize * sizeof(CellColours)));
+    ringColoured = static_cast<unsigned char*>(allocateGridBuffer(rows));
     if (!screenGridReady()) {
         releaseScreenGrid();
         showErrorBox(NOT_ENOUGH_MEMORY_TEXT, "erreur");
         return;
     }
     std::memset(screenBuffer, BLANK, ringSize);
+    std::memset(ringColoured, 0, rows);
     for (int row = 0; row < ringRows; ++row) ringChanges[row] = ChangedSpan{-1, -1};
     gridTop = afterTheOldRows;
     cursorCol = 0;
     cursorRow = 0;
+    savedRow = 0;
+    savedCol = 0;
+    rowsBelowMayHoldText = false;
     textOriginX = textRect.left;
     textOriginY = textRect.top;
 }
@@ -154,15 +220,17 @@ void createScreenGrid() {
 
 namespace {
 
-// The end of the run of non-control bytes that starts at `from`.
-std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::size_t count) {
+// The end of the run of bytes that are stored as characters from `from` on: up to a
+// control, or to an ESC too when it starts a sequence.
+std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::size_t count, bool escapes) {
     std::uint64_t word;
     for (; from + sizeof word <= count; from += sizeof word) {
         std::memcpy(&word, bytes + from, sizeof word);
-        std::uint64_t controls = controlBytes(word);
-        if (controls != 0) return from + lowestMarkedByte(controls);
+        std::uint64_t stops = controlBytes(word);
+        if (escapes) stops |= bytesEqual(word, ESCAPE);
+        if (stops != 0) return from + lowestMarkedByte(stops);
     }
-    while (from < count && !isControlByte(bytes[from])) from++;
+    while (from < count && !isControlByte(bytes[from]) && !(escapes && bytes[from] == ESCAPE)) from++;
     return from;
 }
 
@@ -177,20 +245,24 @@ void nextRow() {
     else scrollGridUp();
 }
 
-// Characters stored from the cursor on, each advancing the cursor: to the next
-// column; in the last column, with auto-wrap, to the next row's first (scrolling
-// from the last row at once), without it nowhere, so that the next one overwrites it.
+// Characters stored from the cursor on in the pen's colours, each advancing the
+// cursor: to the next column; in the last column, with auto-wrap, to the next row's
+// first (scrolling from the last row at once), without it nowhere, so that the next
+// one overwrites it.
 void putCharacters(const unsigned char* run, std::size_t count) {
     if (!screenGridReady()) return;
     while (count > 0) {
         std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
         unsigned char* row = ringRow(cursorRow);
         if (count < room) {  // the run ends before the last column
+            const int last = cursorCol + static_cast<int>(count) - 1;
             std::memcpy(row + cursorCol, run, count);
-            markChanged(cursorRow, cursorCol, cursorCol + static_cast<int>(count) - 1);
+            colourCells(cursorRow, cursorCol, last, pen);
+            markChanged(cursorRow, cursorCol, last);
             cursorCol += static_cast<int>(count);
             return;
         }
+        colourCells(cursorRow, cursorCol, gridColumns - 1, pen);
         markChanged(cursorRow, cursorCol, gridColumns - 1);
         if (!autoWrap) {
             // The cursor stops in the last column; there each byte overwrites the last.
@@ -235,10 +307,11 @@ void putControl(unsigned char control) {
     }
 }
 
-void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
+// The five controls act; every other byte is a character.
+void applyBytes(const unsigned char* bytes, std::size_t count) {
     std::size_t i = 0;
     while (i < count) {
-        std::size_t end = endOfCharacters(bytes, i, count);
+        std::size_t end = endOfCharacters(bytes, i, count, false);
         if (end > i) {
             putCharacters(bytes + i, end - i);
             i = end;
@@ -248,16 +321,170 @@ void applyChunkBytes(const unsigned char* bytes, std::size_t count) {
     }
 }
 
+// ---- what the sequences do ------------------------------------------------------
+
+int clamp(int value, int lowest, int highest) {
+    return value < lowest ? lowest : value > highest ? highest : value;
+}
+
+void moveCursor(int row, int col) {
+    row = clamp(row, 0, gridRows - 1);
+    if (row < cursorRow) rowsBelowMayHoldText = true;
+    cursorRow = row;
+    cursorCol = clamp(col, 0, gridColumns - 1);
+}
+
+// J: 0 from the cursor to the grid's end, 1 from its start to the cursor, 2 all.
+void eraseInGrid(int how) {
+    if (!screenGridReady() || how < 0 || how > 2) return;
+    if (how == 0) {
+        blankCells(cursorRow, cursorCol, gridColumns - 1);
+        for (int row = cursorRow + 1; row < gridRows; ++row) blankCells(row, 0, gridColumns - 1);
+        rowsBelowMayHoldText = false;
+    } else if (how == 1) {
+        for (int row = 0; row < cursorRow; ++row) blankCells(row, 0, gridColumns - 1);
+        blankCells(cursorRow, 0, cursorCol);
+    } else {
+        for (int row = 0; row < gridRows; ++row) blankCells(row, 0, gridColumns - 1);
+        rowsBelowMayHoldText = false;
+    }
+}
+
+// K: 0 from the cursor to the row's end, 1 from its start to the cursor, 2 the row.
+void eraseInRow(int how) {
+    if (!screenGridReady() || how < 0 || how > 2) return;
+    blankCells(cursorRow, how == 0 ? cursorCol : 0, how == 1 ? cursorCol : gridColumns - 1);
+}
+
+CellColours coloursOfGraphics(const Graphics& chosen) {
+    const unsigned char text =
+        chosen.textBrightens && chosen.bright ? static_cast<unsigned char>(chosen.text + 8) : chosen.text;
+    const CellColours colours = {text, chosen.back};
+    return chosen.inverse ? swappedColours(colours) : colours;
+}
+
+// 38 and 48: `;5;n` one of the 256, `;2;r;g;b` a colour; the parameters they take are
+// passed over. False when they are missing: the rest of the list is ignored.
+bool takeExtendedColour(int* at, unsigned char* colour) {
+    const int kind = sequenceParameter(sequence, *at + 1, 0);
+    if (kind == 5 && *at + 2 < sequence.parameterCount) {
+        *colour = ansiColourOf256(std::min(sequenceParameter(sequence, *at + 2, 0), 255));
+        *at += 2;
+        return true;
+    }
+    if (kind == 2 && *at + 4 < sequence.parameterCount) {
+        const int red = std::min(sequenceParameter(sequence, *at + 2, 0), 255);
+        const int green = std::min(sequenceParameter(sequence, *at + 3, 0), 255);
+        const int blue = std::min(sequenceParameter(sequence, *at + 4, 0), 255);
+        *colour = nearestAnsiColour(red, green, blue);
+        *at += 4;
+        return true;
+    }
+    return false;
+}
+
+// m: the graphics of what follows, a parameter after another; none is 0.
+void selectGraphics() {
+    const int count = std::min(std::max(sequence.parameterCount, 1), MOST_SEQUENCE_PARAMETERS);
+    for (int at = 0; at < count; ++at) {
+        const int p = sequenceParameter(sequence, at, 0);
+        if (p == 0) graphics = PLAIN_GRAPHICS;
+        else if (p == 1) graphics.bright = true;
+        else if (p == 22) graphics.bright = false;
+        else if (p == 7) graphics.inverse = true;
+        else if (p == 27) graphics.inverse = false;
+        else if (p >= 30 && p <= 37) graphics.text = static_cast<unsigned char>(p - 30), graphics.textBrightens = true;
+        else if (p == 39) graphics.text = DEFAULT_TEXT, graphics.textBrightens = false;
+        else if (p >= 90 && p <= 97) graphics.text = static_cast<unsigned char>(p - 90 + 8), graphics.textBrightens = false;
+        else if (p >= 40 && p <= 47) graphics.back = static_cast<unsigned char>(p - 40);
+        else if (p == 49) graphics.back = DEFAULT_BACK;
+        else if (p >= 100 && p <= 107) graphics.back = static_cast<unsigned char>(p - 100 + 8);
+        else if (p == 38 || p == 48) {
+            unsigned char colour = 0;
+            if (!takeExtendedColour(&at, &colour)) break;
+            if (p == 38) graphics.text = colour, graphics.textBrightens = false;
+            else graphics.back = colour;
+        }
+    }
+    peerPen = coloursOfGraphics(graphics);
+    pen = peerPen;
+}
+
+void actOnSequence(int final) {
+    const int first = sequenceParameter(sequence, 0, 1);
+    switch (final) {
+    case 'm': selectGraphics(); break;
+    case 'A': moveCursor(cursorRow - first, cursorCol); break;
+    case 'B': moveCursor(cursorRow + first, cursorCol); break;
+    case 'C': moveCursor(cursorRow, cursorCol + first); break;
+    case 'D': moveCursor(cursorRow, cursorCol - first); break;
+    case 'H':
+    case 'f': moveCursor(first - 1, sequenceParameter(sequence, 1, 1) - 1); break;
+    case 'J': eraseInGrid(sequenceParameter(sequence, 0, 0)); break;
+    case 'K': eraseInRow(sequenceParameter(sequence, 0, 0)); break;
+    case '7':
+        savedRow = cursorRow;
+        savedCol = cursorCol;
+        break;
+    case '8': moveCursor(savedRow, savedCol); break;
+    default: break;
+    }
+}
+
+// The bytes with the device's sequences read: an ESC starts one, which may go on in
+// the next chunk; what it does is done, and it shows nothing.
+void applyBytesWithSequences(const unsigned char* bytes, std::size_t count) {
+    std::size_t i = 0;
+    while (i < count) {
+        if (sequence.state != SEQUENCE_NONE) {
+            const int step = takeSequenceByte(sequence, bytes[i]);
+            if (step != SEQUENCE_REFUSED) {
+                ++i;
+                if (step != SEQUENCE_TAKEN) actOnSequence(step);
+                continue;
+            }
+        }
+        if (bytes[i] == ESCAPE) {
+            startSequence(sequence);
+            ++i;
+            continue;
+        }
+        std::size_t end = endOfCharacters(bytes, i, count, true);
+        if (end > i) {
+            putCharacters(bytes + i, end - i);
+            i = end;
+        } else {
+            putControl(bytes[i++]);
+        }
+    }
+}
+
+// Whether what the chunk path skips stays what the whole chunk leaves: the cursor
+// moved up only through form feeds and no sequence comes (chunk_pieces.h).
+bool mayBeSkipped(const unsigned char* bytes, std::size_t count) {
+    if (cursorRow == gridRows - 1) rowsBelowMayHoldText = false;
+    if (rowsBelowMayHoldText) return false;
+    if (!ansiSequences) return true;
+    return sequence.state == SEQUENCE_NONE && (count == 0 || std::memchr(bytes, ESCAPE, count) == nullptr);
+}
+
+void applyReceived(const unsigned char* bytes, std::size_t count) {
+    if (ansiSequences) applyBytesWithSequences(bytes, count);
+    else applyBytes(bytes, count);
+}
+
 }  // namespace
 
 void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
+    pen = peerPen;
     const ChunkGrid grid = {gridRows, gridColumns, HISTORY_ROWS, cursorRow, cursorCol, autoWrap};
-    const int pieces = screenGridReady() ? findChunkPieces(bytes, count, grid, chunkPieces) : -1;
-    if (pieces < 0) applyChunkBytes(bytes, count);
+    const int pieces =
+        screenGridReady() && mayBeSkipped(bytes, count) ? findChunkPieces(bytes, count, grid, chunkPieces) : -1;
+    if (pieces < 0) applyReceived(bytes, count);
     for (int piece = pieces - 1; piece >= 0; --piece) {
         const ChunkPiece& p = chunkPieces[piece];
         if (p.fromCarriageReturn) cursorRow = gridRows - 1;
-        applyChunkBytes(bytes + p.from, p.to - p.from);
+        applyReceived(bytes + p.from, p.to - p.from);
     }
 }
 
@@ -265,8 +492,25 @@ void putTerminalChar(int value) {
     const unsigned char byte = static_cast<unsigned char>(value & 0xFF);
     // A received byte comes widened with its sign; any other value is a character
     // whose low byte is stored, a control's value among them (256 + 9 is no tab).
-    if (value >= -128 && value <= 255) putTerminalBytes(&byte, 1);
-    else putCharacters(&byte, 1);
+    if (value >= -128 && value <= 255) {
+        putTerminalBytes(&byte, 1);
+    } else {
+        pen = peerPen;
+        putCharacters(&byte, 1);
+    }
+}
+
+void putEchoBytes(const unsigned char* bytes, std::size_t count) {
+    pen = SENT_CELLS;
+    applyBytes(bytes, count);
+    pen = peerPen;
+}
+
+void setAnsiSequences(bool on) {
+    ansiSequences = on;
+    sequence = NO_SEQUENCE;
+    graphics = PLAIN_GRAPHICS;
+    peerPen = PLAIN_CELLS;
 }
 
 // ---- the text rows as a source of rows ----------------------------------------------
@@ -289,8 +533,11 @@ const unsigned char* textRowCells(RowNumber row, unsigned char*, int) {
     return ringRow(static_cast<int>(row - gridTop));
 }
 
-CellLook textRowLook(RowNumber) {
-    return CELLS_PLAIN;
+const CellColours* textRowColours(RowNumber row, CellColours* scratch, int columns) {
+    const int ring = ringIndex(static_cast<int>(row - gridTop));
+    if (ringColoured[ring]) return ringRowColours(ring);
+    std::fill_n(scratch, columns, PLAIN_CELLS);
+    return scratch;
 }
 
 bool textRowWrittenColumns(RowNumber row, int* from, int* to) {
@@ -319,5 +566,5 @@ RowNumber gridTopRow() {
     return gridTop;
 }
 
-const RowSource textRows = {firstTextRow,         textRowsEnd,           textRowCells, textRowLook,
+const RowSource textRows = {firstTextRow,         textRowsEnd,           textRowCells, textRowColours,
                             gridTopRow,           textRowWrittenColumns, forgetWrittenTextRows};

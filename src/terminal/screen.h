@@ -37,11 +37,24 @@ void releaseScreenGrid();
 // The gridColumns cells of a row: 0 to gridRows - 1 are the grid's rows, -1 to
 // -historyRows the history's, -1 the newest. The grid must exist.
 const unsigned char* terminalRow(int row);
+// The colours of a cell of the grid (row 0 to gridRows - 1) or of the history (rows
+// below 0, as terminalRow numbers them).
+CellColours terminalCellColours(int row, int col);
 // Received bytes for the terminal, in order: backspace, tab, line feed, form feed
 // and carriage return move the cursor, blank the grid or expand; every other byte is
-// stored under the cursor, which advances. Only what can still be seen or kept is
-// applied (chunk_pieces.h). The grid changes in memory; the view shows it.
+// stored under the cursor, which advances. With ansiSequences, ESC starts a sequence
+// of the device's console (colours, cursor, erasing), which shows nothing and may go
+// on in the next chunk. Only what can still be seen or kept is applied
+// (chunk_pieces.h). The grid changes in memory; the view shows it.
 void putTerminalBytes(const unsigned char* bytes, std::size_t count);
+// What the person sent, echoed: the five controls act, every other byte is a
+// character drawn in the colour of what was sent. No sequence is read in it, and a
+// sequence of the peer's under way goes on after it.
+void putEchoBytes(const unsigned char* bytes, std::size_t count);
+// Whether the peer's sequences are read (the system menu's "Sequences ANSI"); off at
+// every start. Switching starts afresh: no sequence under way, plain colours.
+extern bool ansiSequences;
+void setAnsiSequences(bool on);
 // One value of the terminal-character message: a byte widened with its sign goes
 // as a chunk of one; any other value stores its low byte as a character.
 void putTerminalChar(int value);

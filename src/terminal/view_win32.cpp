@@ -7,14 +7,17 @@
 #include "net/link.h"
 #include "net/outgoing.h"
 #include "platform.h"
+#include "terminal/colours.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 
 namespace {
 
-// The colour of the bytes sent to the peer in the octet view.
-const COLORREF SENT_BYTES_COLOUR = RGB(0, 0, 192);
+COLORREF colourOf(unsigned char index) {
+    const std::uint32_t rgb = paletteColour(index);
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
 
 LOGFONTA terminalFont;
 // Made from terminalFont when the font is measured, kept until the window goes.
@@ -321,14 +324,12 @@ void onTerminalKey(WPARAM key) {
 
 // ---- terminal operations of the seam ---------------------------------------------
 
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLook look) {
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellColours colours) {
     HWND window = ownerWindow();
     HDC dc = drawingContext != nullptr ? drawingContext : GetDC(window);
     HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
-    const COLORREF previousText = SetTextColor(dc, look == CELLS_SELECTED ? RGB(255, 255, 255)
-                                                   : look == CELLS_SENT   ? SENT_BYTES_COLOUR
-                                                                          : RGB(0, 0, 0));
-    const COLORREF previousBack = SetBkColor(dc, look == CELLS_SELECTED ? RGB(0, 0, 0) : RGB(255, 255, 255));
+    const COLORREF previousText = SetTextColor(dc, colourOf(colours.text));
+    const COLORREF previousBack = SetBkColor(dc, colourOf(colours.back));
     drawCellRun(dc, x, y, cells, count);
     SetTextColor(dc, previousText);
     SetBkColor(dc, previousBack);

@@ -15,6 +15,7 @@
 #include "net/send_text.h"
 #include "session/session.h"
 #include "session/settings.h"
+#include "terminal/colours.h"
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/received_bytes.h"
@@ -58,7 +59,7 @@ FileHandle openFile(const char* path, bool forWriting, const char* how) {
 // ---- terminal ------------------------------------------------------------------
 namespace {
 // Puts drawn cells into the shown grid, from their pixel position.
-void showCells(int x, int y, const unsigned char* cells, int count, CellLook look) {
+void showCells(int x, int y, const unsigned char* cells, int count, CellColours colours) {
     if (fake.shown.empty() || cellWidth <= 0 || cellHeight <= 0) return;
     int row = (y - textOriginY) / cellHeight;
     int col = (x - textOriginX) / cellWidth;
@@ -69,16 +70,21 @@ void showCells(int x, int y, const unsigned char* cells, int count, CellLook loo
         }
         const std::size_t at = static_cast<std::size_t>(row) * gridColumns + col + i;
         fake.shown[at] = cells[i];
-        fake.shownInverted[at] = look == CELLS_SELECTED ? 1 : 0;
-        fake.shownSent[at] = look == CELLS_SENT ? 1 : 0;
+        fake.shownInverted[at] = colours.text == DEFAULT_BACK ? 1 : 0;
+        fake.shownSent[at] = colours.text == SENT_TEXT ? 1 : 0;
+        fake.shownColours[at] = colours;
     }
 }
 }  // namespace
 
-void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellLook look) {
-    record("drawRow " + num(x) + " " + num(y) + " " + num(count) +
-           (look == CELLS_SELECTED ? " inverted" : look == CELLS_SENT ? " sent" : ""));
-    showCells(x, y, cells, count, look);
+void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellColours colours) {
+    const std::string look = colours.text == DEFAULT_BACK ? " inverted"
+                             : colours.text == SENT_TEXT  ? " sent"
+                             : sameColours(colours, PLAIN_CELLS)
+                                 ? ""
+                                 : " colours " + num(colours.text) + " " + num(colours.back);
+    record("drawRow " + num(x) + " " + num(y) + " " + num(count) + look);
+    showCells(x, y, cells, count, colours);
 }
 void beginTerminalDrawing() { record("beginDrawing"); }
 void endTerminalDrawing() { record("endDrawing"); }
@@ -97,6 +103,8 @@ void scrollTextAreaUp(int rows) {
         fake.shownInverted.insert(fake.shownInverted.end(), moved, 0);
         fake.shownSent.erase(fake.shownSent.begin(), fake.shownSent.begin() + static_cast<long>(moved));
         fake.shownSent.insert(fake.shownSent.end(), moved, 0);
+        fake.shownColours.erase(fake.shownColours.begin(), fake.shownColours.begin() + static_cast<long>(moved));
+        fake.shownColours.insert(fake.shownColours.end(), moved, PLAIN_CELLS);
     }
 }
 void placeTerminalCaret(int x, int y) { record("caret " + num(x) + " " + num(y)); }
@@ -395,6 +403,7 @@ void resetAll() {
     endOutgoing();
     forgetSentTexts();
     releaseScreenGrid();
+    setAnsiSequences(false);
     allocateGridBuffer = std::malloc;
     gridColumns = 0;
     gridRows = 0;
@@ -455,6 +464,7 @@ void showGridAsIs() {
     fake.shown = gridCells();
     fake.shownInverted.assign(fake.shown.size(), 0);
     fake.shownSent.assign(fake.shown.size(), 0);
+    fake.shownColours.assign(fake.shown.size(), PLAIN_CELLS);
 }
 
 void sendTermCharMessage(int value) {

@@ -89,6 +89,7 @@ struct FakePlatform {
     Bytes shown;
     Bytes shownInverted;  // 1 where the cell was last drawn inverted
     Bytes shownSent;      // 1 where the cell was last drawn as sent
+    std::vector<CellColours> shownColours;  // the colours each cell was last drawn in
     bool caretOutOfView = false;
     bool paintPending = false;         // part of the window waits to be painted (not asked for)
     bool framesAskedFor = false;       // the screen drawing frames come until cancelled

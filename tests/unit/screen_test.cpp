@@ -319,8 +319,12 @@ GridState gridState() {
 
 GridState modelState(const ReferenceScreen& model) {
     GridState state = {{}, {}, model.row, model.col};
-    for (const ReferenceRow& row : model.grid) state.cells.insert(state.cells.end(), row.begin(), row.end());
-    for (const ReferenceRow& row : model.history) state.history.insert(state.history.end(), row.begin(), row.end());
+    for (const ReferenceRow& row : model.grid) {
+        for (const ReferenceCell& cell : row) state.cells.push_back(cell.character);
+    }
+    for (const ReferenceRow& row : model.history) {
+        for (const ReferenceCell& cell : row) state.history.push_back(cell.character);
+    }
     return state;
 }
 
