@@ -52,6 +52,22 @@ void addSystemMenuItems(HWND window) {
     AppendMenuA(system, MF_STRING, IDM_SEND, "Envoyer...\tF4");
     AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_KEEP_LISTENING, "Ecoute continue");
     AppendMenuA(system, MF_STRING, IDM_RULES, "Reponses automatiques...\tF5");
+    AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_ANSI_SEQUENCES, "Sequences ANSI");
+    AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_LOCAL_ECHO, "Echo local");
+    HMENU enter = CreatePopupMenu();
+    const UINT enterItems[] = {IDM_ENTER_CR, IDM_ENTER_LF, IDM_ENTER_CR_LF};
+    const char* const enterTexts[] = {"CR", "LF", "CR LF"};
+    for (int i = 0; i < 3; ++i) {
+        AppendMenuA(enter, MF_STRING, enterItems[i], enterTexts[i]);
+        MENUITEMINFOA radio;
+        ZeroMemory(&radio, sizeof radio);
+        radio.cbSize = sizeof radio;
+        radio.fMask = MIIM_FTYPE;
+        radio.fType = MFT_STRING | MFT_RADIOCHECK;
+        SetMenuItemInfoA(enter, enterItems[i], FALSE, &radio);
+    }
+    CheckMenuItem(enter, IDM_ENTER_CR, MF_BYCOMMAND | MF_CHECKED);
+    AppendMenuA(system, MF_POPUP, reinterpret_cast<UINT_PTR>(enter), "Touche Entree");
 }
 
 // The command line after the program's name, as Windows hands it to WinMain: past
@@ -98,6 +114,11 @@ bool onProgramCommand(int command) {
     case IDM_SEND: openSendDialog(); return true;
     case IDM_KEEP_LISTENING: onKeepListeningCommand(); return true;
     case IDM_RULES: openRulesDialog(); return true;
+    case IDM_ANSI_SEQUENCES: toggleAnsiSequences(); return true;
+    case IDM_LOCAL_ECHO: toggleLocalEcho(); return true;
+    case IDM_ENTER_CR: chooseEnterEnding(ENTER_CR); return true;
+    case IDM_ENTER_LF: chooseEnterEnding(ENTER_LF); return true;
+    case IDM_ENTER_CR_LF: chooseEnterEnding(ENTER_CR_LF); return true;
     default: return false;
     }
 }

@@ -5,6 +5,11 @@
 #include "words.h"
 #include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
+#include "terminal/screen.h"
+#include "ui/resource.h"
+
+EnterEnding enterEnding = ENTER_CR;
+bool localEcho = false;
 
 namespace {
 
@@ -139,20 +144,48 @@ bool somethingWaits() {
     return queueCount > 0 || fileGoing();
 }
 
-// The LF of a CR LF pair in pasted text: Enter sends the pair as its CR alone.
+// What Enter sends.
+std::string enterBytes() {
+    switch (enterEnding) {
+    case ENTER_LF: return "\n";
+    case ENTER_CR_LF: return "\r\n";
+    default: return "\r";
+    }
+}
+
+// The LF of a CR LF pair in pasted text: the pair is one line end.
 bool endsCrLf(const char* text, std::size_t i) {
     return text[i] == '\n' && i > 0 && text[i - 1] == '\r';
 }
 
-// Whether pasted text, its line ends as Enter sends them, fits in `room` bytes.
-// Each byte sent comes from one or two of the text's, so a text more than twice the
-// room is refused unread; no more of it is counted than the room allows.
-bool pastedTextFits(const char* text, std::size_t length, std::size_t room) {
+// Pasted text with each line end as Enter sends it, into `bytes`; false when that
+// does not fit in `room` bytes. Each line end or character is one or two of the
+// text's bytes, so a text more than twice the room is refused unread; no more of it
+// is made than the room allows.
+bool pastedBytes(const char* text, std::size_t length, std::size_t room, std::string* bytes) {
     if (length / 2 + length % 2 > room) return false;
-    std::size_t sent = 0;
+    const std::string ending = enterBytes();
     for (std::size_t i = 0; i < length; ++i) {
-        if (!endsCrLf(text, i) && ++sent > room) return false;
+        if (endsCrLf(text, i)) continue;
+        if (text[i] == '\r' || text[i] == '\n') bytes->append(ending);
+        else bytes->push_back(text[i]);
+        if (bytes->size() > room) return false;
     }
+    return true;
+}
+
+// The person's bytes, queued: written into the text view too when echo is asked for.
+void echoQueued(const std::string& bytes) {
+    if (!localEcho || bytes.empty()) return;
+    putEchoBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    showChangesWithinAFrame();
+}
+
+// The person's bytes after those that wait, whole: true when the room took them.
+bool queuePersonsBytes(const std::string& bytes) {
+    if (bytes.size() > queueRoom()) return false;
+    for (char c : bytes) queueByte(static_cast<unsigned char>(c));
+    if (!bytes.empty()) noteQueued(bytes.size(), 0);
     return true;
 }
 
@@ -210,15 +243,27 @@ void onSendingMoreDue(unsigned connection) {
     sendWaitingBytes();
 }
 
+void chooseEnterEnding(EnterEnding ending) {
+    enterEnding = ending;
+    checkProgramItem(IDM_ENTER_CR, ending == ENTER_CR);
+    checkProgramItem(IDM_ENTER_LF, ending == ENTER_LF);
+    checkProgramItem(IDM_ENTER_CR_LF, ending == ENTER_CR_LF);
+}
+
+void toggleLocalEcho() {
+    localEcho = !localEcho;
+    checkProgramItem(IDM_LOCAL_ECHO, localEcho);
+}
+
 void sendTypedChar(int ch) {
     if (peerSocket == NO_SOCKET) return;
-    if (queueRoom() == 0) {
+    const std::string bytes = ch == 13 ? enterBytes() : std::string(1, static_cast<char>(ch & 0xFF));
+    const bool nothingWaited = !somethingWaits();
+    if (!queuePersonsBytes(bytes)) {
         soundRefusal();
         return;
     }
-    const bool nothingWaited = !somethingWaits();
-    queueByte(static_cast<unsigned char>(ch & 0xFF));
-    noteQueued(1, 0);
+    echoQueued(bytes);
     sendQueuedNowIfFirst(nothingWaited);
 }
 
@@ -229,20 +274,15 @@ void pasteClipboardText() {
     }
     std::size_t length = 0;
     const char* text = borrowClipboardText(&length);
-    const bool taken = text != nullptr && length > 0 && pastedTextFits(text, length, queueRoom());
-    const bool nothingWaited = !somethingWaits();
-    if (taken) {
-        const std::size_t before = queueCount;
-        for (std::size_t i = 0; i < length; ++i) {
-            if (!endsCrLf(text, i)) queueByte(text[i] == '\n' ? '\r' : static_cast<unsigned char>(text[i]));
-        }
-        noteQueued(queueCount - before, 0);
-    }
+    std::string bytes;
+    const bool made = text != nullptr && length > 0 && pastedBytes(text, length, queueRoom(), &bytes);
     releaseClipboardText();
-    if (!taken) {
+    const bool nothingWaited = !somethingWaits();
+    if (!made || !queuePersonsBytes(bytes)) {
         soundRefusal();
         return;
     }
+    echoQueued(bytes);
     sendQueuedNowIfFirst(nothingWaited);
 }
 
@@ -262,8 +302,12 @@ SendOutcome sendReply(const std::string& bytes, int rule) {
 }
 
 SendOutcome sendBytes(const std::string& bytes) {
-    const SendOutcome outcome = sendReply(bytes, 0);
+    const bool nothingWaited = !somethingWaits();
+    const SendOutcome outcome = queueReply(bytes, 0);
     if (outcome == SEND_WITHOUT_ROOM) soundRefusal();
+    if (outcome != SEND_QUEUED) return outcome;
+    echoQueued(bytes);
+    sendQueuedNowIfFirst(nothingWaited);
     return outcome;
 }
 

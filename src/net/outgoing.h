@@ -38,13 +38,23 @@ void onSendingMoreDue(unsigned connection);
 std::uint64_t outgoingConnection();
 
 // ---- what the person gives ------------------------------------------------------------
-// A character typed in the window: one byte, after those that wait. Without a peer
-// nothing; without room, the warning sound.
+// What Enter sends (the system menu's "Touche Entree"): CR at every start.
+enum EnterEnding { ENTER_CR, ENTER_LF, ENTER_CR_LF };
+extern EnterEnding enterEnding;
+void chooseEnterEnding(EnterEnding ending);
+// Whether what the person sends is also written into the text view (the system
+// menu's "Echo local"): typed keys, pastes and the send dialog's bytes, once queued;
+// not files, not the rules' replies. Off at every start.
+extern bool localEcho;
+void toggleLocalEcho();
+// A character typed in the window: one byte, after those that wait, but Enter (13),
+// which sends what enterEnding says. Without a peer nothing; without room, the
+// warning sound.
 void sendTypedChar(int ch);
-// The clipboard's text, its line ends as Enter sends them (CR LF and a lone LF
-// become CR), whole or not at all: while connected, when there is text and when it
+// The clipboard's text, each of its line ends (CR LF, a lone CR, a lone LF) as Enter
+// sends it, whole or not at all: while connected, when there is text and when it
 // fits in the room left. Otherwise the warning sound, and nothing is sent. The text
-// is read where the clipboard holds it: nothing of it is copied but what is queued.
+// is read where the clipboard holds it: no more of it is copied than the room takes.
 void pasteClipboardText();
 enum SendOutcome { SEND_QUEUED, SEND_WITHOUT_PEER, SEND_WITHOUT_ROOM };
 // The send dialog's bytes, whole or not at all; without room, the warning sound.

@@ -298,6 +298,11 @@ void toggleOctetView() {
     showViewNow();
 }
 
+void toggleAnsiSequences() {
+    setAnsiSequences(!ansiSequences);
+    checkProgramItem(IDM_ANSI_SEQUENCES, ansiSequences);
+}
+
 // ---- looking back ------------------------------------------------------------------
 
 int pageRows() {

@@ -38,6 +38,9 @@ const unsigned char* shownRowCells(RowNumber row);
 // Shows the other source of rows as it was left, at its place among its rows; the
 // selection ends, and the caret hides while the octet rows are shown.
 void toggleOctetView();
+// The system menu's "Sequences ANSI": the peer's sequences are read from now on, or
+// no longer; what the rows hold stays as it is.
+void toggleAnsiSequences();
 
 // ---- looking back ----------------------------------------------------------------
 // A page: the rows shown less one, so that one row stays in sight.

@@ -18,6 +18,12 @@
 #define IDM_SEND 0x1020
 #define IDM_KEEP_LISTENING 0x1030
 #define IDM_RULES 0x1040
+#define IDM_ANSI_SEQUENCES 0x1050
+#define IDM_LOCAL_ECHO 0x1060
+// The "Touche Entree" submenu's radio items.
+#define IDM_ENTER_CR 0x1070
+#define IDM_ENTER_LF 0x1080
+#define IDM_ENTER_CR_LF 0x1090
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012

@@ -425,6 +425,8 @@ void resetAll() {
     clientSocket = NO_SOCKET;
     listeningSocket = NO_SOCKET;
     keepListening = false;
+    localEcho = false;
+    enterEnding = ENTER_CR;
     peerAddress = 0;
     peerPort = 0;
 

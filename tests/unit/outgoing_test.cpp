@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "terminal/history_view.h"
+#include "terminal/screen.h"
+#include "ui/resource.h"
 #include "net/link.h"
 #include "net/outgoing.h"
 #include "terminal/received_bytes.h"
@@ -220,6 +223,73 @@ TEST_F(OutgoingTest, AFileThatCannotBeOpenedOrReadIsToldAndNothingMoreOfItGoes) 
     EXPECT_EQ(FILE_STOPPED, fileSending().state);
     EXPECT_EQ(1u, traceCount("errorBox Impossible de lire le fichier frame.bin|erreur")) << traceText();
     EXPECT_EQ(0u, fake.openFiles.size());
+}
+
+}  // namespace
+
+namespace {
+
+// What Enter sends, typed and in a paste, and the echo of what the person sent.
+TEST_F(OutgoingTest, EnterAndEveryLineEndOfAPasteSendWhatTheChosenEndingSays) {
+    struct Case {
+        EnterEnding ending;
+        const char* sent;
+    };
+    const Case cases[] = {{ENTER_CR, "x\r" "a\rb\rc\rd\r\r"},
+                          {ENTER_LF, "x\n" "a\nb\nc\nd\n\n"},
+                          {ENTER_CR_LF, "x\r\n" "a\r\nb\r\nc\r\nd\r\n\r\n"}};
+    for (const Case& c : cases) {
+        resetAll();
+        connect();
+        chooseEnterEnding(c.ending);
+        EXPECT_TRUE(fake.checkedItems[c.ending == ENTER_CR ? IDM_ENTER_CR : c.ending == ENTER_LF ? IDM_ENTER_LF
+                                                                                              : IDM_ENTER_CR_LF]);
+        sendTypedChar('x');
+        sendTypedChar(13);
+        fake.clipboardHoldsText = true;
+        fake.clipboard = "a\r\nb\rc\nd\n\r";  // CR LF, a lone CR, a lone LF, LF then CR
+        pasteClipboardText();
+        EXPECT_EQ(bytesOf(c.sent), fake.sent) << c.sent;
+    }
+    // A paste whose line ends no longer fit once doubled is refused whole.
+    resetAll();
+    connect();
+    chooseEnterEnding(ENTER_CR_LF);
+    fake.sendRoom = 0;
+    fake.clipboardHoldsText = true;
+    fake.clipboard = std::string(SEND_QUEUE_SIZE / 2 + 1, '\n');
+    pasteClipboardText();
+    EXPECT_EQ(0u, bytesWaitingToSend());
+    EXPECT_EQ(1, fake.beeps);
+}
+
+TEST_F(OutgoingTest, TheEchoShowsWhatThePersonSentAndNothingElse) {
+    makeWindowGrid();
+    connect();
+    showGridAsIs();
+    sendTypedChar('a');  // no echo until asked for
+    toggleLocalEcho();
+    EXPECT_TRUE(fake.checkedItems[IDM_LOCAL_ECHO]);
+    sendTypedChar('b');
+    sendTypedChar(13);  // Enter sends CR: the echo goes back to the row's start
+    fake.clipboardHoldsText = true;
+    fake.clipboard = "cd\r\n";
+    pasteClipboardText();
+    EXPECT_EQ(SEND_QUEUED, sendBytes("e"));
+    sendReply("REPLY", 1);  // a rule's reply is not echoed
+    fake.clipboard = std::string(SEND_QUEUE_SIZE + 1, 'z');
+    pasteClipboardText();  // refused: nothing is echoed
+    // b, then the CR home, cd over it and home, e over c.
+    EXPECT_EQ("ed", std::string(reinterpret_cast<const char*>(terminalRow(0)), 2));
+    EXPECT_EQ(' ', terminalRow(0)[2]);
+    EXPECT_EQ(0, cursorRow);
+    EXPECT_EQ(1, cursorCol);
+    showChangesNow();
+    EXPECT_EQ(Bytes({1, 1, 0}), Bytes(fake.shownSent.begin(), fake.shownSent.begin() + 3));
+    EXPECT_EQ(bytesOf("ab\rcd\reREPLY"), fake.sent);
+    for (std::uint64_t row = 0; row < octetRowsEnd(); ++row) {
+        EXPECT_EQ(std::string::npos, octetRowText(row).find("recu")) << "an echo is no received byte";
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/app_win32.h"
 #include "capture/recorder.h"
 #include "net/link.h"
+#include "net/outgoing.h"
 #include "net/rules.h"
 #include "session/settings.h"
 #include "terminal/history_view.h"
@@ -210,6 +211,9 @@ void destroyMainWindow() {
     allocateGridBuffer = std::malloc;
     autoWrap = false;
     keepListening = false;
+    setAnsiSequences(false);
+    localEcho = false;
+    enterEnding = ENTER_CR;
     setRulesActive(false);
     applyRules(std::vector<Rule>());
     socketNotificationObserver = nullptr;

@@ -13,6 +13,7 @@
 #include "terminal/history_view.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -207,3 +208,87 @@ TEST_F(MainWindowTest, AHugeClipboardIsRefusedWithoutACopy) {
     closesocket(peer);
 }
 
+
+namespace {
+
+// How many pixels of a view cell show `colour`.
+int pixelsOfColourInCell(int row, int col, COLORREF colour) {
+    const Point cell = cellPosition(row, col);
+    int count = 0;
+    for (int y = 0; y < cellHeight; ++y) {
+        for (int x = 0; x < cellWidth; ++x) count += pixelAt(cell.x + x, cell.y + y) == colour;
+    }
+    return count;
+}
+
+const COLORREF SENT_BLUE = RGB(0, 0, 192);
+
+// With "Echo local" checked, typed keys and a paste show in blue in the text view as
+// they go, and neither reaches the capture, which holds what the peer sent.
+TEST_F(MainWindowTest, TheEchoShowsTypedAndPastedTextInBlueAndIsNotCaptured) {
+    ASSERT_TRUE(takeFocus());
+    SOCKET peer = connectedPeer();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    const std::string capture = scratchPath("echo-capture.txt");
+    ASSERT_TRUE(startCaptureOn(capture));
+    HideCaret(mainWindow);  // the solid caret would cover a cell
+    SendMessageA(mainWindow, WM_SYSCOMMAND, IDM_LOCAL_ECHO, 0);
+    EXPECT_EQ(GetMenuState(GetSystemMenu(mainWindow, FALSE), IDM_LOCAL_ECHO, MF_BYCOMMAND) & MF_CHECKED,
+              static_cast<UINT>(MF_CHECKED));
+
+    const WORD keys[3] = {'H', 'I', VK_RETURN};
+    for (WORD key : keys) pressKeys(&key, 1);
+    EXPECT_EQ(receiveBytes(peer, 3, 5000), "hi\r");
+    ASSERT_TRUE(putOnClipboard("ok\r\nno"));
+    pressShiftWith(VK_INSERT);
+    EXPECT_EQ(receiveBytes(peer, 6, 5000), "ok\rno");
+    ASSERT_TRUE(sendAll(peer, "\r\nfrom the peer"));
+    ASSERT_TRUE(pumpUntil([] { return gridCell(1, 12) == 'r'; }, 5000));
+    ASSERT_TRUE(pumpUntil([] { return pixelsOfColourInCell(1, 0, RGB(0, 0, 0)) > 0; }, 5000));
+
+    // The Enter's CR took the echo home: "ok" over "hi", "no" over "ok".
+    EXPECT_EQ(gridCell(0, 0), 'n');
+    EXPECT_EQ(gridCell(0, 1), 'o');
+    EXPECT_GT(pixelsOfColourInCell(0, 0, SENT_BLUE), 0);
+    EXPECT_GT(pixelsOfColourInCell(0, 1, SENT_BLUE), 0);
+    EXPECT_EQ(pixelsOfColourInCell(0, 1, RGB(0, 0, 0)), 0);
+    EXPECT_EQ(pixelsOfColourInCell(1, 0, SENT_BLUE), 0) << "the peer's text is not blue";
+    sendCommand(IDM_CAPTURE_STOP);
+    EXPECT_EQ(readWholeFile(capture), "\r\nfrom the peer");
+    closesocket(peer);
+}
+
+// "Touche Entree": what Enter and a paste's line ends send, chosen as Windows sends
+// a submenu's item (a system command) or as Wine does (a command).
+TEST_F(MainWindowTest, EachEnterEndingReachesThePeerTypedAndPasted) {
+    ASSERT_TRUE(takeFocus());
+    SOCKET peer = connectedPeer();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    HMENU system = GetSystemMenu(mainWindow, FALSE);
+    EXPECT_EQ(GetMenuState(system, IDM_ENTER_CR, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
+    struct Ending {
+        int command;
+        UINT message;
+        const char* sent;
+    };
+    const Ending endings[] = {{IDM_ENTER_LF, WM_SYSCOMMAND, "\n" "a\nb\nc\n"},
+                              {IDM_ENTER_CR_LF, WM_COMMAND, "\r\n" "a\r\nb\r\nc\r\n"},
+                              {IDM_ENTER_CR, WM_SYSCOMMAND, "\r" "a\rb\rc\r"}};
+    for (const Ending& ending : endings) {
+        SendMessageA(mainWindow, ending.message, static_cast<WPARAM>(ending.command), 0);
+        const UINT ids[3] = {IDM_ENTER_CR, IDM_ENTER_LF, IDM_ENTER_CR_LF};
+        for (UINT id : ids) {
+            EXPECT_EQ(GetMenuState(system, id, MF_BYCOMMAND) & MF_CHECKED,
+                      id == static_cast<UINT>(ending.command) ? static_cast<UINT>(MF_CHECKED) : 0u);
+        }
+        const WORD enter = VK_RETURN;
+        pressKeys(&enter, 1);
+        ASSERT_TRUE(putOnClipboard("a\r\nb\rc\n"));
+        pressShiftWith(VK_INSERT);
+        const std::string expected = ending.sent;
+        EXPECT_EQ(receiveBytes(peer, expected.size(), 5000), expected);
+    }
+    closesocket(peer);
+}
+
+}  // namespace
