@@ -160,4 +160,30 @@ void BM_ChunksRandom(benchmark::State& state) {
 }
 BENCHMARK(BM_ChunksRandom)->Arg(64 * 1024)->Arg(1024 * 1024);
 
+// A device's colourful log, 80-column lines each coloured and reset, in chunks of
+// 64 KB, with its sequences read (1) or shown as characters (0, the argument).
+void BM_ChunksColourLog(benchmark::State& state) {
+    setUpWindowGrid(false);
+    const char* const colours[3] = {"\x1b[0;32mI", "\x1b[0;33mW", "\x1b[0;31mE"};
+    std::string stream;
+    const std::string text = lineStream(60);
+    for (int n = 0; stream.size() < 1024 * 1024; ++n) {
+        stream += colours[n % 3] + std::string(" (") + std::to_string(1000000 + n) + ") wifi: " + text + "\x1b[0m\r\n";
+    }
+    setAnsiSequences(state.range(0) != 0);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stream.data());
+    const std::size_t chunk = 64 * 1024;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < stream.size(); at += chunk) {
+            putTerminalBytes(bytes + at, stream.size() - at < chunk ? stream.size() - at : chunk);
+        }
+        benchmark::DoNotOptimize(screenBuffer);
+        benchmark::ClobberMemory();
+    }
+    setAnsiSequences(false);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) *
+                            static_cast<long long>(stream.size()));
+}
+BENCHMARK(BM_ChunksColourLog)->Arg(0)->Arg(1);
+
 }  // namespace

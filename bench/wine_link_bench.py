@@ -25,7 +25,7 @@ delay from a typed key to the byte reaching the peer while a peer streams at
         [--sizes 262144,10485760,104857600] [--repeat 3] [--keys 60] [--stream-rate 10000000]
         [--menu-tries 12] [--tiny-writes 1000000] [--rates 100000,1000000,10000000]
         [--cpu-seconds 10] [--frames 30] [--octet-view] [--in-turn] [--throughput-only]
-        [--send-dialog] [--file-size 104857600] [--connections 200]
+        [--send-dialog] [--file-size 104857600] [--connections 200] [--rules 20] [--ansi]
 
 Each throughput figure is the median of --repeat runs, the program's and nc's taken
 in turn; with --send-dialog, --exe is measured once more with its send dialog open
@@ -35,7 +35,9 @@ file, timed from the first byte the peer gets to the last (the rows "file"); wit
 --connections, --exe with "Ecoute continue" serves that many clients that each send a
 line and close, one after the other and then all at once, beside `nc -lk`; with
 --octet-view, each round streams once more to --exe with its octet
-view shown (the label ends in +F2). With --in-turn and --before, only the streams,
+view shown (the label ends in +F2); with --ansi, --exe is measured once more with
+"Sequences ANSI" checked (the label ends in +ansi), and every program also gets a
+colourful log (kind "colours": ESP-IDF-style lines, each coloured and reset). With --in-turn and --before, only the streams,
 each through a program started afresh, the two programs in turn. The screen is read and the mouse and keys are given
 straight through the X server (Xlib and its test extension), so that a delay is not
 that of a helper program starting; windows are unmanaged, so that Wine does not
@@ -265,6 +267,25 @@ def text_lines(size, rng):
     lines = [line[i:] + line[:i] for i in range(0, 78, 7)]  # a few different lines
     out = b"".join(lines[i % len(lines)] for i in range(size // 80 + 1))
     return out[:size]
+
+
+def colour_lines(size, rng):
+    """A device's colourful log: lines of three levels, each coloured and reset as an
+    ESP-IDF-style log colours them, about 80 columns of text a line."""
+    levels = [(b"32", b"I"), (b"33", b"W"), (b"31", b"E")]
+    lines = []
+    for n in range(12):
+        colour, level = levels[n % 3]
+        text = bytes(rng.randrange(32, 127) for _ in range(60))
+        lines.append(b"\x1b[0;" + colour + b"m" + level + b" (%07d) wifi: " % (n * 1237) + text +
+                     b"\x1b[0m\r\n")
+    out = b"".join(lines[i % len(lines)] for i in range(size // len(lines[0]) + 1))
+    return out[:size]
+
+
+STREAM_KINDS = {"text": text_lines, "random": lambda size, rng: rng.randbytes(size),
+                "colours": colour_lines}
+IDM_ANSI_SEQUENCES = 0x1050  # "Sequences ANSI", a system command
 
 
 def write_out(folder):
@@ -584,7 +605,8 @@ def print_streams(label, kind, size, seconds, cpu, nc_seconds, exact):
         "yes" if all(exact) else "NO"), flush=True)
 
 
-def measure_throughput(label, program, port, capture, workdir, sizes, repeat, octet_view=False):
+def measure_throughput(label, program, port, capture, workdir, sizes, repeat, octet_view=False,
+                       kinds=("text", "random")):
     """Prints, for each size and kind, the medians of `repeat` streams: bytes a second
     through the program (a Program or the Floor) and through nc, their ratio, and the bytes a
     second of the program's own CPU time (user plus system). With `octet_view`, each
@@ -594,8 +616,8 @@ def measure_throughput(label, program, port, capture, workdir, sizes, repeat, oc
     rng = random.Random(2026)
     views = [False, True] if octet_view else [False]
     for size in sizes:
-        for kind in ("text", "random"):
-            data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
+        for kind in kinds:
+            data = STREAM_KINDS[kind](size, rng)
             wine_times = {view: [] for view in views}
             cpu_times = {view: [] for view in views}
             nc_times, exact = [], []
@@ -895,14 +917,14 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def measure_cpu_share(program, port, capture, rate, seconds):
+def measure_cpu_share(program, port, capture, rate, seconds, kind="text"):
     """The share of a core that the program's process (a Program's or the Floor's)
-    takes while a peer sends 80-column lines at `rate` bytes a second in 100 writes
-    a second."""
+    takes while a peer sends 80-column lines (of STREAM_KINDS) at `rate` bytes a
+    second in 100 writes a second."""
     pid = program.pid
     peer = program.listen(port)
     rng = random.Random(rate)
-    block = text_lines(max(80, rate // 100), rng)
+    block = STREAM_KINDS[kind](max(80, rate // 100), rng)
     base = file_size(capture)
     time.sleep(0.5)  # the connection settled (not a synchronisation)
     sent = 0
@@ -1028,6 +1050,9 @@ def main():
     parser.add_argument("--throughput-only", action="store_true",
                         help="only the streams beside nc: no CPU shares, frames, tiny writes, "
                              "menus or keys")
+    parser.add_argument("--ansi", action="store_true",
+                        help="measure --exe once more with Sequences ANSI checked (the label ends "
+                             "in +ansi), and stream a colourful log too")
     parser.add_argument("--rules", type=int, default=0,
                         help="measure --exe once more with this many reply rules active that "
                              "never match (the label ends in +rules; 0: none)")
@@ -1044,7 +1069,10 @@ def main():
         programs.append((programs[-1][0] + "+F4", exe))
     if args.rules:
         programs.append(((programs[-1][0] if not args.before else "after") + "+rules", exe))
+    if args.ansi:
+        programs.append(((programs[-1][0] if not args.before else "after") + "+ansi", exe))
     rules = never_matching_rules(args.rules)
+    kinds = ("text", "random", "colours") if args.ansi else ("text", "random")
 
     workdir = tempfile.mkdtemp(prefix="oru-bench-")
     prefix = os.path.join(os.path.dirname(exe), "bench-wineprefix")
@@ -1080,6 +1108,8 @@ def main():
             program.start_capture(capture)
             if label.endswith("+rules"):
                 program.apply_rules(rules, args.rules)
+            if label.endswith("+ansi"):
+                program.view("syscommand", str(IDM_ANSI_SEQUENCES))
             if label.endswith("+F4"):
                 program.view("command", str(0x1020))  # the send dialog stays open
                 wait_for(lambda: program.xdotool("search", "--name", "^Envoyer$").split(), DEADLINE,
@@ -1087,9 +1117,9 @@ def main():
             client = program.client()
             floor = Floor(floor_exe, program.env, floor_port, floor_capture)
             measure_throughput(label, program, port, capture, workdir, sizes, args.repeat,
-                               octet_view=args.octet_view and path == exe)
+                               octet_view=args.octet_view and path == exe, kinds=kinds)
             measure_throughput(label + ":floor", floor, floor_port, floor_capture, workdir, sizes,
-                               args.repeat)
+                               args.repeat, kinds=kinds)
             if args.file_size and not label.endswith("+F4") and not label.startswith("before"):
                 measure_file_send(label, program, port, workdir, args.file_size, args.repeat)
             if args.connections and path == exe and not label.endswith("+F4"):
@@ -1102,13 +1132,15 @@ def main():
                 program = None
                 continue
             for rate in (int(r) for r in args.rates.split(",")):
-                share, achieved = measure_cpu_share(program, port, capture, rate, args.cpu_seconds)
-                floor_share, _ = measure_cpu_share(floor, floor_port, floor_capture, rate,
-                                                   args.cpu_seconds)
-                summary.append("%s: CPU share while a peer sends 80-column lines at %9d B/s in 100 "
-                               "writes a second: program %5.1f %%, floor %5.1f %% of a core, "
-                               "ratio %5.2f" % (label, achieved, 100 * share, 100 * floor_share,
-                                                share / floor_share if floor_share > 0 else 0))
+                for kind in ("text", "colours") if args.ansi else ("text",):
+                    share, achieved = measure_cpu_share(program, port, capture, rate, args.cpu_seconds,
+                                                        kind)
+                    floor_share, _ = measure_cpu_share(floor, floor_port, floor_capture, rate,
+                                                       args.cpu_seconds, kind)
+                    summary.append("%s: CPU share while a peer sends 80-column %s lines at %9d B/s in "
+                                   "100 writes a second: program %5.1f %%, floor %5.1f %% of a core, "
+                                   "ratio %5.2f" % (label, kind, achieved, 100 * share, 100 * floor_share,
+                                                    share / floor_share if floor_share > 0 else 0))
             floor.stop()
             floor = None
             frames = measure_last_frame(program, port, screen, client, args.frames)

@@ -1204,6 +1204,64 @@ class RulesTest(E2E):
         p.status(listening(port))
 
 
+IDM_ANSI_SEQUENCES = 0x1050  # "Sequences ANSI", a system command
+# The colours of 32, 33 and 31 as the program draws them on white.
+GREEN, GOLD, RED = b"\x00\x80\x00", b"\xa0\x78\x00", b"\xaa\x00\x00"
+BLACK = b"\x00\x00\x00"
+
+
+def cell_colours(row, col):
+    """The colours the pixels of a view cell show."""
+    x, y = cell_on_screen(row, col)
+    pixels = screen_pixels(x - 5, y - 9, 10, 18)
+    return {bytes(pixels[i:i + 3]) for i in range(0, len(pixels), 3)}
+
+
+def copied_rows(first, last):
+    """The text of view rows first to last, as a drag over them copies it."""
+    before = inspector("clipboard")
+    xdotool("mousemove", *cell_on_screen(first, 0))
+    xdotool("mousedown", "1")
+    xdotool("mousemove", *cell_on_screen(last, 78))
+    xdotool("mouseup", "1")
+    return wait_for(lambda: inspector("clipboard") != before and inspector("clipboard"), "the copied rows")
+
+
+class ConsoleTest(E2E):
+    # Log lines of three levels as an ESP-IDF-style device colours them, and a
+    # Zephyr-style shell line edited in place: erased to its end, back three.
+    LOG = (b"\x1b[0;32mI (1201) boot: ready\x1b[0m\r\n"
+           b"\x1b[0;33mW (1230) wifi: weak\x1b[0m\r\n"
+           b"\x1b[0;31mE (1234) wifi: lost\x1b[0m\r\n"
+           b"uart:~$ kernel thrx\x1b[3D\x1b[Khreads\r\n")
+
+    def test_a_devices_colours_and_line_editing_show_with_the_option_and_not_without(self):
+        p, peer, capture = self.capturing_and_connected("console")
+        act("syscommand", IDM_ANSI_SEQUENCES)
+        peer.sendall(self.LOG)
+        wait_for(lambda: os.path.getsize(capture) == len(self.LOG), "the log in the capture")
+        client_pixels()  # what was drawn has reached the screen
+        for row, colour in ((0, GREEN), (1, GOLD), (2, RED)):
+            self.assertIn(colour, cell_colours(row, 0), "row %d" % row)
+            self.assertNotIn(BLACK, cell_colours(row, 0), "row %d" % row)
+        self.assertIn(BLACK, cell_colours(3, 0))
+        self.assertEqual(copied_rows(0, 3).split("\r\n"),
+                         ["I (1201) boot: ready", "W (1230) wifi: weak", "E (1234) wifi: lost",
+                          "uart:~$ kernel threads"])
+
+        # Unchecked: the same bytes show as they always have, ESC as its glyph.
+        act("syscommand", IDM_ANSI_SEQUENCES)
+        peer.sendall(b"\x0c" + self.LOG)
+        wait_for(lambda: os.path.getsize(capture) == 2 * len(self.LOG) + 1, "the second log")
+        client_pixels()
+        for row in range(3):
+            self.assertEqual(cell_colours(row, 0) - {b"\xff\xff\xff"}, {BLACK}, "row %d" % row)
+        lines = [line.decode("latin-1") for line in self.LOG.split(b"\r\n")[:4]]
+        self.assertEqual(copied_rows(0, 3).split("\r\n"), lines)
+        with open(capture, "rb") as f:
+            self.assertEqual(f.read(), self.LOG + b"\x0c" + self.LOG)
+
+
 class SessionTest(E2E):
     def test_loaded_session_titles_the_window_and_is_saved_silently(self):
         port = free_port()
