@@ -181,11 +181,12 @@ void echoQueued(const std::string& bytes) {
     showChangesWithinAFrame();
 }
 
-// The person's bytes after those that wait, whole: true when the room took them.
-bool queuePersonsBytes(const std::string& bytes) {
+// Bytes of the person's (rule 0) or of a rule's reply after those that wait, whole:
+// true when the room took them.
+bool queueRun(const std::string& bytes, int rule) {
     if (bytes.size() > queueRoom()) return false;
     for (char c : bytes) queueByte(static_cast<unsigned char>(c));
-    if (!bytes.empty()) noteQueued(bytes.size(), 0);
+    if (!bytes.empty()) noteQueued(bytes.size(), rule);
     return true;
 }
 
@@ -259,7 +260,7 @@ void sendTypedChar(int ch) {
     if (peerSocket == NO_SOCKET) return;
     const std::string bytes = ch == 13 ? enterBytes() : std::string(1, static_cast<char>(ch & 0xFF));
     const bool nothingWaited = !somethingWaits();
-    if (!queuePersonsBytes(bytes)) {
+    if (!queueRun(bytes, 0)) {
         soundRefusal();
         return;
     }
@@ -278,7 +279,7 @@ void pasteClipboardText() {
     const bool made = text != nullptr && length > 0 && pastedBytes(text, length, queueRoom(), &bytes);
     releaseClipboardText();
     const bool nothingWaited = !somethingWaits();
-    if (!made || !queuePersonsBytes(bytes)) {
+    if (!made || !queueRun(bytes, 0)) {
         soundRefusal();
         return;
     }
@@ -288,10 +289,7 @@ void pasteClipboardText() {
 
 SendOutcome queueReply(const std::string& bytes, int rule) {
     if (peerSocket == NO_SOCKET) return SEND_WITHOUT_PEER;
-    if (bytes.size() > queueRoom()) return SEND_WITHOUT_ROOM;
-    for (char c : bytes) queueByte(static_cast<unsigned char>(c));
-    if (!bytes.empty()) noteQueued(bytes.size(), rule);
-    return SEND_QUEUED;
+    return queueRun(bytes, rule) ? SEND_QUEUED : SEND_WITHOUT_ROOM;
 }
 
 SendOutcome sendReply(const std::string& bytes, int rule) {
@@ -302,13 +300,15 @@ SendOutcome sendReply(const std::string& bytes, int rule) {
 }
 
 SendOutcome sendBytes(const std::string& bytes) {
+    if (peerSocket == NO_SOCKET) return SEND_WITHOUT_PEER;
     const bool nothingWaited = !somethingWaits();
-    const SendOutcome outcome = queueReply(bytes, 0);
-    if (outcome == SEND_WITHOUT_ROOM) soundRefusal();
-    if (outcome != SEND_QUEUED) return outcome;
+    if (!queueRun(bytes, 0)) {
+        soundRefusal();
+        return SEND_WITHOUT_ROOM;
+    }
     echoQueued(bytes);
     sendQueuedNowIfFirst(nothingWaited);
-    return outcome;
+    return SEND_QUEUED;
 }
 
 std::size_t bytesWaitingToSend() {
