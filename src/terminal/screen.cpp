@@ -56,6 +56,9 @@ ChangedSpan* ringChanges = nullptr;  // one per ring row
 int ringTurnsSinceTaken = 0;         // up to ringRows: the rows that may hold marks
 
 ChunkPiece chunkPieces[MOST_CHUNK_PIECES];
+// A chunk shorter than this is applied whole: looking for what of it can be skipped
+// would cost more than skipping saves.
+const std::size_t SMALLEST_CHUNK_TO_SKIP = 256;
 
 // ---- the device's sequences ------------------------------------------------------
 // What the peer's graphics sequences chose: the text's colour (one of 30 to 37, which
@@ -102,15 +105,19 @@ CellColours* ringRowColours(int ring) {
     return ringColours + static_cast<std::size_t>(ring) * rowBytes();
 }
 
-void markChanged(int row, int from, int to) {
-    ChangedSpan& span = ringChanges[ringIndex(row)];
+// Cells from..to of a ring row were written.
+void markRingChanged(int ring, int from, int to) {
+    ChangedSpan& span = ringChanges[ring];
     if (span.from < 0 || from < span.from) span.from = from;
     if (to > span.to) span.to = to;
 }
 
-// Cells from..to of a grid row take `colours`.
-void colourCells(int row, int from, int to, CellColours colours) {
-    const int ring = ringIndex(row);
+void markChanged(int row, int from, int to) {
+    markRingChanged(ringIndex(row), from, to);
+}
+
+// Cells from..to of a ring row take `colours`.
+void colourRingCells(int ring, int from, int to, CellColours colours) {
     if (!ringColoured[ring]) {
         if (sameColours(colours, PLAIN_CELLS)) return;
         std::fill_n(ringRowColours(ring), rowBytes(), PLAIN_CELLS);
@@ -122,8 +129,9 @@ void colourCells(int row, int from, int to, CellColours colours) {
 // Cells from..to of a grid row become plain blanks.
 void blankCells(int row, int from, int to) {
     std::memset(ringRow(row) + from, BLANK, static_cast<std::size_t>(to - from + 1));
-    colourCells(row, from, to, PLAIN_CELLS);
-    markChanged(row, from, to);
+    const int ring = ringIndex(row);
+    colourRingCells(ring, from, to, PLAIN_CELLS);
+    markRingChanged(ring, from, to);
 }
 
 // The grid moves up one row: its top row becomes the newest of the history, and
@@ -245,6 +253,12 @@ void nextRow() {
     else scrollGridUp();
 }
 
+// Cells from..to of the cursor's ring row were written in the pen's colours.
+void markWritten(int ring, int from, int to) {
+    if (ringColoured[ring] || !sameColours(pen, PLAIN_CELLS)) colourRingCells(ring, from, to, pen);
+    markRingChanged(ring, from, to);
+}
+
 // Characters stored from the cursor on in the pen's colours, each advancing the
 // cursor: to the next column; in the last column, with auto-wrap, to the next row's
 // first (scrolling from the last row at once), without it nowhere, so that the next
@@ -253,17 +267,15 @@ void putCharacters(const unsigned char* run, std::size_t count) {
     if (!screenGridReady()) return;
     while (count > 0) {
         std::size_t room = static_cast<std::size_t>(gridColumns - cursorCol);
-        unsigned char* row = ringRow(cursorRow);
+        const int ring = ringIndex(cursorRow);
+        unsigned char* row = screenBuffer + static_cast<std::size_t>(ring) * rowBytes();
         if (count < room) {  // the run ends before the last column
-            const int last = cursorCol + static_cast<int>(count) - 1;
             std::memcpy(row + cursorCol, run, count);
-            colourCells(cursorRow, cursorCol, last, pen);
-            markChanged(cursorRow, cursorCol, last);
+            markWritten(ring, cursorCol, cursorCol + static_cast<int>(count) - 1);
             cursorCol += static_cast<int>(count);
             return;
         }
-        colourCells(cursorRow, cursorCol, gridColumns - 1, pen);
-        markChanged(cursorRow, cursorCol, gridColumns - 1);
+        markWritten(ring, cursorCol, gridColumns - 1);
         if (!autoWrap) {
             // The cursor stops in the last column; there each byte overwrites the last.
             std::memcpy(row + cursorCol, run, room - 1);
@@ -478,8 +490,9 @@ void applyReceived(const unsigned char* bytes, std::size_t count) {
 void putTerminalBytes(const unsigned char* bytes, std::size_t count) {
     pen = peerPen;
     const ChunkGrid grid = {gridRows, gridColumns, HISTORY_ROWS, cursorRow, cursorCol, autoWrap};
+    const bool worthSkipping = count >= SMALLEST_CHUNK_TO_SKIP && screenGridReady();
     const int pieces =
-        screenGridReady() && mayBeSkipped(bytes, count) ? findChunkPieces(bytes, count, grid, chunkPieces) : -1;
+        worthSkipping && mayBeSkipped(bytes, count) ? findChunkPieces(bytes, count, grid, chunkPieces) : -1;
     if (pieces < 0) applyReceived(bytes, count);
     for (int piece = pieces - 1; piece >= 0; --piece) {
         const ChunkPiece& p = chunkPieces[piece];
