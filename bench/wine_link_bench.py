@@ -794,7 +794,8 @@ def measure_connections(label, program, port, capture, workdir, count):
                 "yes" if exact else "NO"))
 
 
-def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat):
+def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, repeat,
+                             kinds=("text", "random")):
     """The streams of measure_throughput through each of `programs` ((label, path)
     pairs), each stream through a program started afresh by `start(path)`, the
     programs in turn and which comes first turning each round: then no program meets
@@ -802,8 +803,8 @@ def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, rep
     cache), and the medians compare builds."""
     rng = random.Random(2026)
     for size in sizes:
-        for kind in ("text", "random"):
-            data = text_lines(size, rng) if kind == "text" else rng.randbytes(size)
+        for kind in kinds:
+            data = STREAM_KINDS[kind](size, rng)
             wine_times = {label: [] for label, _ in programs}
             cpu_times = {label: [] for label, _ in programs}
             nc_times, exact = [], []
@@ -1100,8 +1101,11 @@ def main():
                 started.start_capture(capture)
                 if label.endswith("+rules"):
                     started.apply_rules(rules, args.rules)
+                if label.endswith("+ansi"):
+                    started.view("syscommand", str(IDM_ANSI_SEQUENCES))
                 return started
-            measure_programs_in_turn(programs, start, port, capture, workdir, sizes, args.repeat)
+            measure_programs_in_turn(programs, start, port, capture, workdir, sizes, args.repeat,
+                                     kinds)
             programs = []
         for label, path in programs:
             program = Program(path, prefix, display.name, session, viewer)
