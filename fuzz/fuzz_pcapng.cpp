@@ -1,0 +1,130 @@
+// Fuzzes the pcapng writer: any series of connections, receives, sends and endings
+// gives a file whose blocks read back, checksums true, to the same bytes, sides,
+// times and comments, in segments no larger than a packet holds, with each side's
+// sequence numbers following on and each acknowledgement the other side's next.
+//
+// Each record is a byte: its low 2 bits say what (0 bytes from the peer, 1 bytes from
+// the program, 2 the connection ends and another begins, 3 time passes); for bytes,
+// two more bytes give a count, multiplied by 1 + the record's bits 2-3, so that one
+// record can need several segments; the bytes themselves are the input's, cycled. An
+// ending is bits 2-3 (modulo 3); bit 4 says whether the next connection's start is
+// known (a handshake) or not (the bytes kept no longer hold it).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "capture/pcapng.h"
+#include "pcapng_reader.h"
+
+namespace {
+
+const std::size_t MOST_BYTES = 1u << 20;
+
+struct Expected {
+    bool fromPeer;
+    unsigned char flags;
+    std::size_t length;
+    std::uint64_t time;
+    std::string comment;
+};
+
+void fail(const char* what, std::size_t packet) {
+    std::fprintf(stderr, "pcapng: %s at packet %zu\n", what, packet);
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const Endpoint local = ipv4Endpoint(0x0100007F, 9000);
+    Endpoint peer = ipv4Endpoint(0x0200007F, 40000);
+    PcapBytes out;
+    appendPcapngStart(out);
+    std::vector<Expected> expected;
+    std::vector<unsigned char> sent;  // every payload byte, in order
+    std::uint64_t time = 1000000;
+    const bool handshake = (data[0] & 1) != 0;
+    TcpStream stream = handshake ? openTcpStream(out, local, peer, time, "start") : tcpStreamFromHere(local, peer);
+    if (handshake) {
+        expected.push_back(Expected{true, 0x02, 0, time, "start"});
+        expected.push_back(Expected{false, 0x12, 0, time, ""});
+        expected.push_back(Expected{true, 0x10, 0, time, ""});
+    }
+    std::size_t total = 0;
+    for (std::size_t at = 1; at < size;) {
+        const std::uint8_t record = data[at++];
+        const int what = record & 3;
+        if (what == 3) {
+            time += 1 + record;
+        } else if (what == 2) {
+            const TcpEnding ending = static_cast<TcpEnding>((record >> 2 & 3) % 3);
+            closeTcpStream(out, stream, ending, time, "end");
+            if (ending == CLOSED_HERE) {
+                expected.push_back(Expected{false, 0x11, 0, time, "end"});
+                expected.push_back(Expected{true, 0x11, 0, time, ""});
+            } else {
+                expected.push_back(Expected{true, static_cast<unsigned char>(ending == RESET_BY_PEER ? 0x14 : 0x11), 0,
+                                            time, "end"});
+            }
+            peer.port++;
+            if ((record & 0x10) != 0) {
+                stream = openTcpStream(out, local, peer, time, "");
+                expected.push_back(Expected{true, 0x02, 0, time, ""});
+                expected.push_back(Expected{false, 0x12, 0, time, ""});
+                expected.push_back(Expected{true, 0x10, 0, time, ""});
+            } else {
+                stream = tcpStreamFromHere(local, peer);
+            }
+        } else {
+            std::size_t count = 0;
+            if (at + 1 < size) count = (static_cast<std::size_t>(data[at]) | static_cast<std::size_t>(data[at + 1]) << 8);
+            at += 2;
+            count *= 1 + (record >> 2 & 3);
+            if (total + count > MOST_BYTES) count = 0;
+            total += count;
+            std::vector<unsigned char> bytes(count);
+            for (std::size_t i = 0; i < count; ++i) bytes[i] = data[i % size];
+            const std::string comment = (record & 0x10) != 0 ? "(regle 2)" : "";
+            appendTcpBytes(out, stream, what == 0, bytes.data(), count, time, comment);
+            for (std::size_t from = 0; from < count; from += MOST_SEGMENT_PAYLOAD) {
+                const std::size_t length = count - from < MOST_SEGMENT_PAYLOAD ? count - from : MOST_SEGMENT_PAYLOAD;
+                expected.push_back(Expected{what == 0, 0x18, length, time, from == 0 ? comment : ""});
+            }
+            sent.insert(sent.end(), bytes.begin(), bytes.end());
+        }
+    }
+
+    ReadFile file;
+    std::string error;
+    if (!readPcapng(out, &file, &error)) {
+        std::fprintf(stderr, "pcapng: %s\n", error.c_str());
+        std::abort();
+    }
+    if (file.packets.size() != expected.size()) fail("a packet count not the records'", file.packets.size());
+    std::vector<unsigned char> read;
+    std::uint32_t next[2] = {0, 0};  // the peer's and the program's next sequence numbers
+    bool known[2] = {false, false};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const ReadPacket& p = file.packets[i];
+        const Expected& e = expected[i];
+        const int side = e.fromPeer ? 0 : 1;
+        if ((p.from == 0x0200007F) != e.fromPeer && (p.from == 0x0100007F) != !e.fromPeer) fail("a side", i);
+        if (p.flags != e.flags || p.payload.size() != e.length || p.time != e.time || p.comment != e.comment)
+            fail("a packet not its record's", i);
+        if (e.flags == 0x02 || (!known[side] && !known[1 - side])) {
+            known[0] = known[1] = false;  // a new stream
+        }
+        if (known[side] && p.sequence != next[side]) fail("a sequence number", i);
+        if (known[1 - side] && (p.flags & 0x10) != 0 && p.acknowledged != next[1 - side]) fail("an acknowledgement", i);
+        next[side] = p.sequence + static_cast<std::uint32_t>(p.payload.size()) + ((p.flags & 0x03) != 0 ? 1 : 0);
+        known[side] = true;
+        if ((p.flags & 0x05) != 0) known[0] = known[1] = false;  // the stream ended
+        read.insert(read.end(), p.payload.begin(), p.payload.end());
+    }
+    if (read != sent) fail("bytes not those sent", 0);
+    return 0;
+}

@@ -1,0 +1,133 @@
+// The pcapng file of a conversation: its blocks, its packets as a TCP stream, their
+// checksums, and the bytes of each side read back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/pcapng.h"
+#include "pcapng_reader.h"
+
+namespace {
+
+const std::uint32_t LOCAL_ADDRESS = 0x0100007F;  // 127.0.0.1 as the sockets give it
+const std::uint32_t PEER_ADDRESS = 0x1401A8C0;   // 192.168.1.20
+
+std::vector<unsigned char> bytesOf(const std::string& text) {
+    return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+// Each side's bytes, joined in the order of their sequence numbers, which must follow
+// one another; and every packet must acknowledge what the other side sent before it.
+struct Streams {
+    std::vector<unsigned char> fromPeer;
+    std::vector<unsigned char> fromLocal;
+};
+
+Streams followStreams(const ReadFile& file, std::string* fault) {
+    Streams streams;
+    bool started = false;
+    std::uint32_t next[2] = {0, 0};  // 0 the peer's, 1 the local side's
+    for (const ReadPacket& p : file.packets) {
+        const int side = p.from == PEER_ADDRESS ? 0 : 1;
+        if ((p.flags & 0x02) != 0) {  // a SYN sets the side's numbers
+            next[side] = p.sequence + 1;
+            started = true;
+            continue;
+        }
+        if (!started) {
+            next[side] = p.sequence;
+            if (next[1 - side] == 0) next[1 - side] = p.acknowledged;
+        }
+        if (p.sequence != next[side]) *fault = "a gap or an overlap in a side's sequence numbers";
+        if ((p.flags & 0x10) != 0 && p.acknowledged != next[1 - side]) *fault = "an acknowledgement off";
+        next[side] += static_cast<std::uint32_t>(p.payload.size()) + ((p.flags & 0x01) != 0 ? 1 : 0);
+        std::vector<unsigned char>& into = side == 0 ? streams.fromPeer : streams.fromLocal;
+        into.insert(into.end(), p.payload.begin(), p.payload.end());
+    }
+    return streams;
+}
+
+TEST(Pcapng, AConversationReadsBackAsOneTcpStreamWithTrueChecksums) {
+    const Endpoint local = ipv4Endpoint(LOCAL_ADDRESS, 9000);
+    const Endpoint peer = ipv4Endpoint(PEER_ADDRESS, 50123);
+    PcapBytes out;
+    appendPcapngStart(out);
+    const std::uint64_t start = 1765300000000000ull;  // some microseconds of 2025
+    TcpStream stream = openTcpStream(out, local, peer, start, "Connexion de 192.168.1.20:50123");
+    std::vector<unsigned char> big(150000);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i * 7 + i / 253);
+    const std::vector<unsigned char> request = bytesOf("GET / HTTP/1.0\r\n\r\n");
+    const std::vector<unsigned char> odd = bytesOf("abc");  // an odd length sums its last byte alone
+    appendTcpBytes(out, stream, true, request.data(), request.size(), start + 10, "");
+    appendTcpBytes(out, stream, false, big.data(), big.size(), start + 2500, "(regle 1)");
+    appendTcpBytes(out, stream, true, odd.data(), odd.size(), start + 3000, "");
+    closeTcpStream(out, stream, CLOSED_BY_PEER, start + 4000000, "Fin de connexion");
+    ASSERT_EQ(0u, out.size() % 4);
+
+    ReadFile file;
+    std::string error;
+    ASSERT_TRUE(readPcapng(out, &file, &error)) << error;
+    EXPECT_EQ(228, file.linkType);
+    EXPECT_TRUE(file.microseconds);
+    // SYN, SYN-ACK, ACK; 1 + 3 segments of at most 65,495 bytes + 1; the FIN.
+    ASSERT_EQ(3u + 1 + 3 + 1 + 1, file.packets.size());
+    EXPECT_EQ(0x02, file.packets[0].flags);
+    EXPECT_EQ(0x12, file.packets[1].flags);
+    EXPECT_EQ(0x10, file.packets[2].flags);
+    EXPECT_EQ(0x18, file.packets[3].flags);  // PSH/ACK
+    EXPECT_EQ(0x11, file.packets.back().flags);  // FIN/ACK from the peer
+    EXPECT_EQ(PEER_ADDRESS, file.packets.back().from);
+    EXPECT_EQ(65495u, file.packets[4].payload.size());
+    EXPECT_EQ(150000u - 2 * 65495u, file.packets[6].payload.size());
+    EXPECT_EQ(50123, file.packets[0].fromPort);
+    EXPECT_EQ(9000, file.packets[0].toPort);
+    EXPECT_EQ(start, file.packets[0].time);
+    EXPECT_EQ(start + 2500, file.packets[5].time);
+    EXPECT_EQ("Connexion de 192.168.1.20:50123", file.packets[0].comment);
+    EXPECT_EQ("(regle 1)", file.packets[4].comment);
+    EXPECT_EQ("", file.packets[5].comment);
+    EXPECT_EQ("Fin de connexion", file.packets.back().comment);
+
+    std::string fault;
+    const Streams streams = followStreams(file, &fault);
+    EXPECT_EQ("", fault);
+    std::vector<unsigned char> fromPeer = request;
+    fromPeer.insert(fromPeer.end(), odd.begin(), odd.end());
+    EXPECT_EQ(fromPeer, streams.fromPeer);
+    EXPECT_EQ(big, streams.fromLocal);
+}
+
+TEST(Pcapng, EachEndingClosesFromTheSideThatClosedAndAStreamMayBeginWithoutItsStart) {
+    const Endpoint local = ipv4Endpoint(LOCAL_ADDRESS, 502);
+    const Endpoint peer = ipv4Endpoint(PEER_ADDRESS, 40000);
+    struct Case {
+        TcpEnding ending;
+        std::vector<unsigned char> flags;  // of the closing packets
+        std::vector<bool> fromPeer;
+    };
+    const Case cases[] = {{CLOSED_BY_PEER, {0x11}, {true}},
+                          {CLOSED_HERE, {0x11, 0x11}, {false, true}},
+                          {RESET_BY_PEER, {0x14}, {true}}};
+    for (const Case& c : cases) {
+        PcapBytes out;
+        appendPcapngStart(out);
+        TcpStream stream = tcpStreamFromHere(local, peer);  // its start no longer known
+        const std::vector<unsigned char> reply = {0, 1, 0, 0, 0, 3, 1, 3, 0};  // a Modbus reply
+        appendTcpBytes(out, stream, false, reply.data(), reply.size(), 5, "");
+        closeTcpStream(out, stream, c.ending, 6, "Fin de connexion");
+        ReadFile file;
+        std::string error;
+        ASSERT_TRUE(readPcapng(out, &file, &error)) << error;
+        ASSERT_EQ(1 + c.flags.size(), file.packets.size());
+        for (std::size_t i = 0; i < c.flags.size(); ++i) {
+            EXPECT_EQ(c.flags[i], file.packets[1 + i].flags) << c.ending;
+            EXPECT_EQ(c.fromPeer[i], file.packets[1 + i].from == PEER_ADDRESS) << c.ending;
+        }
+        std::string fault;
+        EXPECT_EQ(reply, followStreams(file, &fault).fromLocal);
+        EXPECT_EQ("", fault) << c.ending;
+    }
+}
+
+}  // namespace
