@@ -44,6 +44,12 @@ void scheduleScreenDrawing(int) {}
 void cancelScreenDrawing() {}
 void scheduleRulesTimer(long long) {}
 void cancelRulesTimer() {}
+void scheduleJournalTimer(int) {}
+void cancelJournalTimer() {}
+long long utcMicroseconds() { return 0; }
+std::string choosePcapngFile(const char*) { return std::string(); }
+void renameProgramItem(int, const char*) {}
+bool localAddressOf(SocketHandle, std::uint32_t*, std::uint16_t*) { return false; }
 // Always a frame later than the last call: every chunk is drawn, as under a flood.
 long long monotonicMilliseconds() {
     static long long now = 0;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Opaque handles. A file handle is the platform's file handle value; NO_FILE is
 // the value of a file that is not open. A socket handle is the platform's socket
@@ -93,6 +94,18 @@ void cancelScreenDrawing();
 // soon as the system's timers allow, once; a new call replaces the last.
 void scheduleRulesTimer(long long delayMs);
 void cancelRulesTimer();
+// Calls onJournalTimerDue from the message loop every `periodMs` milliseconds until
+// cancelled.
+void scheduleJournalTimer(int periodMs);
+void cancelJournalTimer();
+// The time now in microseconds since 1970-01-01 UTC, from the clock the octet view's
+// times come from.
+long long utcMicroseconds();
+// The Save chooser of a pcapng file: its UTF-8 path, empty when none was chosen; an
+// existing file is replaced only once the person said so.
+std::string choosePcapngFile(const char* title);
+// Gives one of the program's items of the window's system menu another text.
+void renameProgramItem(int command, const char* text);
 // Milliseconds from a fixed moment; never goes back.
 long long monotonicMilliseconds();
 // The local time, in milliseconds from a moment that began a day (so that its
@@ -179,6 +192,9 @@ int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count);
 void setKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs);
 void shutdownSocket(SocketHandle socket);  // both directions
 void closeSocket(SocketHandle socket);
+// The local address (network order) and port (host order) of a connected socket;
+// false when they cannot be had.
+bool localAddressOf(SocketHandle socket, std::uint32_t* address, std::uint16_t* port);
 // Dotted-decimal text of an address.
 void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity);
 // The platform's dotted-text conversion; 0xFFFFFFFF for text it cannot convert.

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <winsock2.h>
 
+#include "capture/journal.h"
 #include "capture/recorder.h"
 #include "net/link.h"
 #include "net/outgoing.h"
@@ -68,6 +69,7 @@ void addSystemMenuItems(HWND window) {
     }
     CheckMenuItem(enter, IDM_ENTER_CR, MF_BYCOMMAND | MF_CHECKED);
     AppendMenuA(system, MF_POPUP, reinterpret_cast<UINT_PTR>(enter), "Touche Entree");
+    AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_JOURNAL, JOURNAL_ITEM_TEXT);
 }
 
 // The command line after the program's name, as Windows hands it to WinMain: past
@@ -119,6 +121,7 @@ bool onProgramCommand(int command) {
     case IDM_ENTER_CR: chooseEnterEnding(ENTER_CR); return true;
     case IDM_ENTER_LF: chooseEnterEnding(ENTER_LF); return true;
     case IDM_ENTER_CR_LF: chooseEnterEnding(ENTER_CR_LF); return true;
+    case IDM_JOURNAL: onJournalCommand(); return true;
     default: return false;
     }
 }
@@ -154,6 +157,7 @@ void onDestroy() {
     destroyTerminalCaret();
     traceShutdown("captureFile");
     closeCaptureFile();
+    stopJournal();
     traceShutdown("link");
     disconnectServer();
     traceShutdown("sockets");
@@ -229,6 +233,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         } else if (wParam == SENDING_TIMER) {
             KillTimer(window, SENDING_TIMER);
             onSendingMoreDue(sendingTimerConnection);
+        } else if (wParam == JOURNAL_TIMER) {
+            onJournalTimerDue();
         } else if (wParam == RULES_TIMER) {
             KillTimer(window, RULES_TIMER);
             onRulesTimerDue();
@@ -444,14 +450,45 @@ long long monotonicMilliseconds() {
 
 typedef VOID(WINAPI* PreciseTimeCall)(LPFILETIME time);
 
-// Windows 8 tells the time to a fraction of a millisecond; before it, to the
-// system's tick (about 16 ms).
-long long localTimeMilliseconds() {
+// The time now (UTC): Windows 8 tells it to a fraction of a millisecond; before it,
+// to the system's tick (about 16 ms).
+FILETIME systemTimeNow() {
     static PreciseTimeCall preciseTime = reinterpret_cast<PreciseTimeCall>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
     FILETIME now;
     if (preciseTime != nullptr) preciseTime(&now);
     else GetSystemTimeAsFileTime(&now);
+    return now;
+}
+
+long long utcMicroseconds() {
+    const FILETIME now = systemTimeNow();
+    ULARGE_INTEGER ticks;  // 100 ns since 1 January 1601
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    const unsigned long long from1601To1970 = 116444736000000000ULL;
+    return static_cast<long long>((ticks.QuadPart - from1601To1970) / 10);
+}
+
+void scheduleJournalTimer(int periodMs) {
+    SetTimer(mainWindow, JOURNAL_TIMER, static_cast<UINT>(periodMs), nullptr);
+}
+
+void cancelJournalTimer() {
+    KillTimer(mainWindow, JOURNAL_TIMER);
+}
+
+void renameProgramItem(int command, const char* text) {
+    MENUITEMINFOA item;
+    ZeroMemory(&item, sizeof item);
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STRING;
+    item.dwTypeData = const_cast<char*>(text);
+    SetMenuItemInfoA(GetSystemMenu(ownerWindow(), FALSE), static_cast<UINT>(command), FALSE, &item);
+}
+
+long long localTimeMilliseconds() {
+    const FILETIME now = systemTimeNow();
     FILETIME local;
     if (!FileTimeToLocalFileTime(&now, &local)) local = now;
     ULARGE_INTEGER ticks;  // 100 ns since 1 January 1601, a day's beginning

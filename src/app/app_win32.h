@@ -25,6 +25,7 @@ const UINT_PTR SCREEN_DRAWING_TIMER = 2;
 const UINT_PTR SENDING_TIMER = 3;
 // The reply rules: the next delayed reply or timed send due.
 const UINT_PTR RULES_TIMER = 4;
+const UINT_PTR JOURNAL_TIMER = 5;
 const char MAIN_WINDOW_CLASS[] = "App";
 
 extern HINSTANCE appInstance;

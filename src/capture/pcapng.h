@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "net/address.h"
+#include "net/endpoint.h"
 
 // The most payload bytes of one segment: what an IPv4 packet of 65,535 bytes holds
 // after its own header and TCP's.

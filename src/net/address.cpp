@@ -1,7 +1,6 @@
 #include "net/address.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform.h"
 #include "session/settings.h"
@@ -36,12 +35,6 @@ bool passesDottedPreCheck(const char* text) {
     return dots >= DOTS_REQUIRED;
 }
 }  // namespace
-
-Endpoint ipv4Endpoint(std::uint32_t networkOrderAddress, std::uint16_t port) {
-    Endpoint end = {FAMILY_IPV4, {}, port};
-    std::memcpy(end.address, &networkOrderAddress, sizeof networkOrderAddress);
-    return end;
-}
 
 int checkListenAddress(const char* text) {
     if (!passesDottedPreCheck(text)) return -1;

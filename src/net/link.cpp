@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "capture/journal.h"
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "net/outgoing.h"
@@ -24,6 +25,8 @@ std::uint16_t peerPort = 0;
 namespace {
 
 unsigned char receiveBuffer[RECEIVE_CHUNK_LIMIT];
+// How the connection now ended, as a read told it; the program's closing otherwise.
+TcpEnding connectionEnding = CLOSED_HERE;
 // A read notification came while the person's input or painting waited: the bytes
 // stay in the socket until those have been handled. Without a receive the system
 // posts no new read notification meanwhile.
@@ -95,10 +98,13 @@ void deferReceive() {
 // what the receive returned.
 int receiveChunk() {
     int got = receiveFromSocket(clientSocket, receiveBuffer, static_cast<int>(sizeof receiveBuffer));
+    if (got == 0) connectionEnding = CLOSED_BY_PEER;
+    if (got == -1) connectionEnding = RESET_BY_PEER;
     if (got <= 0) return got;
     std::size_t received = static_cast<std::size_t>(got);
     bool recorded = captureWriteBytes(receiveBuffer, received);  // before the screen shows it
     keepReceivedChunk(receiveBuffer, received);
+    journalBytes(true, receiveBuffer, received, 0);
     rulesSeeReceived(receiveBuffer, received);
     putTerminalBytes(receiveBuffer, received);
     showChangesWithinAFrame();
@@ -172,6 +178,7 @@ void goOnListening() {
     rulesConnectionEnded();
     endOutgoing();
     keepConnectionEnded();
+    journalConnectionEnded(connectionEnding);
     showChangesWithinAFrame();
     shutdownSocket(clientSocket);
     closeSocket(clientSocket);
@@ -280,6 +287,11 @@ int acceptPeer() {
     serverSocket = clientSocket;
     startOutgoing(clientSocket);
     keepConnectionOpened(peerAddress, peerPort);
+    std::uint32_t localAddress = 0;
+    std::uint16_t localPort = 0;
+    localAddressOf(clientSocket, &localAddress, &localPort);
+    connectionEnding = CLOSED_HERE;
+    journalConnectionOpened(ipv4Endpoint(localAddress, localPort), ipv4Endpoint(peerAddress, peerPort));
     rulesConnectionStarted();
     showChangesWithinAFrame();
     return 0;
@@ -291,6 +303,7 @@ void disconnectServer() {
     endOutgoing();
     if (serverState == SERVER_CONNECTED) {
         keepConnectionEnded();
+        journalConnectionEnded(connectionEnding);
         showChangesWithinAFrame();
     }
     if (serverSocket != NO_SOCKET) {

@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "capture/journal.h"
 #include "words.h"
 #include "terminal/history_view.h"
 #include "terminal/received_bytes.h"
@@ -98,9 +99,15 @@ std::size_t sendOnly(const unsigned char* bytes, std::size_t count) {
     return took > 0 ? static_cast<std::size_t>(took) : 0;
 }
 
+// Bytes the socket took are kept for the octet view and go into the journal.
+void keepSent(const unsigned char* bytes, std::size_t count, int rule) {
+    keepSentChunk(bytes, count, rule);
+    journalBytes(false, bytes, count, rule);
+}
+
 std::size_t sendAndKeep(const unsigned char* bytes, std::size_t count) {
     const std::size_t took = sendOnly(bytes, count);
-    keepSentChunk(bytes, took);
+    keepSent(bytes, took, 0);
     return took;
 }
 
@@ -111,7 +118,7 @@ void keepSentRuns(std::size_t count) {
     while (at < count) {
         QueuedRun& run = runs.front();
         const std::size_t part = run.count < count - at ? run.count : count - at;
-        keepSentChunk(sendQueue + queueHead + at, part, run.rule);
+        keepSent(sendQueue + queueHead + at, part, run.rule);
         at += part;
         run.count -= part;
         if (run.count == 0) runs.pop_front();

@@ -73,6 +73,16 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
     return static_cast<SocketHandle>(accepted);
 }
 
+bool localAddressOf(SocketHandle socket, std::uint32_t* address, std::uint16_t* port) {
+    sockaddr_in local;
+    ZeroMemory(&local, sizeof local);
+    int length = sizeof local;
+    if (getsockname(asSocket(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    *address = local.sin_addr.s_addr;
+    *port = ntohs(local.sin_port);
+    return true;
+}
+
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {
     const int got = recv(asSocket(socket), reinterpret_cast<char*>(buffer), capacity, 0);
     if (got != SOCKET_ERROR) return got;

@@ -13,6 +13,7 @@ namespace {
 HANDLE asHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle fromHandle(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 const wchar_t SESSION_FILTER[] = L"Fichier cfg dazirar Oru\0*.sip\0";
+const wchar_t PCAPNG_FILTER[] = L"pcapng (*.pcapng)\0*.pcapng\0";
 const std::size_t CHOOSER_PATH_SIZE = 260;
 
 // A serial port would make a read wait for bytes that never come: anything that is
@@ -125,6 +126,12 @@ std::string chooseFileByName(const FileChoice& choice, bool toSave) {
     const DWORD flags = toSave ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN
                                : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     return runChooser(choice, toSave, flags, &path) ? utf8FromWide(path) : std::string();
+}
+
+std::string choosePcapngFile(const char* title) {
+    const std::wstring caption = wideFromUtf8(title);
+    const FileChoice choice = {mainWindow, caption.c_str(), PCAPNG_FILTER, L"pcapng", nullptr};
+    return chooseFileByName(choice, true);
 }
 
 bool chooseSessionFile(char* path, std::size_t capacity) {

@@ -24,6 +24,7 @@
 #define IDM_ENTER_CR 0x1070
 #define IDM_ENTER_LF 0x1080
 #define IDM_ENTER_CR_LF 0x1090
+#define IDM_JOURNAL 0x10A0
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/journal.h"
 #include "capture/recorder.h"
 #include "net/address.h"
 #include "net/link.h"
@@ -169,6 +170,28 @@ void scheduleRulesTimer(long long delayMs) {
 }
 void cancelRulesTimer() {
     fake.rulesTimerAt = -1;
+}
+void scheduleJournalTimer(int periodMs) {
+    record("journalTimer " + num(periodMs));
+    fake.journalTimerRuns = true;
+}
+void cancelJournalTimer() {
+    fake.journalTimerRuns = false;
+}
+long long utcMicroseconds() {
+    return 1765300000000000LL + fake.now * 1000;
+}
+std::string choosePcapngFile(const char* title) {
+    record(std::string("choosePcapng ") + title);
+    return fake.chosenPcapng;
+}
+void renameProgramItem(int command, const char* text) {
+    fake.itemTexts[command] = text;
+}
+bool localAddressOf(SocketHandle, std::uint32_t* address, std::uint16_t* port) {
+    *address = fake.localAddress;
+    *port = fake.localPort;
+    return true;
 }
 void cancelScreenDrawing() {
     record("cancelDrawing");
@@ -394,6 +417,8 @@ std::uint32_t convertIpv4Address(const char* text) {
 
 // ---- test helpers --------------------------------------------------------------
 void resetAll() {
+    stopJournal();
+    journalConnectionEnded(CLOSED_HERE);
     fake = FakePlatform();
 
     forgetReceivedBytes();

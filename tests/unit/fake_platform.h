@@ -102,6 +102,11 @@ struct FakePlatform {
     // beginning at 0), and whether the octet view's menu item is checked.
     long long localTime = 0;
     std::map<int, bool> checkedItems;  // the system menu's items, by command
+    std::map<int, std::string> itemTexts;  // their texts, when given others
+    bool journalTimerRuns = false;
+    std::string chosenPcapng;              // what the pcapng chooser gives
+    std::uint32_t localAddress = 0x0100007F;  // a connection's local end
+    std::uint16_t localPort = 9000;
 };
 
 extern FakePlatform fake;

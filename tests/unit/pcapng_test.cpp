@@ -131,3 +131,111 @@ TEST(Pcapng, EachEndingClosesFromTheSideThatClosedAndAStreamMayBeginWithoutItsSt
 }
 
 }  // namespace
+
+// ---- the journal, through the link ------------------------------------------------
+
+#include "capture/journal.h"
+#include "fake_platform.h"
+#include "net/link.h"
+#include "net/outgoing.h"
+#include "ui/resource.h"
+
+namespace {
+
+const std::uint32_t EVENT_READ = 1;
+const std::uint32_t EVENT_ACCEPT = 8;
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
+
+    // Listens and takes a peer from 192.168.1.20:port on socket `socket`.
+    static void connectPeer(SocketHandle socket, std::uint16_t port) {
+        if (serverState == SERVER_IDLE) onListenCommand();
+        fake.accepts.push_back(FakeAccept{socket, ipv4("192.168.1.20"), port});
+        onSocketNotify(listeningSocket, EVENT_ACCEPT);
+        ASSERT_EQ(SERVER_CONNECTED, serverState) << traceText();
+    }
+    static void receive(const std::vector<unsigned char>& bytes) {
+        fake.receives.push_back(FakeReceive{0, bytes});
+        onSocketNotify(clientSocket, EVENT_READ);
+    }
+    static ReadFile journalRead(const std::string& path) {
+        ReadFile file;
+        std::string error;
+        EXPECT_TRUE(readPcapng(fake.files[path], &file, &error)) << error;
+        return file;
+    }
+};
+
+TEST_F(JournalTest, TheJournalHoldsEachConnectionBothWaysAndIsWrittenInPiecesAndAtItsEnd) {
+    fake.chosenPcapng = "j.pcapng";
+    onJournalCommand();
+    ASSERT_TRUE(journalRunning());
+    EXPECT_TRUE(fake.checkedItems[IDM_JOURNAL]);
+    EXPECT_EQ(JOURNAL_STOP_ITEM_TEXT, fake.itemTexts[IDM_JOURNAL]);
+    EXPECT_TRUE(fake.journalTimerRuns);
+    connectPeer(8, 50123);
+    receive(bytesOf("ping"));
+    sendTypedChar('k');
+    const std::size_t beforeTheTimer = fake.files["j.pcapng"].size();
+    onJournalTimerDue();
+    EXPECT_GT(fake.files["j.pcapng"].size(), beforeTheTimer) << "written at least once a second";
+    fake.receives.push_back(FakeReceive{0, Bytes()});  // the peer closes
+    onSocketNotify(clientSocket, EVENT_READ);
+    ASSERT_EQ(SERVER_IDLE, serverState) << traceText();
+    connectPeer(10, 50124);
+    std::vector<unsigned char> big(200000, 'x');
+    receive(big);  // one receive, four segments
+    onJournalCommand();  // stopped: what waited is written, the file closed
+    EXPECT_FALSE(journalRunning());
+    EXPECT_FALSE(fake.checkedItems[IDM_JOURNAL]);
+    EXPECT_EQ(JOURNAL_ITEM_TEXT, fake.itemTexts[IDM_JOURNAL]);
+
+    const ReadFile file = journalRead("j.pcapng");
+    ASSERT_GE(file.packets.size(), 3u + 2 + 1 + 3 + 4u);
+    EXPECT_EQ("Connexion de 192.168.1.20:50123", file.packets[0].comment);
+    EXPECT_EQ(9000, file.packets[0].toPort);
+    EXPECT_EQ(bytesOf("ping"), file.packets[3].payload);
+    EXPECT_EQ(bytesOf("k"), file.packets[4].payload);
+    EXPECT_EQ(0x11, file.packets[5].flags);  // the peer's FIN
+    EXPECT_EQ("Fin de connexion", file.packets[5].comment);
+    EXPECT_EQ(50124, file.packets[6].fromPort);
+    std::vector<unsigned char> got;
+    for (std::size_t i = 9; i < file.packets.size(); ++i) {
+        got.insert(got.end(), file.packets[i].payload.begin(), file.packets[i].payload.end());
+    }
+    EXPECT_EQ(big, got);
+}
+
+TEST_F(JournalTest, AJournalStartedDuringAConnectionStartsItThenAndAFailedWriteStopsIt) {
+    connectPeer(8, 50123);
+    receive(bytesOf("before"));
+    fake.chosenPcapng = "late.pcapng";
+    onJournalCommand();
+    receive(bytesOf("after"));
+    onJournalTimerDue();
+    ReadFile file = journalRead("late.pcapng");
+    ASSERT_EQ(4u, file.packets.size());
+    EXPECT_EQ("Connexion de 192.168.1.20:50123, journal commence apres 6 octets recus et 0 octet envoye",
+              file.packets[0].comment);
+    EXPECT_EQ(bytesOf("after"), file.packets[3].payload);
+
+    fake.writeRoom = 10;  // the disk fills
+    receive(bytesOf("lost"));
+    onJournalTimerDue();
+    EXPECT_FALSE(journalRunning());
+    EXPECT_EQ(1u, traceCount(std::string("errorBox ") + JOURNAL_WRITE_FAILED_TEXT + "late.pcapng|erreur"))
+        << traceText();
+    EXPECT_FALSE(fake.checkedItems[IDM_JOURNAL]);
+    EXPECT_EQ(SERVER_CONNECTED, serverState) << "the link goes on";
+
+    // A file that cannot be made says so, and no journal starts.
+    fake.writeRoom = static_cast<std::size_t>(-1);
+    fake.chosenPcapng = "";
+    onJournalCommand();  // no file chosen: nothing
+    EXPECT_FALSE(journalRunning());
+}
+
+}  // namespace

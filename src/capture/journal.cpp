@@ -1,0 +1,138 @@
+#include "capture/journal.h"
+
+#include <string>
+
+#include "ui/resource.h"
+#include "words.h"
+
+namespace {
+
+FileHandle journalFile = NO_FILE;
+std::string journalName;
+PcapBytes waiting;  // whole blocks not yet written
+bool timerRunning = false;
+
+// The connection now, journalled or not, so that a journal started while it is open
+// can give it its start.
+bool connectionOpen = false;
+Endpoint localEnd = {};
+Endpoint peerEnd = {};
+std::uint64_t bytesBefore[2] = {0, 0};  // received, sent: while the journal was not running
+TcpStream stream = {};
+bool streamStarted = false;  // the journal holds the connection's start
+
+std::uint64_t now() {
+    return static_cast<std::uint64_t>(utcMicroseconds());
+}
+
+std::string connectionComment() {
+    return "Connexion de " + endpointText(peerEnd);
+}
+
+void writeOut() {
+    if (journalFile == NO_FILE || waiting.empty()) return;
+    const bool written = writeFileBytes(journalFile, waiting.data(), waiting.size());
+    waiting.clear();
+    if (written) return;
+    const std::string name = journalName;
+    stopJournal();
+    showErrorBox((JOURNAL_WRITE_FAILED_TEXT + name).c_str(), JOURNAL_CAPTION);
+}
+
+void madeBlocks() {
+    if (waiting.size() >= JOURNAL_PIECE) writeOut();
+}
+
+void showJournalItem(bool running) {
+    checkProgramItem(IDM_JOURNAL, running);
+    renameProgramItem(IDM_JOURNAL, running ? JOURNAL_STOP_ITEM_TEXT : JOURNAL_ITEM_TEXT);
+}
+
+void startStream(const std::string& comment) {
+    stream = openTcpStream(waiting, localEnd, peerEnd, now(), comment);
+    streamStarted = true;
+}
+
+}  // namespace
+
+bool journalRunning() {
+    return journalFile != NO_FILE;
+}
+
+void startJournal(FileHandle file, const std::string& name) {
+    journalFile = file;
+    journalName = name;
+    waiting.clear();
+    appendPcapngStart(waiting);
+    streamStarted = false;
+    if (connectionOpen) {
+        startStream(connectionComment() + ", journal commence apres " + countInWords(bytesBefore[0], "octet recu") +
+                    " et " + countInWords(bytesBefore[1], "octet envoye"));
+    }
+    scheduleJournalTimer(JOURNAL_WRITE_MS);
+    timerRunning = true;
+    showJournalItem(true);
+    writeOut();
+}
+
+void stopJournal() {
+    if (journalFile == NO_FILE) return;
+    FileHandle file = journalFile;
+    if (!waiting.empty() && writeFileBytes(file, waiting.data(), waiting.size())) waiting.clear();
+    journalFile = NO_FILE;
+    waiting.clear();
+    closeFile(file);
+    cancelJournalTimer();
+    timerRunning = false;
+    streamStarted = false;
+    showJournalItem(false);
+}
+
+void onJournalCommand() {
+    if (journalRunning()) {
+        stopJournal();
+        return;
+    }
+    const std::string path = choosePcapngFile("Journal pcapng");
+    if (path.empty()) return;
+    const FileHandle file = openFileToReplace(path.c_str());
+    if (file == NO_FILE) {
+        showErrorBox((JOURNAL_OPEN_FAILED_TEXT + path).c_str(), JOURNAL_CAPTION);
+        return;
+    }
+    startJournal(file, path);
+}
+
+void journalConnectionOpened(const Endpoint& local, const Endpoint& peer) {
+    connectionOpen = true;
+    localEnd = local;
+    peerEnd = peer;
+    bytesBefore[0] = bytesBefore[1] = 0;
+    if (!journalRunning()) return;
+    startStream(connectionComment());
+    madeBlocks();
+}
+
+void journalBytes(bool received, const unsigned char* bytes, std::size_t count, int rule) {
+    if (count == 0) return;
+    if (!journalRunning() || !streamStarted) {
+        bytesBefore[received ? 0 : 1] += count;
+        return;
+    }
+    const std::string comment = rule > 0 ? "(regle " + std::to_string(rule) + ")" : std::string();
+    appendTcpBytes(waiting, stream, received, bytes, count, now(), comment);
+    madeBlocks();
+}
+
+void journalConnectionEnded(TcpEnding ending) {
+    if (!connectionOpen) return;
+    connectionOpen = false;
+    if (!journalRunning() || !streamStarted) return;
+    closeTcpStream(waiting, stream, ending, now(), "Fin de connexion");
+    streamStarted = false;
+    madeBlocks();
+}
+
+void onJournalTimerDue() {
+    writeOut();
+}

@@ -1,0 +1,35 @@
+// One end of a connection, whatever its family: how connections are named wherever
+// they are kept (the journal, the records, the status line).
+#ifndef ORU_ENDPOINT_H
+#define ORU_ENDPOINT_H
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+const unsigned char FAMILY_IPV4 = 4;
+const unsigned char FAMILY_IPV6 = 6;
+
+// Its family (4 or 6), its address in network order (an IPv4 address in the first 4
+// bytes) and its port.
+struct Endpoint {
+    unsigned char family;
+    unsigned char address[16];
+    std::uint16_t port;
+};
+
+// An IPv4 end, its address in network order as the sockets give it.
+inline Endpoint ipv4Endpoint(std::uint32_t networkOrderAddress, std::uint16_t port) {
+    Endpoint end = {FAMILY_IPV4, {}, port};
+    std::memcpy(end.address, &networkOrderAddress, sizeof networkOrderAddress);
+    return end;
+}
+
+// An end as text: "192.168.1.20:502" (IPv6 ends, "[::1]:502", are not made yet).
+inline std::string endpointText(const Endpoint& end) {
+    std::string text;
+    for (int part = 0; part < 4; ++part) text += std::to_string(end.address[part]) + (part < 3 ? "." : ":");
+    return text + std::to_string(end.port);
+}
+
+#endif
