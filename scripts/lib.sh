@@ -6,7 +6,7 @@ ORU_PACKAGES="cmake make g++ python3 libgtest-dev libbenchmark-dev clang
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 xvfb xdotool imagemagick x11-utils fonts-wine fonts-liberation
-  netcat-openbsd iproute2"
+  netcat-openbsd iproute2 tshark"
 # The 32-bit Wine, installed for the tests only, and only where 32-bit programs run:
 # elsewhere it could run nothing, and Debian's wine command would pick its loader
 # and fail.

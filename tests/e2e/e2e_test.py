@@ -1262,6 +1262,69 @@ class ConsoleTest(E2E):
             self.assertEqual(f.read(), self.LOG + b"\x0c" + self.LOG)
 
 
+IDM_JOURNAL = 0x10A0  # "Journal pcapng...", a system command
+
+
+def followed_streams(path, stream):
+    """What each side of a TCP stream of a pcapng file sent, as tshark follows it: the
+    side that opened it (the peer), then the other."""
+    out = subprocess.run(["tshark", "-r", path, "-qz", "follow,tcp,raw,%d" % stream],
+                         capture_output=True, text=True, check=True).stdout
+    sides = [b"", b""]
+    lines = out.split("\n")
+    body = lines[lines.index(next(l for l in lines if l.startswith("Node 1:"))) + 1:]
+    for line in body:
+        if line.startswith("====") or not line.strip():
+            continue
+        side = 1 if line.startswith("\t") else 0
+        sides[side] += bytes.fromhex(line.strip())
+    return sides
+
+
+class JournalTest(E2E):
+    def choose_file(self, caption, path):
+        window = wait_for(lambda: xdotool("search", "--name", "^%s$" % caption).split(), "the Save window")[0]
+        xdotool("windowactivate", "--sync", window)
+        xdotool("key", "ctrl+a")
+        xdotool("type", "--delay", "20", windows_path(path))
+        xdotool("key", "Return")
+
+    def test_two_connections_in_the_journal_read_back_in_tshark_as_each_side_sent_them(self):
+        p, port, capture = self.recording_and_listening("journal", keep_listening=True)
+        journal = os.path.join(self.dir, "conversation.pcapng")
+        act("syscommand", IDM_JOURNAL)
+        self.choose_file("Journal pcapng", journal)
+        wait_for(lambda: os.path.exists(journal) and os.path.getsize(journal) > 0, "the journal's start")
+
+        rng = random.Random(43)
+        big = rng.randbytes(200000)  # one receive of more than 64 KiB, in several segments
+        first = self.connect(port)
+        p.status(connected(port))
+        first.sendall(b"GET /status\r\n")
+        wait_for(lambda: os.path.getsize(capture) == 13, "the request")
+        self.typed_keys_reach(p, first)  # "az\r" goes back
+        first.sendall(big)
+        wait_for(lambda: os.path.getsize(capture) == 13 + len(big), "the big receive")
+        first.close()
+        p.status(listening(port))
+
+        second = self.connect(port)
+        p.status(connected(port))
+        second.sendall(b"\x00\x01\x00\x00\x00\x06\x01\x03\x00\x00\x00\x01")
+        wait_for(lambda: os.path.getsize(capture) == 13 + len(big) + 12, "the second request")
+        self.typed_keys_reach(p, second)
+        act("syscommand", IDM_JOURNAL)  # stopped: written out and closed
+        second.close()
+
+        self.assertEqual(subprocess.run(["capinfos", journal], capture_output=True).returncode, 0)
+        flagged = subprocess.run(["tshark", "-r", journal, "-Y", "tcp.analysis.flags"],
+                                 capture_output=True, text=True, check=True).stdout
+        self.assertEqual(flagged.strip(), "")
+        self.assertEqual(followed_streams(journal, 0), [b"GET /status\r\n" + big, b"az\r"])
+        self.assertEqual(followed_streams(journal, 1),
+                         [b"\x00\x01\x00\x00\x00\x06\x01\x03\x00\x00\x00\x01", b"az\r"])
+
+
 class SessionTest(E2E):
     def test_loaded_session_titles_the_window_and_is_saved_silently(self):
         port = free_port()
