@@ -70,6 +70,7 @@ void addSystemMenuItems(HWND window) {
     CheckMenuItem(enter, IDM_ENTER_CR, MF_BYCOMMAND | MF_CHECKED);
     AppendMenuA(system, MF_POPUP, reinterpret_cast<UINT_PTR>(enter), "Touche Entree");
     AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_JOURNAL, JOURNAL_ITEM_TEXT);
+    AppendMenuA(system, MF_STRING, IDM_SAVE_OCTETS, "Enregistrer les octets...");
 }
 
 // The command line after the program's name, as Windows hands it to WinMain: past
@@ -122,6 +123,7 @@ bool onProgramCommand(int command) {
     case IDM_ENTER_LF: chooseEnterEnding(ENTER_LF); return true;
     case IDM_ENTER_CR_LF: chooseEnterEnding(ENTER_CR_LF); return true;
     case IDM_JOURNAL: onJournalCommand(); return true;
+    case IDM_SAVE_OCTETS: onSaveKeptBytesCommand(); return true;
     default: return false;
     }
 }

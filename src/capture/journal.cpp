@@ -1,7 +1,9 @@
 #include "capture/journal.h"
 
+#include <map>
 #include <string>
 
+#include "terminal/received_bytes.h"
 #include "ui/resource.h"
 #include "words.h"
 
@@ -131,6 +133,42 @@ void journalConnectionEnded(TcpEnding ending) {
     closeTcpStream(waiting, stream, ending, now(), "Fin de connexion");
     streamStarted = false;
     madeBlocks();
+}
+
+void appendKeptBytesAsPcapng(PcapBytes& out) {
+    appendPcapngStart(out);
+    std::map<std::uint32_t, TcpStream> streams;  // by connection, once begun
+    for (std::uint64_t index = firstKeptRecord(); index < keptRecordsEnd(); ++index) {
+        const KeptRecord r = keptRecord(index);
+        const auto found = streams.find(r.connection);
+        if (r.kind == KEPT_OPENED) {
+            streams[r.connection] = openTcpStream(out, r.local, r.peer, static_cast<std::uint64_t>(r.utc),
+                                                  "Connexion de " + endpointText(r.peer));
+        } else if (r.kind == KEPT_ENDED) {
+            if (found == streams.end()) continue;  // nothing of it is kept
+            closeTcpStream(out, found->second, r.ending, static_cast<std::uint64_t>(r.utc), "Fin de connexion");
+            streams.erase(found);
+        } else {
+            if (found == streams.end()) streams[r.connection] = tcpStreamFromHere(r.local, r.peer);
+            TcpStream& s = streams[r.connection];
+            const bool received = r.kind == KEPT_RECEIVED;
+            const std::string comment = r.rule > 0 ? "(regle " + std::to_string(r.rule) + ")" : std::string();
+            const std::uint64_t time = static_cast<std::uint64_t>(r.utc);
+            appendTcpBytes(out, s, received, r.bytes, r.count, time, comment);
+            appendTcpBytes(out, s, received, r.moreBytes, r.moreCount, time, std::string());
+        }
+    }
+}
+
+void onSaveKeptBytesCommand() {
+    const std::string path = choosePcapngFile("Enregistrer les octets");
+    if (path.empty()) return;
+    PcapBytes out;
+    appendKeptBytesAsPcapng(out);
+    const FileHandle file = openFileToReplace(path.c_str());
+    const bool written = file != NO_FILE && writeFileBytes(file, out.data(), out.size());
+    if (file != NO_FILE) closeFile(file);
+    if (!written) showErrorBox((SAVE_OCTETS_FAILED_TEXT + path).c_str(), JOURNAL_CAPTION);
 }
 
 void onJournalTimerDue() {

@@ -54,7 +54,6 @@ void appendTcpBytes(PcapBytes& out, TcpStream& stream, bool fromPeer, const unsi
 // The stream's end: a FIN/ACK from the peer when it closed; the program's FIN/ACK and
 // the peer's answering one when the program closed it; a RST from the peer when it
 // reset the connection.
-enum TcpEnding { CLOSED_BY_PEER, CLOSED_HERE, RESET_BY_PEER };
 void closeTcpStream(PcapBytes& out, TcpStream& stream, TcpEnding ending, std::uint64_t time,
                     const std::string& comment);
 

@@ -18,6 +18,9 @@ struct Endpoint {
     std::uint16_t port;
 };
 
+// How a connection ended: the peer closed it, the program did, or the peer reset it.
+enum TcpEnding { CLOSED_BY_PEER, CLOSED_HERE, RESET_BY_PEER };
+
 // An IPv4 end, its address in network order as the sockets give it.
 inline Endpoint ipv4Endpoint(std::uint32_t networkOrderAddress, std::uint16_t port) {
     Endpoint end = {FAMILY_IPV4, {}, port};

@@ -177,7 +177,7 @@ void goOnListening() {
     forgetPendingReads();
     rulesConnectionEnded();
     endOutgoing();
-    keepConnectionEnded();
+    keepConnectionEnded(connectionEnding);
     journalConnectionEnded(connectionEnding);
     showChangesWithinAFrame();
     shutdownSocket(clientSocket);
@@ -286,12 +286,13 @@ int acceptPeer() {
     if (!keepListening) closeListeningSocket();
     serverSocket = clientSocket;
     startOutgoing(clientSocket);
-    keepConnectionOpened(peerAddress, peerPort);
     std::uint32_t localAddress = 0;
     std::uint16_t localPort = 0;
     localAddressOf(clientSocket, &localAddress, &localPort);
+    const Endpoint local = ipv4Endpoint(localAddress, localPort);
+    keepConnectionOpened(peerAddress, peerPort, local);
     connectionEnding = CLOSED_HERE;
-    journalConnectionOpened(ipv4Endpoint(localAddress, localPort), ipv4Endpoint(peerAddress, peerPort));
+    journalConnectionOpened(local, ipv4Endpoint(peerAddress, peerPort));
     rulesConnectionStarted();
     showChangesWithinAFrame();
     return 0;
@@ -302,7 +303,7 @@ void disconnectServer() {
     rulesConnectionEnded();
     endOutgoing();
     if (serverState == SERVER_CONNECTED) {
-        keepConnectionEnded();
+        keepConnectionEnded(connectionEnding);
         journalConnectionEnded(connectionEnding);
         showChangesWithinAFrame();
     }

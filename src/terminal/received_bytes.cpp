@@ -28,7 +28,21 @@ struct ReceivedRecord {
     std::uint16_t peerPort;    // and its port
     std::uint16_t rule;        // a send of a reply rule: its number; 0 otherwise
     RecordKind kind;
+    unsigned char ending;      // an end: how (TcpEnding)
+    std::uint32_t connection;  // its connection's number
+    long long utc;             // microseconds since 1970, utcMicroseconds
 };
+
+// The ends of the connections that records may still name: a kept record's
+// connection has at most one record for each connection after it but the newest's,
+// and two or more otherwise (its start and end), so this many are enough.
+const std::size_t CONNECTIONS_KEPT = RECEIVED_RECORDS_KEPT / 2 + 2;
+struct ConnectionEnds {
+    Endpoint local;
+    Endpoint peer;
+};
+ConnectionEnds connectionEnds[CONNECTIONS_KEPT];
+std::uint32_t connectionsOpened = 0;
 
 unsigned char byteRing[RECEIVED_BYTES_KEPT];
 ReceivedRecord records[RECEIVED_RECORDS_KEPT];
@@ -61,7 +75,8 @@ ReceivedRecord& newRecord(RecordKind kind) {
         firstShownRecord = recordsMade - RECEIVED_RECORDS_KEPT + 1;
     }
     ReceivedRecord& r = recordAt(recordsMade++);
-    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, 0, 0, kind};
+    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, 0, 0, kind,
+                       CLOSED_HERE, connectionsOpened, utcMicroseconds()};
     return r;
 }
 
@@ -249,7 +264,9 @@ int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
 
 }  // namespace
 
-void keepConnectionOpened(std::uint32_t address, std::uint16_t port) {
+void keepConnectionOpened(std::uint32_t address, std::uint16_t port, const Endpoint& local) {
+    connectionsOpened++;
+    connectionEnds[connectionsOpened % CONNECTIONS_KEPT] = ConnectionEnds{local, ipv4Endpoint(address, port)};
     ReceivedRecord& r = newRecord(OPENED_RECORD);
     r.peerAddress = address;
     r.peerPort = port;
@@ -260,8 +277,8 @@ void keepConnectionOpened(std::uint32_t address, std::uint16_t port) {
     lastRecordMoment = monotonicMilliseconds();
 }
 
-void keepConnectionEnded() {
-    newRecord(ENDED_RECORD);
+void keepConnectionEnded(TcpEnding ending) {
+    newRecord(ENDED_RECORD).ending = static_cast<unsigned char>(ending);
     rowsMade += 1;
     connectionHasRecord = false;
 }
@@ -309,6 +326,32 @@ void forgetReceivedBytes() {
     connectionHasRecord = false;
     lastRecordMoment = 0;
     recordFoundLast = 0;
+    connectionsOpened = 0;
+}
+
+std::uint64_t firstKeptRecord() {
+    return firstShownRecord;
+}
+
+std::uint64_t keptRecordsEnd() {
+    return recordsMade;
+}
+
+KeptRecord keptRecord(std::uint64_t index) {
+    const ReceivedRecord& r = recordAt(index);
+    const ConnectionEnds& ends = connectionEnds[r.connection % CONNECTIONS_KEPT];
+    const KeptKind kinds[] = {KEPT_RECEIVED, KEPT_SENT, KEPT_OPENED, KEPT_ENDED};
+    KeptRecord kept = {kinds[r.kind], r.utc, r.connection, ends.local, ends.peer,
+                       static_cast<TcpEnding>(r.ending), r.rule, nullptr, 0, nullptr, 0};
+    if (isChunk(r.kind)) {
+        const std::size_t at = static_cast<std::size_t>(r.firstByte % RECEIVED_BYTES_KEPT);
+        const std::size_t first = r.size < RECEIVED_BYTES_KEPT - at ? r.size : RECEIVED_BYTES_KEPT - at;
+        kept.bytes = byteRing + at;
+        kept.count = first;
+        kept.moreBytes = byteRing;
+        kept.moreCount = r.size - first;
+    }
+    return kept;
 }
 
 std::uint64_t firstKeptOctetRow() {

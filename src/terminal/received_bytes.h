@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/endpoint.h"
 #include "terminal/rows.h"
 
 const std::size_t RECEIVED_BYTES_KEPT = 4u << 20;
@@ -32,10 +33,11 @@ const int OCTET_TEXT_COLUMN = OCTET_HEX_COLUMN + 3 * OCTETS_PER_ROW + 2;
 const int OCTET_ROW_LENGTH = OCTET_TEXT_COLUMN + OCTETS_PER_ROW;
 
 // ---- keeping, on the link's receive path --------------------------------------------
-// A peer was accepted (address in network order, port in host order).
-void keepConnectionOpened(std::uint32_t address, std::uint16_t port);
+// A peer was accepted (address in network order, port in host order), on the local
+// end `local`.
+void keepConnectionOpened(std::uint32_t address, std::uint16_t port, const Endpoint& local = Endpoint());
 // The connection ended: by the peer, by an error, by the person or at close.
-void keepConnectionEnded();
+void keepConnectionEnded(TcpEnding ending = CLOSED_HERE);
 // One receive's bytes, whole.
 void keepReceivedChunk(const unsigned char* bytes, std::size_t count);
 // Bytes the socket took, in one send; `rule` is the reply rule that sent them
@@ -43,6 +45,28 @@ void keepReceivedChunk(const unsigned char* bytes, std::size_t count);
 void keepSentChunk(const unsigned char* bytes, std::size_t count, int rule = 0);
 // Nothing kept, as at start-up.
 void forgetReceivedBytes();
+
+// ---- the records kept, for a file of them ------------------------------------------
+enum KeptKind { KEPT_RECEIVED, KEPT_SENT, KEPT_OPENED, KEPT_ENDED };
+struct KeptRecord {
+    KeptKind kind;
+    long long utc;            // microseconds since 1970 (utcMicroseconds)
+    std::uint32_t connection; // connections are numbered from 1, in the order they began
+    Endpoint local;           // the connection's ends
+    Endpoint peer;
+    TcpEnding ending;         // an end's
+    int rule;                 // a send's reply rule, 0 for the person's
+    // A chunk's bytes, in one piece or two where they pass the ring's end.
+    const unsigned char* bytes;
+    std::size_t count;
+    const unsigned char* moreBytes;
+    std::size_t moreCount;
+};
+// The records shown in the octet view, oldest first: indexes from firstKeptRecord to
+// keptRecordsEnd.
+std::uint64_t firstKeptRecord();
+std::uint64_t keptRecordsEnd();
+KeptRecord keptRecord(std::uint64_t index);
 
 // ---- the octet rows -----------------------------------------------------------------
 // The first row kept and the row after the newest.

@@ -25,6 +25,7 @@
 #define IDM_ENTER_LF 0x1080
 #define IDM_ENTER_CR_LF 0x1090
 #define IDM_JOURNAL 0x10A0
+#define IDM_SAVE_OCTETS 0x10B0
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012

@@ -1263,6 +1263,7 @@ class ConsoleTest(E2E):
 
 
 IDM_JOURNAL = 0x10A0  # "Journal pcapng...", a system command
+IDM_SAVE_OCTETS = 0x10B0  # "Enregistrer les octets...", a system command
 
 
 def followed_streams(path, stream):
@@ -1316,13 +1317,25 @@ class JournalTest(E2E):
         act("syscommand", IDM_JOURNAL)  # stopped: written out and closed
         second.close()
 
-        self.assertEqual(subprocess.run(["capinfos", journal], capture_output=True).returncode, 0)
-        flagged = subprocess.run(["tshark", "-r", journal, "-Y", "tcp.analysis.flags"],
-                                 capture_output=True, text=True, check=True).stdout
-        self.assertEqual(flagged.strip(), "")
-        self.assertEqual(followed_streams(journal, 0), [b"GET /status\r\n" + big, b"az\r"])
-        self.assertEqual(followed_streams(journal, 1),
-                         [b"\x00\x01\x00\x00\x00\x06\x01\x03\x00\x00\x00\x01", b"az\r"])
+        # The bytes kept, saved the same way: all of them, both connections.
+        kept = os.path.join(self.dir, "kept.pcapng")
+        act("syscommand", IDM_SAVE_OCTETS)
+        self.choose_file("Enregistrer les octets", kept)
+        second_sides = [b"\x00\x01\x00\x00\x00\x06\x01\x03\x00\x00\x00\x01", b"az\r"]
+
+        def kept_whole():  # written at once after the chooser closes
+            try:
+                return followed_streams(kept, 1) == second_sides
+            except (OSError, ValueError, StopIteration, subprocess.CalledProcessError):
+                return False
+        wait_for(lambda: os.path.exists(kept) and kept_whole(), "the bytes kept")
+        for path in (journal, kept):
+            self.assertEqual(subprocess.run(["capinfos", path], capture_output=True).returncode, 0)
+            flagged = subprocess.run(["tshark", "-r", path, "-Y", "tcp.analysis.flags"],
+                                     capture_output=True, text=True, check=True).stdout
+            self.assertEqual(flagged.strip(), "", path)
+            self.assertEqual(followed_streams(path, 0), [b"GET /status\r\n" + big, b"az\r"], path)
+            self.assertEqual(followed_streams(path, 1), second_sides, path)
 
 
 class SessionTest(E2E):

@@ -238,4 +238,41 @@ TEST_F(JournalTest, AJournalStartedDuringAConnectionStartsItThenAndAFailedWriteS
     EXPECT_FALSE(journalRunning());
 }
 
+TEST_F(JournalTest, TheBytesKeptAreSavedAsStreamsAndOneWhoseStartIsGoneBeginsAtItsFirstKeptBytes) {
+    connectPeer(8, 50123);
+    std::vector<std::vector<unsigned char>> chunks;
+    for (int n = 0; n < 5; ++n) chunks.push_back(std::vector<unsigned char>(1u << 20, static_cast<unsigned char>('a' + n)));
+    for (const auto& chunk : chunks) receive(chunk);  // 5 MiB: the start and the first chunks go
+    sendTypedChar('k');
+    fake.receives.push_back(FakeReceive{-1, Bytes()});  // reset by the peer
+    onSocketNotify(clientSocket, EVENT_READ);
+    ASSERT_EQ(SERVER_IDLE, serverState) << traceText();
+    connectPeer(10, 50124);
+    receive(bytesOf("second"));
+
+    fake.chosenPcapng = "kept.pcapng";
+    onSaveKeptBytesCommand();
+    const ReadFile file = journalRead("kept.pcapng");
+    ASSERT_FALSE(file.packets.empty());
+    EXPECT_EQ(0x18, file.packets[0].flags) << "no made-up start for a connection whose start is gone";
+    EXPECT_EQ(50123, file.packets[0].fromPort);
+    std::vector<unsigned char> kept;
+    std::size_t at = 0;
+    for (; at < file.packets.size() && file.packets[at].fromPort == 50123; ++at) {
+        kept.insert(kept.end(), file.packets[at].payload.begin(), file.packets[at].payload.end());
+    }
+    std::vector<unsigned char> expected;
+    for (int n = 2; n < 5; ++n) expected.insert(expected.end(), chunks[n].begin(), chunks[n].end());
+    EXPECT_EQ(expected, kept);
+    ASSERT_LT(at + 2, file.packets.size());
+    EXPECT_EQ(bytesOf("k"), file.packets[at].payload);
+    EXPECT_EQ(0x14, file.packets[at + 1].flags);  // the peer's reset
+    EXPECT_EQ(0x02, file.packets[at + 2].flags);  // the second connection's start, kept
+    EXPECT_EQ("Connexion de 192.168.1.20:50124", file.packets[at + 2].comment);
+    EXPECT_EQ(bytesOf("second"), file.packets.back().payload);
+    std::string fault;
+    followStreams(file, &fault);
+    EXPECT_EQ("", fault);
+}
+
 }  // namespace
