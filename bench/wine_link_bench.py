@@ -219,6 +219,31 @@ class Program:
         wait_for(lambda: "\tButton\t\tchecked\t&Actives" in self.view("state"), DEADLINE, "Actives")
         self.view("press", caption, "2")
 
+    def start_journal(self, path):
+        """Starts the pcapng journal into `path` through its item and the Save dialog."""
+        caption = "Journal pcapng"
+        if os.path.exists(path):
+            os.remove(path)  # else the dialog asks before replacing it
+        self.view("syscommand", str(IDM_JOURNAL))
+        window = wait_for(lambda: self.xdotool("search", "--name", "^%s$" % caption).split(), DEADLINE,
+                          "the Save dialog")[0]
+        self.xdotool("windowactivate", "--sync", window)
+        self.xdotool("key", "ctrl+a")
+        self.xdotool("type", "--delay", "1", windows_path(path))
+        self.xdotool("key", "Return")
+        wait_for(lambda: file_size(path) > 0, DEADLINE, "the journal's start")
+        self.journal_path = path
+
+    def stop_journal(self, path):
+        """Stops the journal and waits until its file no longer grows."""
+        self.view("syscommand", str(IDM_JOURNAL))
+
+        def settled():
+            size = file_size(path)
+            time.sleep(0.3)
+            return file_size(path) == size
+        wait_for(settled, DEADLINE, "the journal written out")
+
     def stop(self):
         self.process.kill()
         subprocess.run(["wineserver", "-k"], env=self.env)
@@ -286,6 +311,7 @@ def colour_lines(size, rng):
 STREAM_KINDS = {"text": text_lines, "random": lambda size, rng: rng.randbytes(size),
                 "colours": colour_lines}
 IDM_ANSI_SEQUENCES = 0x1050  # "Sequences ANSI", a system command
+IDM_JOURNAL = 0x10A0  # "Journal pcapng...", a system command
 
 
 def write_out(folder):
@@ -813,6 +839,11 @@ def measure_programs_in_turn(programs, start, port, capture, workdir, sizes, rep
                     program = start(label, path)
                     try:
                         seconds, cpu, same = timed_stream(program, port, capture, data)
+                        if label.endswith("+journal"):
+                            journal = program.journal_path
+                            program.stop_journal(journal)
+                            print("%-12s journal of %d bytes carried: %d bytes (%.3f)" % (
+                                label, len(data), file_size(journal), file_size(journal) / len(data)))
                     finally:
                         program.stop()
                     wine_times[label].append(seconds)
@@ -1054,6 +1085,9 @@ def main():
     parser.add_argument("--ansi", action="store_true",
                         help="measure --exe once more with Sequences ANSI checked (the label ends "
                              "in +ansi), and stream a colourful log too")
+    parser.add_argument("--journal", action="store_true",
+                        help="measure --exe once more with the pcapng journal on (the label ends "
+                             "in +journal), and print the journal's size beside the bytes carried")
     parser.add_argument("--rules", type=int, default=0,
                         help="measure --exe once more with this many reply rules active that "
                              "never match (the label ends in +rules; 0: none)")
@@ -1072,6 +1106,8 @@ def main():
         programs.append(((programs[-1][0] if not args.before else "after") + "+rules", exe))
     if args.ansi:
         programs.append(((programs[-1][0] if not args.before else "after") + "+ansi", exe))
+    if args.journal:
+        programs.append(((programs[-1][0] if not args.before else "after") + "+journal", exe))
     rules = never_matching_rules(args.rules)
     kinds = ("text", "random", "colours") if args.ansi else ("text", "random")
 
@@ -1080,6 +1116,7 @@ def main():
     capture = os.path.join(workdir, "capture.bin")
     floor_capture = os.path.join(workdir, "floor.bin")
     session = os.path.join(workdir, "bench.sip")
+    journal = os.path.join(workdir, "journal.pcapng")
     port = free_port()
     floor_port = free_port()
     with open(session, "wb") as f:
@@ -1103,6 +1140,8 @@ def main():
                     started.apply_rules(rules, args.rules)
                 if label.endswith("+ansi"):
                     started.view("syscommand", str(IDM_ANSI_SEQUENCES))
+                if label.endswith("+journal"):
+                    started.start_journal(journal)
                 return started
             measure_programs_in_turn(programs, start, port, capture, workdir, sizes, args.repeat,
                                      kinds)
