@@ -159,9 +159,9 @@ void onDestroy() {
     destroyTerminalCaret();
     traceShutdown("captureFile");
     closeCaptureFile();
-    stopJournal();
     traceShutdown("link");
     disconnectServer();
+    stopJournal();  // after the connection's end, which it records
     traceShutdown("sockets");
     WSACleanup();
     if (programKeys != nullptr) DestroyAcceleratorTable(programKeys);

@@ -197,16 +197,24 @@ void noteDrawn(const RowSource& source) {
     lastDrawingTime = monotonicMilliseconds();
 }
 
-// The colours of a row's cells when not selected: blank rows' are plain.
-const CellColours* shownRowColours(RowNumber row) {
+// One thing of each cell of a shown row (its character, its colours), as the source
+// gives it, or `blank` for a row the source does not keep.
+template <typename Cell>
+const Cell* shownRowOf(RowNumber row, std::vector<Cell>& scratch, Cell blank,
+                       const Cell* (*fromSource)(RowNumber, Cell*, int)) {
     const std::size_t columns = static_cast<std::size_t>(gridColumns > 0 ? gridColumns : 1);
-    if (colourScratch.size() < columns) colourScratch.resize(columns);
+    if (scratch.size() < columns) scratch.resize(columns);
     const RowSource& source = shownSource();
     if (row < source.firstRow() || row >= source.rowsEnd()) {
-        colourScratch.assign(colourScratch.size(), PLAIN_CELLS);
-        return colourScratch.data();
+        scratch.assign(scratch.size(), blank);
+        return scratch.data();
     }
-    return source.rowColours(row, colourScratch.data(), gridColumns);
+    return fromSource(row, scratch.data(), gridColumns);
+}
+
+// The colours of a row's cells when not selected: blank rows' are plain.
+const CellColours* shownRowColours(RowNumber row) {
+    return shownRowOf(row, colourScratch, PLAIN_CELLS, shownSource().rowColours);
 }
 
 // Draws the columns from..to of one view row in runs of one colour, selected cells'
@@ -278,14 +286,7 @@ int shownHistoryRows() {
 }
 
 const unsigned char* shownRowCells(RowNumber row) {
-    const std::size_t columns = static_cast<std::size_t>(gridColumns > 0 ? gridColumns : 1);
-    if (rowScratch.size() < columns) rowScratch.resize(columns);
-    const RowSource& source = shownSource();
-    if (row < source.firstRow() || row >= source.rowsEnd()) {
-        rowScratch.assign(rowScratch.size(), BLANK);
-        return rowScratch.data();
-    }
-    return source.rowCells(row, rowScratch.data(), gridColumns);
+    return shownRowOf(row, rowScratch, BLANK, shownSource().rowCells);
 }
 
 void toggleOctetView() {

@@ -319,18 +319,21 @@ void putControl(unsigned char control) {
     }
 }
 
+// The characters from `at` up to the next control (or ESC, when it starts a
+// sequence), or else the control at `at`; returns where the bytes go on.
+std::size_t applyCharactersOrControl(const unsigned char* bytes, std::size_t at, std::size_t count, bool escapes) {
+    const std::size_t end = endOfCharacters(bytes, at, count, escapes);
+    if (end > at) {
+        putCharacters(bytes + at, end - at);
+        return end;
+    }
+    putControl(bytes[at]);
+    return at + 1;
+}
+
 // The five controls act; every other byte is a character.
 void applyBytes(const unsigned char* bytes, std::size_t count) {
-    std::size_t i = 0;
-    while (i < count) {
-        std::size_t end = endOfCharacters(bytes, i, count, false);
-        if (end > i) {
-            putCharacters(bytes + i, end - i);
-            i = end;
-        } else {
-            putControl(bytes[i++]);
-        }
-    }
+    for (std::size_t i = 0; i < count;) i = applyCharactersOrControl(bytes, i, count, false);
 }
 
 // ---- what the sequences do ------------------------------------------------------
@@ -461,13 +464,7 @@ void applyBytesWithSequences(const unsigned char* bytes, std::size_t count) {
             ++i;
             continue;
         }
-        std::size_t end = endOfCharacters(bytes, i, count, true);
-        if (end > i) {
-            putCharacters(bytes + i, end - i);
-            i = end;
-        } else {
-            putControl(bytes[i++]);
-        }
+        i = applyCharactersOrControl(bytes, i, count, true);
     }
 }
 
