@@ -12,7 +12,6 @@ namespace {
 FileHandle journalFile = NO_FILE;
 std::string journalName;
 PcapBytes waiting;  // whole blocks not yet written
-bool timerRunning = false;
 
 // The connection now, journalled or not, so that a journal started while it is open
 // can give it its start.
@@ -72,7 +71,6 @@ void startJournal(FileHandle file, const std::string& name) {
                     " et " + countInWords(bytesBefore[1], "octet envoye"));
     }
     scheduleJournalTimer(JOURNAL_WRITE_MS);
-    timerRunning = true;
     showJournalItem(true);
     writeOut();
 }
@@ -85,7 +83,6 @@ void stopJournal() {
     waiting.clear();
     closeFile(file);
     cancelJournalTimer();
-    timerRunning = false;
     streamStarted = false;
     showJournalItem(false);
 }
