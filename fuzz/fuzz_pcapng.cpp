@@ -21,7 +21,7 @@
 
 namespace {
 
-const std::size_t MOST_BYTES = 1u << 20;
+const std::size_t MOST_BYTES = 256u << 10;
 
 struct Expected {
     bool fromPeer;
