@@ -26,8 +26,8 @@ std::uint64_t now() {
     return static_cast<std::uint64_t>(utcMicroseconds());
 }
 
-std::string connectionComment() {
-    return "Connexion de " + endpointText(peerEnd);
+std::string connectionStartComment(const Endpoint& peer) {
+    return CONNECTION_START_TEXT + endpointText(peer);
 }
 
 void writeOut() {
@@ -67,7 +67,7 @@ void startJournal(FileHandle file, const std::string& name) {
     appendPcapngStart(waiting);
     streamStarted = false;
     if (connectionOpen) {
-        startStream(connectionComment() + ", journal commence apres " + countInWords(bytesBefore[0], "octet recu") +
+        startStream(connectionStartComment(peerEnd) + ", journal commence apres " + countInWords(bytesBefore[0], "octet recu") +
                     " et " + countInWords(bytesBefore[1], "octet envoye"));
     }
     scheduleJournalTimer(JOURNAL_WRITE_MS);
@@ -108,7 +108,7 @@ void journalConnectionOpened(const Endpoint& local, const Endpoint& peer) {
     peerEnd = peer;
     bytesBefore[0] = bytesBefore[1] = 0;
     if (!journalRunning()) return;
-    startStream(connectionComment());
+    startStream(connectionStartComment(peerEnd));
     madeBlocks();
 }
 
@@ -127,7 +127,7 @@ void journalConnectionEnded(TcpEnding ending) {
     if (!connectionOpen) return;
     connectionOpen = false;
     if (!journalRunning() || !streamStarted) return;
-    closeTcpStream(waiting, stream, ending, now(), "Fin de connexion");
+    closeTcpStream(waiting, stream, ending, now(), CONNECTION_END_TEXT);
     streamStarted = false;
     madeBlocks();
 }
@@ -140,10 +140,10 @@ void appendKeptBytesAsPcapng(PcapBytes& out) {
         const auto found = streams.find(r.connection);
         if (r.kind == KEPT_OPENED) {
             streams[r.connection] = openTcpStream(out, r.local, r.peer, static_cast<std::uint64_t>(r.utc),
-                                                  "Connexion de " + endpointText(r.peer));
+                                                  connectionStartComment(r.peer));
         } else if (r.kind == KEPT_ENDED) {
             if (found == streams.end()) continue;  // nothing of it is kept
-            closeTcpStream(out, found->second, r.ending, static_cast<std::uint64_t>(r.utc), "Fin de connexion");
+            closeTcpStream(out, found->second, r.ending, static_cast<std::uint64_t>(r.utc), CONNECTION_END_TEXT);
             streams.erase(found);
         } else {
             if (found == streams.end()) streams[r.connection] = tcpStreamFromHere(r.local, r.peer);

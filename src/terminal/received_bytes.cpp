@@ -198,10 +198,10 @@ int putInterval(char* line, int at, std::uint64_t ms) {
 
 int putMark(char* line, const ReceivedRecord& r) {
     int at = putTimeOfDay(line, r.time);
-    if (r.kind == ENDED_RECORD) return putText(line, at, "Fin de connexion");
+    if (r.kind == ENDED_RECORD) return putText(line, at, CONNECTION_END_TEXT);
     unsigned char address[4];
     std::memcpy(address, &r.peerAddress, sizeof address);  // network order: first part first
-    at = putText(line, at, "Connexion de ");
+    at = putText(line, at, CONNECTION_START_TEXT);
     for (int part = 0; part < 4; ++part) {
         at = putNumber(line, at, address[part]);
         line[at++] = part < 3 ? '.' : ':';

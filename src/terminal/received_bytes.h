@@ -32,6 +32,10 @@ const int OCTET_TEXT_COLUMN = OCTET_HEX_COLUMN + 3 * OCTETS_PER_ROW + 2;
 // The longest row: the byte row's text column and its 16 bytes.
 const int OCTET_ROW_LENGTH = OCTET_TEXT_COLUMN + OCTETS_PER_ROW;
 
+// The words of a connection's start (before its peer's address) and of its end.
+const char CONNECTION_START_TEXT[] = "Connexion de ";
+const char CONNECTION_END_TEXT[] = "Fin de connexion";
+
 // ---- keeping, on the link's receive path --------------------------------------------
 // A peer was accepted (address in network order, port in host order), on the local
 // end `local`.
