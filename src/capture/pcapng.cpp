@@ -158,11 +158,20 @@ void appendFromSide(PcapBytes& out, TcpStream& stream, bool fromPeer, unsigned c
 }  // namespace
 
 std::uint32_t addToInternetSum(std::uint32_t sum, const unsigned char* bytes, std::size_t count) {
+    // Words are added four bytes at a time in this machine's order and the folded sum
+    // turned round: the ones' complement sum is the same in either byte order. The sum
+    // given is folded first, so that any number of calls may follow one another.
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    std::uint64_t wide = 0;
     std::size_t i = 0;
-    for (; i + 1 < count; i += 2) {
-        sum += static_cast<std::uint32_t>(bytes[i]) << 8 | bytes[i + 1];
-        if (sum >= 0x80000000u) sum = (sum & 0xFFFF) + (sum >> 16);
+    for (; i + 4 <= count; i += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes + i, 4);
+        wide += word;
     }
+    while (wide >> 16 != 0) wide = (wide & 0xFFFF) + (wide >> 16);
+    sum += static_cast<std::uint32_t>((wide & 0xFF) << 8 | wide >> 8);
+    for (; i + 1 < count; i += 2) sum += static_cast<std::uint32_t>(bytes[i]) << 8 | bytes[i + 1];
     if (i < count) sum += static_cast<std::uint32_t>(bytes[i]) << 8;
     return sum;
 }

@@ -130,6 +130,27 @@ TEST(Pcapng, EachEndingClosesFromTheSideThatClosedAndAStreamMayBeginWithoutItsSt
     }
 }
 
+// The checksum adds words four bytes at a time: held against the plain sum of 16-bit
+// words for every length and start within a word, and after sums already large.
+TEST(Pcapng, TheInternetChecksumEqualsThePlainSumOfWordsForEveryLengthAndStart) {
+    std::vector<unsigned char> bytes(96);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(0xFF - i * 37);
+    const std::uint32_t startingSums[] = {0, 0xFFFF, 0x7FFFFFFF, 0xFFFE0001};
+    for (std::uint32_t start : startingSums) {
+        for (std::size_t from = 0; from < 4; ++from) {
+            for (std::size_t count = 0; from + count <= bytes.size(); ++count) {
+                std::uint64_t plain = start;
+                for (std::size_t i = 0; i < count; i += 2)
+                    plain += static_cast<std::uint64_t>(bytes[from + i]) << 8 | (i + 1 < count ? bytes[from + i + 1] : 0);
+                while (plain >> 16 != 0) plain = (plain & 0xFFFF) + (plain >> 16);
+                ASSERT_EQ(static_cast<std::uint16_t>(~plain),
+                          foldInternetSum(addToInternetSum(start, bytes.data() + from, count)))
+                    << "start " << start << ", from " << from << ", count " << count;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 // ---- the journal, through the link ------------------------------------------------
