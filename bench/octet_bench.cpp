@@ -17,7 +17,7 @@ const int COLUMNS = 79;
 // Keeping received chunks of the argument's size, as the link does before the screen.
 void BM_KeepChunks(benchmark::State& state) {
     forgetReceivedBytes();
-    keepConnectionOpened(0x0100007F, 4000);
+    keepConnectionOpened(ipv4Endpoint(0x0100007F, 4000), ipv4Endpoint(0x0100007F, 9000), false);
     const std::string chunk(static_cast<std::size_t>(state.range(0)), 'x');
     for (auto _ : state) {
         keepReceivedChunk(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size());
@@ -30,7 +30,7 @@ BENCHMARK(BM_KeepChunks)->Arg(1)->Arg(512)->Arg(64 * 1024)->Arg(1024 * 1024);
 // chunks as are kept have come: each row is found among all the records.
 void BM_OldestPageOfTinyChunks(benchmark::State& state) {
     forgetReceivedBytes();
-    keepConnectionOpened(0x0100007F, 4000);
+    keepConnectionOpened(ipv4Endpoint(0x0100007F, 4000), ipv4Endpoint(0x0100007F, 9000), false);
     for (std::size_t i = 0; i < RECEIVED_RECORDS_KEPT + 10; ++i) {
         const unsigned char byte = static_cast<unsigned char>(i);
         keepReceivedChunk(&byte, 1);

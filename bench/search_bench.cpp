@@ -40,7 +40,7 @@ void BM_SearchOctetRows(benchmark::State& state) {
     const std::string searchedText = state.range(1) != 0 ? "7A 7A" : "Qwerty";
     forgetReceivedBytes();
     setUpWindowGrid();
-    keepConnectionOpened(0x0100007F, 4000);
+    keepConnectionOpened(ipv4Endpoint(0x0100007F, 4000), ipv4Endpoint(0x0100007F, 9000), false);
     std::string chunk(static_cast<std::size_t>(state.range(0)), 'x');
     for (std::size_t kept = 0; kept < RECEIVED_BYTES_KEPT; kept += chunk.size()) {
         keepReceivedChunk(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size());

@@ -1,5 +1,7 @@
 #include "pcapng_reader.h"
 
+#include <algorithm>
+
 namespace {
 
 std::uint32_t little32(const unsigned char* at) {
@@ -49,37 +51,62 @@ bool readOptions(const unsigned char* at, const unsigned char* end, std::string*
     return at == end || fail(error, "options without their end");
 }
 
-bool readPacket(const unsigned char* packet, std::size_t length, ReadPacket* read, std::string* error) {
-    if (length < 40 || packet[0] != 0x45) return fail(error, "not an IPv4 packet of 20 header bytes");
-    if (big16(packet + 2) != length) return fail(error, "the IPv4 length is not the packet's");
-    if (packet[9] != 6) return fail(error, "not TCP");
-    if (onesSum(packet, 20) != 0xFFFF) return fail(error, "a wrong IPv4 checksum");
-    const unsigned char* tcp = packet + 20;
-    if (tcp[12] >> 4 != 5) return fail(error, "a TCP header that is not 20 bytes");
-    unsigned char pseudo[12] = {};
-    for (int i = 0; i < 8; ++i) pseudo[i] = packet[12 + i];
-    pseudo[9] = 6;
-    pseudo[10] = static_cast<unsigned char>((length - 20) >> 8);
-    pseudo[11] = static_cast<unsigned char>(length - 20);
-    std::uint32_t sum = onesSum(pseudo, sizeof pseudo);
-    if (onesSum(tcp, length - 20, sum) != 0xFFFF) return fail(error, "a wrong TCP checksum");
-    read->from = little32(packet + 12);
-    read->to = little32(packet + 16);
+// The TCP header and payload after an IP header: their checksum, with the sum of
+// the pseudo-header already in `sum`, and their fields.
+bool readTcp(const unsigned char* tcp, std::size_t length, std::uint32_t sum, ReadPacket* read, std::string* error) {
+    if (length < 20 || tcp[12] >> 4 != 5) return fail(error, "a TCP header that is not 20 bytes");
+    if (onesSum(tcp, length, sum) != 0xFFFF) return fail(error, "a wrong TCP checksum");
     read->fromPort = big16(tcp);
     read->toPort = big16(tcp + 2);
     read->sequence = big32(tcp + 4);
     read->acknowledged = big32(tcp + 8);
     read->flags = tcp[13];
-    read->payload.assign(tcp + 20, packet + length);
+    read->payload.assign(tcp + 20, tcp + length);
     return true;
+}
+
+bool readIpv4(const unsigned char* packet, std::size_t length, ReadPacket* read, std::string* error) {
+    if (length < 20 || packet[0] != 0x45) return fail(error, "not an IPv4 packet of 20 header bytes");
+    if (big16(packet + 2) != length) return fail(error, "the IPv4 length is not the packet's");
+    if (packet[9] != 6) return fail(error, "not TCP");
+    if (onesSum(packet, 20) != 0xFFFF) return fail(error, "a wrong IPv4 checksum");
+    unsigned char pseudo[12] = {};
+    for (int i = 0; i < 8; ++i) pseudo[i] = packet[12 + i];
+    pseudo[9] = 6;
+    pseudo[10] = static_cast<unsigned char>((length - 20) >> 8);
+    pseudo[11] = static_cast<unsigned char>(length - 20);
+    read->version = 4;
+    read->hops = packet[8];
+    read->from = ReadAddress{};
+    read->to = ReadAddress{};
+    std::copy(packet + 12, packet + 16, read->from.begin());
+    std::copy(packet + 16, packet + 20, read->to.begin());
+    return readTcp(packet + 20, length - 20, onesSum(pseudo, sizeof pseudo), read, error);
+}
+
+bool readIpv6(const unsigned char* packet, std::size_t length, ReadPacket* read, std::string* error) {
+    if (length < 40 || big32(packet) != 0x60000000) return fail(error, "not an IPv6 packet without class or flow");
+    if (big16(packet + 4) != length - 40) return fail(error, "the IPv6 payload length is not the packet's");
+    if (packet[6] != 6) return fail(error, "not TCP");
+    // The pseudo-header: source, destination, TCP's length in 32 bits, 3 zero bytes and
+    // the next header.
+    unsigned char pseudo[40] = {};
+    std::copy(packet + 8, packet + 40, pseudo);
+    const std::size_t tcpLength = length - 40;
+    for (int i = 0; i < 4; ++i) pseudo[32 + i] = static_cast<unsigned char>(tcpLength >> (24 - 8 * i));
+    pseudo[39] = 6;
+    read->version = 6;
+    read->hops = packet[7];
+    std::copy(packet + 8, packet + 24, read->from.begin());
+    std::copy(packet + 24, packet + 40, read->to.begin());
+    return readTcp(packet + 40, tcpLength, onesSum(pseudo, sizeof pseudo), read, error);
 }
 
 }  // namespace
 
 bool readPcapng(const std::vector<unsigned char>& bytes, ReadFile* file, std::string* error) {
-    *file = ReadFile{false, false, 0, {}};
+    *file = ReadFile{false, {}, {}};
     std::size_t at = 0;
-    bool interfaceSeen = false;
     while (at < bytes.size()) {
         if (bytes.size() - at < 12) return fail(error, "a block cut short");
         const unsigned char* block = bytes.data() + at;
@@ -93,19 +120,24 @@ bool readPcapng(const std::vector<unsigned char>& bytes, ReadFile* file, std::st
             file->sectionSeen = true;
         } else if (type == 1) {
             if (!file->sectionSeen || length < 20) return fail(error, "an interface outside a section");
-            file->linkType = little16(block + 8);
-            if (!readOptions(block + 16, end, nullptr, &file->microseconds, error)) return false;
-            interfaceSeen = true;
+            ReadInterface described = {little16(block + 8), false};
+            if (described.linkType != 228 && described.linkType != 229) return fail(error, "a link type not raw IP");
+            if (!readOptions(block + 16, end, nullptr, &described.microseconds, error)) return false;
+            file->interfaces.push_back(described);
         } else if (type == 6) {
-            if (!interfaceSeen || length < 32) return fail(error, "a packet before its interface");
-            if (little32(block + 8) != 0) return fail(error, "a packet of another interface");
+            if (length < 32) return fail(error, "a packet block cut short");
+            const std::uint32_t interfaceId = little32(block + 8);
+            if (interfaceId >= file->interfaces.size()) return fail(error, "a packet of no interface described");
             const std::uint32_t captured = little32(block + 20);
             if (captured != little32(block + 24)) return fail(error, "a packet cut short");
             const std::size_t padded = (captured + 3u) & ~3u;
             if (28 + padded + 4 > length) return fail(error, "a packet longer than its block");
             ReadPacket packet;
+            packet.interfaceId = interfaceId;
             packet.time = static_cast<std::uint64_t>(little32(block + 12)) << 32 | little32(block + 16);
-            if (!readPacket(block + 28, captured, &packet, error)) return false;
+            const bool ipv6 = file->interfaces[interfaceId].linkType == 229;
+            if (captured == 0 || block[28] >> 4 != (ipv6 ? 6 : 4)) return fail(error, "a packet not of its interface's family");
+            if (!(ipv6 ? readIpv6 : readIpv4)(block + 28, captured, &packet, error)) return false;
             if (!readOptions(block + 28 + padded, end, &packet.comment, nullptr, error)) return false;
             file->packets.push_back(packet);
         } else {

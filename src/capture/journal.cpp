@@ -18,16 +18,13 @@ PcapBytes waiting;  // whole blocks not yet written
 bool connectionOpen = false;
 Endpoint localEnd = {};
 Endpoint peerEnd = {};
+bool openedHereNow = false;  // the program opened it, else the peer did
 std::uint64_t bytesBefore[2] = {0, 0};  // received, sent: while the journal was not running
 TcpStream stream = {};
 bool streamStarted = false;  // the journal holds the connection's start
 
 std::uint64_t now() {
     return static_cast<std::uint64_t>(utcMicroseconds());
-}
-
-std::string connectionStartComment(const Endpoint& peer) {
-    return CONNECTION_START_TEXT + endpointText(peer);
 }
 
 void writeOut() {
@@ -50,7 +47,7 @@ void showJournalItem(bool running) {
 }
 
 void startStream(const std::string& comment) {
-    stream = openTcpStream(waiting, localEnd, peerEnd, now(), comment);
+    stream = openTcpStream(waiting, localEnd, peerEnd, openedHereNow, now(), comment);
     streamStarted = true;
 }
 
@@ -67,8 +64,8 @@ void startJournal(FileHandle file, const std::string& name) {
     appendPcapngStart(waiting);
     streamStarted = false;
     if (connectionOpen) {
-        startStream(connectionStartComment(peerEnd) + ", journal commence apres " + countInWords(bytesBefore[0], "octet recu") +
-                    " et " + countInWords(bytesBefore[1], "octet envoye"));
+        startStream(connectionStartText(peerEnd, openedHereNow) + ", journal commence apres " +
+                    countInWords(bytesBefore[0], "octet recu") + " et " + countInWords(bytesBefore[1], "octet envoye"));
     }
     scheduleJournalTimer(JOURNAL_WRITE_MS);
     showJournalItem(true);
@@ -102,13 +99,14 @@ void onJournalCommand() {
     startJournal(file, path);
 }
 
-void journalConnectionOpened(const Endpoint& local, const Endpoint& peer) {
+void journalConnectionOpened(const Endpoint& local, const Endpoint& peer, bool openedHere) {
     connectionOpen = true;
     localEnd = local;
     peerEnd = peer;
+    openedHereNow = openedHere;
     bytesBefore[0] = bytesBefore[1] = 0;
     if (!journalRunning()) return;
-    startStream(connectionStartComment(peerEnd));
+    startStream(connectionStartText(peerEnd, openedHereNow));
     madeBlocks();
 }
 
@@ -139,8 +137,9 @@ void appendKeptBytesAsPcapng(PcapBytes& out) {
         const KeptRecord r = keptRecord(index);
         const auto found = streams.find(r.connection);
         if (r.kind == KEPT_OPENED) {
-            streams[r.connection] = openTcpStream(out, r.local, r.peer, static_cast<std::uint64_t>(r.utc),
-                                                  connectionStartComment(r.peer));
+            streams[r.connection] = openTcpStream(out, r.local, r.peer, r.openedHere,
+                                                  static_cast<std::uint64_t>(r.utc),
+                                                  connectionStartText(r.peer, r.openedHere));
         } else if (r.kind == KEPT_ENDED) {
             if (found == streams.end()) continue;  // nothing of it is kept
             closeTcpStream(out, found->second, r.ending, static_cast<std::uint64_t>(r.utc), CONNECTION_END_TEXT);

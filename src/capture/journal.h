@@ -32,13 +32,15 @@ void onJournalCommand();
 // ---- the bytes kept, saved ----------------------------------------------------------
 const char SAVE_OCTETS_FAILED_TEXT[] = "Impossible d'enregistrer les octets dans ";
 // The pcapng file of what the octet view holds: each connection's stream, begun with
-// its handshake where its start is kept, else at its first kept bytes.
+// its handshake from the side that opened it where its start is kept, else at its
+// first kept bytes.
 void appendKeptBytesAsPcapng(PcapBytes& out);
 // The system menu's "Enregistrer les octets...": asks for a file and writes it.
 void onSaveKeptBytesCommand();
 
 // ---- the link's side ----------------------------------------------------------------
-void journalConnectionOpened(const Endpoint& local, const Endpoint& peer);
+// A connection began: the peer came in, or the program opened it (`openedHere`).
+void journalConnectionOpened(const Endpoint& local, const Endpoint& peer, bool openedHere);
 void journalBytes(bool received, const unsigned char* bytes, std::size_t count, int rule);
 void journalConnectionEnded(TcpEnding ending);
 // The journal's timer: what waits is written out.

@@ -16,7 +16,10 @@ const unsigned char TCP_PSH = 0x08;
 const unsigned char TCP_ACK = 0x10;
 
 const std::size_t IPV4_HEADER = 20;
+const std::size_t IPV6_HEADER = 40;
 const std::size_t TCP_HEADER = 20;
+const unsigned char PROTOCOL_TCP = 6;
+const unsigned char HOP_LIMIT = 64;  // IPv4's time to live, IPv6's hop limit
 const std::uint16_t TCP_WINDOW = 65535;
 // The made-up initial sequence numbers of the two sides.
 const std::uint32_t PEER_FIRST_SEQUENCE = 0x10000000;
@@ -77,10 +80,11 @@ void putComment(PcapBytes& out, const std::string& comment) {
     putOption(out, OPTION_COMMENT, comment.data(), comment.size() < 0xFFFF ? comment.size() : 0xFFFF);
 }
 
-// One TCP segment as a raw IPv4 packet in an Enhanced Packet Block.
+// One TCP segment as a raw IP packet of its ends' family in an Enhanced Packet Block.
 struct Segment {
     const Endpoint& from;
     const Endpoint& to;
+    bool ipv6;
     std::uint16_t packetId;
     std::uint32_t sequence;
     std::uint32_t acknowledged;
@@ -89,29 +93,64 @@ struct Segment {
     std::size_t length;
 };
 
+void putIpv4Header(unsigned char* ip, const Segment& s) {
+    ip[0] = 0x45;  // version 4, a header of five words
+    putBig16(ip + 2, static_cast<std::uint16_t>(IPV4_HEADER + TCP_HEADER + s.length));
+    putBig16(ip + 4, s.packetId);
+    putBig16(ip + 6, 0x4000);  // don't fragment
+    ip[8] = HOP_LIMIT;
+    ip[9] = PROTOCOL_TCP;
+    std::memcpy(ip + 12, s.from.address, 4);
+    std::memcpy(ip + 16, s.to.address, 4);
+    putBig16(ip + 10, foldInternetSum(addToInternetSum(0, ip, IPV4_HEADER)));
+}
+
+// Version 6, no traffic class, no flow label.
+void putIpv6Header(unsigned char* ip, const Segment& s) {
+    ip[0] = 0x60;
+    putBig16(ip + 4, static_cast<std::uint16_t>(TCP_HEADER + s.length));
+    ip[6] = PROTOCOL_TCP;
+    ip[7] = HOP_LIMIT;
+    std::memcpy(ip + 8, s.from.address, 16);
+    std::memcpy(ip + 24, s.to.address, 16);
+}
+
+// The sum of the pseudo-header that TCP's checksum covers: the two addresses, the
+// protocol and TCP's length, as each family lays them out.
+std::uint32_t pseudoHeaderSum(const Segment& s) {
+    const std::size_t tcpLength = TCP_HEADER + s.length;
+    unsigned char pseudo[40] = {};
+    if (!s.ipv6) {
+        std::memcpy(pseudo, s.from.address, 4);
+        std::memcpy(pseudo + 4, s.to.address, 4);
+        pseudo[9] = PROTOCOL_TCP;
+        putBig16(pseudo + 10, static_cast<std::uint16_t>(tcpLength));
+        return addToInternetSum(0, pseudo, 12);
+    }
+    std::memcpy(pseudo, s.from.address, 16);
+    std::memcpy(pseudo + 16, s.to.address, 16);
+    putBig32(pseudo + 32, static_cast<std::uint32_t>(tcpLength));
+    pseudo[39] = PROTOCOL_TCP;
+    return addToInternetSum(0, pseudo, sizeof pseudo);
+}
+
 void appendSegment(PcapBytes& out, const Segment& s, std::uint64_t time, const std::string& comment) {
-    const std::size_t packetLength = IPV4_HEADER + TCP_HEADER + s.length;
+    const std::size_t ipHeader = s.ipv6 ? IPV6_HEADER : IPV4_HEADER;
+    const std::size_t packetLength = ipHeader + TCP_HEADER + s.length;
     const std::size_t block = beginBlock(out, ENHANCED_PACKET_BLOCK);
-    put32(out, 0);  // the interface
+    put32(out, s.ipv6 ? IPV6_INTERFACE : IPV4_INTERFACE);
     put32(out, static_cast<std::uint32_t>(time >> 32));
     put32(out, static_cast<std::uint32_t>(time));
     put32(out, static_cast<std::uint32_t>(packetLength));
     put32(out, static_cast<std::uint32_t>(packetLength));
 
     const std::size_t at = out.size();
-    out.resize(at + IPV4_HEADER + TCP_HEADER);
+    out.resize(at + ipHeader + TCP_HEADER);
     unsigned char* ip = out.data() + at;
-    ip[0] = 0x45;  // version 4, a header of five words
-    putBig16(ip + 2, static_cast<std::uint16_t>(packetLength));
-    putBig16(ip + 4, s.packetId);
-    putBig16(ip + 6, 0x4000);  // don't fragment
-    ip[8] = 64;                // time to live
-    ip[9] = 6;                 // TCP
-    std::memcpy(ip + 12, s.from.address, 4);
-    std::memcpy(ip + 16, s.to.address, 4);
-    putBig16(ip + 10, foldInternetSum(addToInternetSum(0, ip, IPV4_HEADER)));
+    if (s.ipv6) putIpv6Header(ip, s);
+    else putIpv4Header(ip, s);
 
-    unsigned char* tcp = ip + IPV4_HEADER;
+    unsigned char* tcp = ip + ipHeader;
     putBig16(tcp, s.from.port);
     putBig16(tcp + 2, s.to.port);
     putBig32(tcp + 4, s.sequence);
@@ -119,12 +158,7 @@ void appendSegment(PcapBytes& out, const Segment& s, std::uint64_t time, const s
     tcp[12] = 5 << 4;  // a header of five words
     tcp[13] = s.flags;
     putBig16(tcp + 14, TCP_WINDOW);
-    unsigned char pseudo[12] = {};
-    std::memcpy(pseudo, s.from.address, 4);
-    std::memcpy(pseudo + 4, s.to.address, 4);
-    pseudo[9] = 6;
-    putBig16(pseudo + 10, static_cast<std::uint16_t>(TCP_HEADER + s.length));
-    std::uint32_t sum = addToInternetSum(0, pseudo, sizeof pseudo);
+    std::uint32_t sum = pseudoHeaderSum(s);
     sum = addToInternetSum(sum, tcp, TCP_HEADER);
     sum = addToInternetSum(sum, s.payload, s.length);
     putBig16(tcp + 16, foldInternetSum(sum));
@@ -144,6 +178,7 @@ void appendFromSide(PcapBytes& out, TcpStream& stream, bool fromPeer, unsigned c
     std::uint16_t& id = fromPeer ? stream.peerPacketId : stream.localPacketId;
     const Segment segment = {fromPeer ? stream.peer : stream.local,
                              fromPeer ? stream.local : stream.peer,
+                             stream.peer.family == FAMILY_IPV6,
                              id,
                              next,
                              fromPeer ? stream.localNext : stream.peerNext,
@@ -153,6 +188,17 @@ void appendFromSide(PcapBytes& out, TcpStream& stream, bool fromPeer, unsigned c
     appendSegment(out, segment, time, comment);
     next += advance;
     id++;
+}
+
+// An interface of one link type, times in microseconds.
+void appendInterface(PcapBytes& out, std::uint16_t linkType) {
+    const std::size_t block = beginBlock(out, INTERFACE_DESCRIPTION_BLOCK);
+    put16(out, linkType);
+    put16(out, 0);
+    put32(out, 0);  // no snapshot length: packets are whole
+    putOption(out, OPTION_TIME_RESOLUTION, &MICROSECONDS, 1);
+    put32(out, OPTION_END);
+    endBlock(out, block);
 }
 
 }  // namespace
@@ -182,7 +228,7 @@ std::uint16_t foldInternetSum(std::uint32_t sum) {
 }
 
 void appendPcapngStart(PcapBytes& out) {
-    std::size_t block = beginBlock(out, SECTION_HEADER_BLOCK);
+    const std::size_t block = beginBlock(out, SECTION_HEADER_BLOCK);
     put32(out, 0x1A2B3C4D);  // the byte-order magic
     put16(out, 1);
     put16(out, 0);
@@ -190,27 +236,23 @@ void appendPcapngStart(PcapBytes& out) {
     put32(out, 0xFFFFFFFF);
     endBlock(out, block);
 
-    block = beginBlock(out, INTERFACE_DESCRIPTION_BLOCK);
-    put16(out, LINKTYPE_IPV4);
-    put16(out, 0);
-    put32(out, 0);  // no snapshot length: packets are whole
-    putOption(out, OPTION_TIME_RESOLUTION, &MICROSECONDS, 1);
-    put32(out, OPTION_END);
-    endBlock(out, block);
+    appendInterface(out, LINKTYPE_IPV4);
+    appendInterface(out, LINKTYPE_IPV6);
 }
 
 TcpStream tcpStreamFromHere(const Endpoint& local, const Endpoint& peer) {
     return TcpStream{local, peer, LOCAL_FIRST_SEQUENCE, PEER_FIRST_SEQUENCE, 1, 1};
 }
 
-TcpStream openTcpStream(PcapBytes& out, const Endpoint& local, const Endpoint& peer, std::uint64_t time,
-                        const std::string& comment) {
+TcpStream openTcpStream(PcapBytes& out, const Endpoint& local, const Endpoint& peer, bool openedHere,
+                        std::uint64_t time, const std::string& comment) {
     TcpStream stream = tcpStreamFromHere(local, peer);
     stream.localNext--;  // each SYN takes one sequence number
     stream.peerNext--;
-    appendFromSide(out, stream, true, TCP_SYN, nullptr, 0, 1, time, comment);
-    appendFromSide(out, stream, false, TCP_SYN | TCP_ACK, nullptr, 0, 1, time, std::string());
-    appendFromSide(out, stream, true, TCP_ACK, nullptr, 0, 0, time, std::string());
+    const bool peerOpened = !openedHere;
+    appendFromSide(out, stream, peerOpened, TCP_SYN, nullptr, 0, 1, time, comment);
+    appendFromSide(out, stream, !peerOpened, TCP_SYN | TCP_ACK, nullptr, 0, 1, time, std::string());
+    appendFromSide(out, stream, peerOpened, TCP_ACK, nullptr, 0, 0, time, std::string());
     return stream;
 }
 

@@ -290,9 +290,9 @@ int acceptPeer() {
     std::uint16_t localPort = 0;
     localAddressOf(clientSocket, &localAddress, &localPort);
     const Endpoint local = ipv4Endpoint(localAddress, localPort);
-    keepConnectionOpened(peerAddress, peerPort, local);
+    keepConnectionOpened(ipv4Endpoint(peerAddress, peerPort), local, false);
     connectionEnding = CLOSED_HERE;
-    journalConnectionOpened(local, ipv4Endpoint(peerAddress, peerPort));
+    journalConnectionOpened(local, ipv4Endpoint(peerAddress, peerPort), false);
     rulesConnectionStarted();
     showChangesWithinAFrame();
     return 0;

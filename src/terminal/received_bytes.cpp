@@ -24,8 +24,6 @@ struct ReceivedRecord {
     std::uint64_t offset;      // a chunk's first byte since its connection began, its way
     std::uint32_t size;        // a chunk's bytes
     std::int64_t interval;     // milliseconds since the record before of the connection, or -1
-    std::uint32_t peerAddress; // a peer accepted: its address, network order
-    std::uint16_t peerPort;    // and its port
     std::uint16_t rule;        // a send of a reply rule: its number; 0 otherwise
     RecordKind kind;
     unsigned char ending;      // an end: how (TcpEnding)
@@ -35,11 +33,13 @@ struct ReceivedRecord {
 
 // The ends of the connections that records may still name: a kept record's
 // connection has at most one record for each connection after it but the newest's,
-// and two or more otherwise (its start and end), so this many are enough.
+// and two or more otherwise (its start and end), so this many are enough. A start's
+// record reads its peer and its side here.
 const std::size_t CONNECTIONS_KEPT = RECEIVED_RECORDS_KEPT / 2 + 2;
 struct ConnectionEnds {
     Endpoint local;
     Endpoint peer;
+    bool openedHere;
 };
 ConnectionEnds connectionEnds[CONNECTIONS_KEPT];
 std::uint32_t connectionsOpened = 0;
@@ -64,6 +64,10 @@ ReceivedRecord& recordAt(std::uint64_t index) {
     return records[index % RECEIVED_RECORDS_KEPT];
 }
 
+const ConnectionEnds& endsOf(const ReceivedRecord& r) {
+    return connectionEnds[r.connection % CONNECTIONS_KEPT];
+}
+
 std::uint64_t rowsOf(const ReceivedRecord& r) {
     if (!isChunk(r.kind)) return 1;
     return 1 + (r.size + OCTETS_PER_ROW - 1) / OCTETS_PER_ROW;
@@ -75,7 +79,7 @@ ReceivedRecord& newRecord(RecordKind kind) {
         firstShownRecord = recordsMade - RECEIVED_RECORDS_KEPT + 1;
     }
     ReceivedRecord& r = recordAt(recordsMade++);
-    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, 0, 0, kind,
+    r = ReceivedRecord{localTimeMilliseconds(), rowsMade, bytesReceived, 0, 0, -1, 0, kind,
                        CLOSED_HERE, connectionsOpened, utcMicroseconds()};
     return r;
 }
@@ -155,8 +159,10 @@ int putNumber(char* line, int at, std::uint64_t value) {
     return putDigits(line, at, value, width);
 }
 
+// Writes `text` from column `at`, cut at the row's end.
 int putText(char* line, int at, const char* text) {
-    const std::size_t length = std::strlen(text);
+    const std::size_t room = at < OCTET_ROW_LENGTH ? static_cast<std::size_t>(OCTET_ROW_LENGTH - at) : 0;
+    const std::size_t length = std::min(std::strlen(text), room);
     std::memcpy(line + at, text, length);
     return at + static_cast<int>(length);
 }
@@ -197,16 +203,10 @@ int putInterval(char* line, int at, std::uint64_t ms) {
 }
 
 int putMark(char* line, const ReceivedRecord& r) {
-    int at = putTimeOfDay(line, r.time);
+    const int at = putTimeOfDay(line, r.time);
     if (r.kind == ENDED_RECORD) return putText(line, at, CONNECTION_END_TEXT);
-    unsigned char address[4];
-    std::memcpy(address, &r.peerAddress, sizeof address);  // network order: first part first
-    at = putText(line, at, CONNECTION_START_TEXT);
-    for (int part = 0; part < 4; ++part) {
-        at = putNumber(line, at, address[part]);
-        line[at++] = part < 3 ? '.' : ':';
-    }
-    return putNumber(line, at, r.peerPort);
+    const ConnectionEnds& ends = endsOf(r);
+    return putText(line, at, connectionStartText(ends.peer, ends.openedHere).c_str());
 }
 
 int putChunkHeader(char* line, const ReceivedRecord& r) {
@@ -264,12 +264,14 @@ int putByteRow(char* line, const ReceivedRecord& r, std::uint32_t first) {
 
 }  // namespace
 
-void keepConnectionOpened(std::uint32_t address, std::uint16_t port, const Endpoint& local) {
+std::string connectionStartText(const Endpoint& peer, bool openedHere) {
+    return (openedHere ? CONNECTION_OPENED_HERE_TEXT : CONNECTION_START_TEXT) + endpointText(peer);
+}
+
+void keepConnectionOpened(const Endpoint& peer, const Endpoint& local, bool openedHere) {
     connectionsOpened++;
-    connectionEnds[connectionsOpened % CONNECTIONS_KEPT] = ConnectionEnds{local, ipv4Endpoint(address, port)};
-    ReceivedRecord& r = newRecord(OPENED_RECORD);
-    r.peerAddress = address;
-    r.peerPort = port;
+    connectionEnds[connectionsOpened % CONNECTIONS_KEPT] = ConnectionEnds{local, peer, openedHere};
+    newRecord(OPENED_RECORD);
     rowsMade += 1;
     connectionBytes[0] = 0;
     connectionBytes[1] = 0;
@@ -339,9 +341,9 @@ std::uint64_t keptRecordsEnd() {
 
 KeptRecord keptRecord(std::uint64_t index) {
     const ReceivedRecord& r = recordAt(index);
-    const ConnectionEnds& ends = connectionEnds[r.connection % CONNECTIONS_KEPT];
+    const ConnectionEnds& ends = endsOf(r);
     const KeptKind kinds[] = {KEPT_RECEIVED, KEPT_SENT, KEPT_OPENED, KEPT_ENDED};
-    KeptRecord kept = {kinds[r.kind], r.utc, r.connection, ends.local, ends.peer,
+    KeptRecord kept = {kinds[r.kind], r.utc, r.connection, ends.local, ends.peer, ends.openedHere,
                        static_cast<TcpEnding>(r.ending), r.rule, nullptr, 0, nullptr, 0};
     if (isChunk(r.kind)) {
         const std::size_t at = static_cast<std::size_t>(r.firstByte % RECEIVED_BYTES_KEPT);

@@ -5,8 +5,9 @@
 // them, one row when it is asked for; nothing is allocated while bytes arrive.
 //
 // Rows are numbered from the first one ever made. A chunk makes a header row and a
-// row for every 16 of its bytes; a connection's start or end makes one row. The
-// rows kept begin with the oldest record from which on every chunk's bytes and
+// row for every 16 of its bytes; a connection's start or end makes one row, its
+// text cut at the row's end (which only the longest IPv6 ends, with a scope, reach).
+// The rows kept begin with the oldest record from which on every chunk's bytes and
 // record are still kept. A chunk's header tells the time since the row above of the
 // same connection (its start, a receive or a send), measured with the monotonic
 // clock; the time of day shown is the local time. Offsets count each direction
@@ -16,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "net/endpoint.h"
 #include "terminal/rows.h"
@@ -32,14 +34,19 @@ const int OCTET_TEXT_COLUMN = OCTET_HEX_COLUMN + 3 * OCTETS_PER_ROW + 2;
 // The longest row: the byte row's text column and its 16 bytes.
 const int OCTET_ROW_LENGTH = OCTET_TEXT_COLUMN + OCTETS_PER_ROW;
 
-// The words of a connection's start (before its peer's address) and of its end.
+// The words of a connection's start, before its peer's address: a peer that came in,
+// a peer the program opened the connection to; and the words of its end.
 const char CONNECTION_START_TEXT[] = "Connexion de ";
+const char CONNECTION_OPENED_HERE_TEXT[] = "Connexion a ";
 const char CONNECTION_END_TEXT[] = "Fin de connexion";
+// A connection's start as its mark in the octet rows and its comment in pcapng files
+// tell it: "Connexion de 192.168.1.20:50123", "Connexion a [::1]:502".
+std::string connectionStartText(const Endpoint& peer, bool openedHere);
 
 // ---- keeping, on the link's receive path --------------------------------------------
-// A peer was accepted (address in network order, port in host order), on the local
-// end `local`.
-void keepConnectionOpened(std::uint32_t address, std::uint16_t port, const Endpoint& local = Endpoint());
+// A connection began with `peer`, on the local end `local`: the peer came in, or the
+// program opened it (`openedHere`).
+void keepConnectionOpened(const Endpoint& peer, const Endpoint& local, bool openedHere);
 // The connection ended: by the peer, by an error, by the person or at close.
 void keepConnectionEnded(TcpEnding ending = CLOSED_HERE);
 // One receive's bytes, whole.
@@ -58,6 +65,7 @@ struct KeptRecord {
     std::uint32_t connection; // connections are numbered from 1, in the order they began
     Endpoint local;           // the connection's ends
     Endpoint peer;
+    bool openedHere;          // the program opened the connection, else the peer did
     TcpEnding ending;         // an end's
     int rule;                 // a send's reply rule, 0 for the person's
     // A chunk's bytes, in one piece or two where they pass the ring's end.

@@ -2,7 +2,9 @@
 // that shows those rows instead of the text rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,7 @@ protected:
 TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
     fake.clockStep = 0;
     fake.localTime = AT_13_45_07_089;
-    keepConnectionOpened(ipv4("192.168.1.20"), 50123);
+    keepConnectionOpened(ipv4Endpoint(ipv4("192.168.1.20"), 50123), Endpoint(), false);
     std::string bytes = "\x02" "ABC" "\x03";
     bytes += std::string("\x00\x1f\x20\x7e\x7f\xff", 6);
     bytes += "0123456789";  // 21 bytes: a full row and a short one
@@ -65,7 +67,7 @@ TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
     chunk("Z");
     fake.localTime = AT_13_45_07_089 + 86400000LL * 3 + 61001;  // days later
     keepConnectionEnded();
-    keepConnectionOpened(ipv4("10.0.0.2"), 7);
+    keepConnectionOpened(ipv4Endpoint(ipv4("10.0.0.2"), 7), Endpoint(), false);
     chunk("again");
 
     ASSERT_EQ(0u, firstKeptOctetRow());
@@ -86,10 +88,42 @@ TEST_F(OctetViewTest, RowsShowMarksHeadersAndBytesAsTheyCame) {
     EXPECT_EQ("", octetRow(10));  // past the newest: blank
 }
 
+// A start's mark says which side opened the connection, its peer written as its
+// family writes it; the longest IPv6 end passes the row's end and is cut there,
+// whatever the width asked for.
+TEST_F(OctetViewTest, AStartMarkSaysWhichSideOpenedAndTheLongestIsCutAtTheRowsEnd) {
+    fake.clockStep = 0;
+    fake.localTime = AT_13_45_07_089;
+    Endpoint loopback = {FAMILY_IPV6, {}, 502, 0};
+    loopback.address[15] = 1;
+    Endpoint longest = {FAMILY_IPV6, {}, 65535, 4294967295u};
+    std::fill(std::begin(longest.address), std::end(longest.address), 0xFF);
+    keepConnectionOpened(loopback, Endpoint(), true);
+    keepConnectionEnded();
+    keepConnectionOpened(ipv4Endpoint(ipv4("192.168.1.20"), 502), Endpoint(), true);
+    keepConnectionEnded();
+    keepConnectionOpened(loopback, Endpoint(), false);
+    keepConnectionEnded();
+    keepConnectionOpened(longest, Endpoint(), true);
+    ASSERT_EQ(7u, octetRowsEnd());
+    EXPECT_EQ("13:45:07.089  Connexion a [::1]:502", octetRow(0));
+    EXPECT_EQ("13:45:07.089  Connexion a 192.168.1.20:502", octetRow(2));
+    EXPECT_EQ("13:45:07.089  Connexion de [::1]:502", octetRow(4));
+    const std::string whole = "13:45:07.089  Connexion a [ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff%4294967295]:65535";
+    ASSERT_GT(whole.size(), static_cast<std::size_t>(OCTET_ROW_LENGTH));
+    for (int columns : {40, OCTET_ROW_LENGTH - 1, OCTET_ROW_LENGTH, OCTET_ROW_LENGTH + 1, 90}) {
+        std::vector<unsigned char> cells(static_cast<std::size_t>(columns));  // a write past them is caught
+        formatOctetRow(6, cells.data(), columns);
+        std::string expected = whole.substr(0, static_cast<std::size_t>(std::min(columns, OCTET_ROW_LENGTH)));
+        expected.resize(static_cast<std::size_t>(columns), ' ');
+        EXPECT_EQ(expected, std::string(cells.begin(), cells.end())) << columns << " columns";
+    }
+}
+
 TEST_F(OctetViewTest, IntervalsAreMeasuredWithTheMonotonicClockNotTheTimeOfDay) {
     fake.clockStep = 0;
     fake.localTime = AT_13_45_07_089;
-    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    keepConnectionOpened(ipv4Endpoint(ipv4("127.0.0.1"), 4000), Endpoint(), false);
     chunk("a");
     // Daylight saving time begins 10 ms later: the time of day jumps an hour ahead.
     fake.now += 10;
@@ -118,7 +152,7 @@ TEST_F(OctetViewTest, IntervalsAreMeasuredWithTheMonotonicClockNotTheTimeOfDay) 
 TEST_F(OctetViewTest, SentBytesAreChunksOfTheirOwnWithTheirOwnOffsetsAndAreDrawnAsSent) {
     fake.clockStep = 0;
     fake.localTime = ((14 * 60 + 2) * 60 + 31) * 1000LL + 207;
-    keepConnectionOpened(ipv4("192.168.1.20"), 50123);
+    keepConnectionOpened(ipv4Endpoint(ipv4("192.168.1.20"), 50123), Endpoint(), false);
     fake.now += 2;
     fake.localTime += 2;
     chunk(std::string("\x10\x0c\x00\x04MQTT\x04\x02\x00\x3c\x00\x00", 14));
@@ -156,7 +190,7 @@ TEST_F(OctetViewTest, SentBytesAreChunksOfTheirOwnWithTheirOwnOffsetsAndAreDrawn
 
 TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
     fake.clockStep = 0;
-    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    keepConnectionOpened(ipv4Endpoint(ipv4("127.0.0.1"), 4000), Endpoint(), false);
     // Five chunks of a million bytes and 3: the ring of 4 MiB no longer holds the
     // first one's start, and a row of the fifth passes the ring's end.
     const std::size_t size = 1000003;
@@ -185,7 +219,7 @@ TEST_F(OctetViewTest, TheRingKeepsTheLatestBytesAndTheViewStartsAtAWholeChunk) {
 }
 
 TEST_F(OctetViewTest, RecordsGoBeforeBytesWhenChunksAreTiny) {
-    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    keepConnectionOpened(ipv4Endpoint(ipv4("127.0.0.1"), 4000), Endpoint(), false);
     tinyChunks(RECEIVED_RECORDS_KEPT + 9);  // the mark and 9 chunks lose their records
     EXPECT_EQ(1 + 9 * 2u, firstKeptOctetRow());
     EXPECT_EQ("00000009  09" + std::string(60 - 12, ' ') + ".", octetRow(firstKeptOctetRow() + 1));
@@ -193,7 +227,7 @@ TEST_F(OctetViewTest, RecordsGoBeforeBytesWhenChunksAreTiny) {
 }
 
 TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
-    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    keepConnectionOpened(ipv4Endpoint(ipv4("127.0.0.1"), 4000), Endpoint(), false);
     for (int n = 0; n < 40; ++n) chunk("chunk " + std::to_string(n));  // 81 rows
     fake.trace.clear();
     toggleOctetView();
@@ -233,7 +267,7 @@ TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
 TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {
     std::string lines;
     for (int n = 0; n < 60; ++n) lines += "line " + std::to_string(n) + "\r\n";
-    keepConnectionOpened(ipv4("127.0.0.1"), 4000);
+    keepConnectionOpened(ipv4Endpoint(ipv4("127.0.0.1"), 4000), Endpoint(), false);
     receive(lines);
     scrollViewBack(5);
     const Bytes textShown = fake.shown;

@@ -2,6 +2,7 @@
 // checksums, and the bytes of each side read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,26 @@ std::vector<unsigned char> bytesOf(const std::string& text) {
     return std::vector<unsigned char>(text.begin(), text.end());
 }
 
+// An IPv6 end: 2001:db8::`last`, or fe80::`last` with an interface number.
+Endpoint ipv6End(bool linkLocal, unsigned char last, std::uint16_t port) {
+    Endpoint end = {FAMILY_IPV6, {}, port, linkLocal ? 3u : 0u};
+    end.address[0] = linkLocal ? 0xFE : 0x20;
+    end.address[1] = linkLocal ? 0x80 : 0x01;
+    end.address[2] = linkLocal ? 0x00 : 0x0D;
+    end.address[3] = linkLocal ? 0x00 : 0xB8;
+    end.address[15] = last;
+    return end;
+}
+
+// The packet was sent from `end`, its address and port.
+bool sentBy(const ReadPacket& p, const Endpoint& end) {
+    return std::equal(p.from.begin(), p.from.end(), end.address) && p.fromPort == end.port;
+}
+
+bool sentTo(const ReadPacket& p, const Endpoint& end) {
+    return std::equal(p.to.begin(), p.to.end(), end.address) && p.toPort == end.port;
+}
+
 // Each side's bytes, joined in the order of their sequence numbers, which must follow
 // one another; and every packet must acknowledge what the other side sent before it.
 struct Streams {
@@ -24,12 +45,12 @@ struct Streams {
     std::vector<unsigned char> fromLocal;
 };
 
-Streams followStreams(const ReadFile& file, std::string* fault) {
+Streams followStreams(const ReadFile& file, const Endpoint& peer, std::string* fault) {
     Streams streams;
     bool started = false;
     std::uint32_t next[2] = {0, 0};  // 0 the peer's, 1 the local side's
     for (const ReadPacket& p : file.packets) {
-        const int side = p.from == PEER_ADDRESS ? 0 : 1;
+        const int side = std::equal(p.from.begin(), p.from.end(), peer.address) ? 0 : 1;
         if ((p.flags & 0x02) != 0) {  // a SYN sets the side's numbers
             next[side] = p.sequence + 1;
             started = true;
@@ -54,7 +75,7 @@ TEST(Pcapng, AConversationReadsBackAsOneTcpStreamWithTrueChecksums) {
     PcapBytes out;
     appendPcapngStart(out);
     const std::uint64_t start = 1765300000000000ull;  // some microseconds of 2025
-    TcpStream stream = openTcpStream(out, local, peer, start, "Connexion de 192.168.1.20:50123");
+    TcpStream stream = openTcpStream(out, local, peer, false, start, "Connexion de 192.168.1.20:50123");
     std::vector<unsigned char> big(150000);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i * 7 + i / 253);
     const std::vector<unsigned char> request = bytesOf("GET / HTTP/1.0\r\n\r\n");
@@ -68,8 +89,10 @@ TEST(Pcapng, AConversationReadsBackAsOneTcpStreamWithTrueChecksums) {
     ReadFile file;
     std::string error;
     ASSERT_TRUE(readPcapng(out, &file, &error)) << error;
-    EXPECT_EQ(228, file.linkType);
-    EXPECT_TRUE(file.microseconds);
+    ASSERT_EQ(2u, file.interfaces.size());
+    EXPECT_EQ(228, file.interfaces[0].linkType);
+    EXPECT_EQ(229, file.interfaces[1].linkType);
+    EXPECT_TRUE(file.interfaces[0].microseconds && file.interfaces[1].microseconds);
     // SYN, SYN-ACK, ACK; 1 + 3 segments of at most 65,495 bytes + 1; the FIN.
     ASSERT_EQ(3u + 1 + 3 + 1 + 1, file.packets.size());
     EXPECT_EQ(0x02, file.packets[0].flags);
@@ -77,7 +100,7 @@ TEST(Pcapng, AConversationReadsBackAsOneTcpStreamWithTrueChecksums) {
     EXPECT_EQ(0x10, file.packets[2].flags);
     EXPECT_EQ(0x18, file.packets[3].flags);  // PSH/ACK
     EXPECT_EQ(0x11, file.packets.back().flags);  // FIN/ACK from the peer
-    EXPECT_EQ(PEER_ADDRESS, file.packets.back().from);
+    EXPECT_TRUE(sentBy(file.packets.back(), peer));
     EXPECT_EQ(65495u, file.packets[4].payload.size());
     EXPECT_EQ(150000u - 2 * 65495u, file.packets[6].payload.size());
     EXPECT_EQ(50123, file.packets[0].fromPort);
@@ -90,7 +113,7 @@ TEST(Pcapng, AConversationReadsBackAsOneTcpStreamWithTrueChecksums) {
     EXPECT_EQ("Fin de connexion", file.packets.back().comment);
 
     std::string fault;
-    const Streams streams = followStreams(file, &fault);
+    const Streams streams = followStreams(file, peer, &fault);
     EXPECT_EQ("", fault);
     std::vector<unsigned char> fromPeer = request;
     fromPeer.insert(fromPeer.end(), odd.begin(), odd.end());
@@ -122,11 +145,92 @@ TEST(Pcapng, EachEndingClosesFromTheSideThatClosedAndAStreamMayBeginWithoutItsSt
         ASSERT_EQ(1 + c.flags.size(), file.packets.size());
         for (std::size_t i = 0; i < c.flags.size(); ++i) {
             EXPECT_EQ(c.flags[i], file.packets[1 + i].flags) << c.ending;
-            EXPECT_EQ(c.fromPeer[i], file.packets[1 + i].from == PEER_ADDRESS) << c.ending;
+            EXPECT_EQ(c.fromPeer[i], sentBy(file.packets[1 + i], peer)) << c.ending;
         }
         std::string fault;
-        EXPECT_EQ(reply, followStreams(file, &fault).fromLocal);
+        EXPECT_EQ(reply, followStreams(file, peer, &fault).fromLocal);
         EXPECT_EQ("", fault) << c.ending;
+    }
+}
+
+// Each family, either side opening and each ending: the packets go on the interface of
+// their family with its header and checksums, the handshake comes from the side that
+// opened, and the stream reads back whole.
+TEST(Pcapng, EveryFamilyOpenerAndEndingMakesAWholeStreamOnTheFamilysInterface) {
+    struct Family {
+        const char* name;
+        Endpoint local;
+        Endpoint peer;
+        int version;
+        std::uint32_t interfaceId;
+    };
+    const Family families[] = {
+        {"IPv4", ipv4Endpoint(LOCAL_ADDRESS, 9000), ipv4Endpoint(PEER_ADDRESS, 502), 4, 0},
+        {"IPv6", ipv6End(false, 1, 9000), ipv6End(false, 0x20, 502), 6, 1},
+        {"IPv6 of a link", ipv6End(true, 1, 9000), ipv6End(true, 0x20, 502), 6, 1},
+    };
+    struct Ending {
+        TcpEnding ending;
+        std::vector<unsigned char> flags;  // of the closing packets
+        std::vector<bool> fromPeer;
+    };
+    const Ending endings[] = {{CLOSED_BY_PEER, {0x11}, {true}},
+                              {CLOSED_HERE, {0x11, 0x11}, {false, true}},
+                              {RESET_BY_PEER, {0x14}, {true}}};
+    const std::vector<unsigned char> request = bytesOf("read 7");
+    std::vector<unsigned char> big(MOST_SEGMENT_PAYLOAD + 7);  // two segments, the first full
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i * 13 + i / 251);
+    for (const Family& f : families) {
+        for (bool openedHere : {false, true}) {
+            for (const Ending& e : endings) {
+                const std::string which = std::string(f.name) + (openedHere ? ", opened here" : ", opened by the peer") +
+                                          ", ending " + std::to_string(e.ending);
+                PcapBytes out;
+                appendPcapngStart(out);
+                TcpStream stream = openTcpStream(out, f.local, f.peer, openedHere, 100, "start");
+                appendTcpBytes(out, stream, !openedHere, request.data(), request.size(), 200, "");
+                appendTcpBytes(out, stream, openedHere, big.data(), big.size(), 300, "");
+                closeTcpStream(out, stream, e.ending, 400, "end");
+
+                ReadFile file;
+                std::string error;
+                ASSERT_TRUE(readPcapng(out, &file, &error)) << which << ": " << error;
+                ASSERT_EQ(2u, file.interfaces.size()) << which;
+                EXPECT_EQ(LINKTYPE_IPV4, file.interfaces[0].linkType);
+                EXPECT_EQ(LINKTYPE_IPV6, file.interfaces[1].linkType);
+                ASSERT_EQ(3 + 1 + 2 + e.flags.size(), file.packets.size()) << which;
+                for (const ReadPacket& p : file.packets) {
+                    EXPECT_EQ(f.version, p.version) << which;
+                    EXPECT_EQ(f.interfaceId, p.interfaceId) << which;
+                    EXPECT_EQ(64, p.hops) << which;
+                    EXPECT_TRUE((sentBy(p, f.peer) && sentTo(p, f.local)) || (sentBy(p, f.local) && sentTo(p, f.peer)))
+                        << which;
+                }
+                // The opener's SYN with the comment, the SYN-ACK, the opener's ACK.
+                const Endpoint& opener = openedHere ? f.local : f.peer;
+                const ReadPacket* shake = file.packets.data();
+                EXPECT_EQ(0x02, shake[0].flags) << which;
+                EXPECT_EQ(0x12, shake[1].flags) << which;
+                EXPECT_EQ(0x10, shake[2].flags) << which;
+                EXPECT_TRUE(sentBy(shake[0], opener) && !sentBy(shake[1], opener) && sentBy(shake[2], opener)) << which;
+                EXPECT_EQ(shake[0].sequence + 1, shake[1].acknowledged) << which;
+                EXPECT_EQ(shake[0].sequence + 1, shake[2].sequence) << which;
+                EXPECT_EQ(shake[1].sequence + 1, shake[2].acknowledged) << which;
+                EXPECT_EQ("start", shake[0].comment) << which;
+                EXPECT_EQ("", shake[1].comment + shake[2].comment) << which;
+                EXPECT_EQ(MOST_SEGMENT_PAYLOAD, file.packets[4].payload.size()) << which;
+                for (std::size_t i = 0; i < e.flags.size(); ++i) {
+                    const ReadPacket& closing = file.packets[6 + i];
+                    EXPECT_EQ(e.flags[i], closing.flags) << which;
+                    EXPECT_EQ(e.fromPeer[i], sentBy(closing, f.peer)) << which;
+                }
+                std::string fault;
+                const Streams streams = followStreams(file, f.peer, &fault);
+                EXPECT_EQ("", fault) << which;
+                EXPECT_EQ(openedHere ? big : request, streams.fromPeer) << which;
+                EXPECT_EQ(openedHere ? request : big, streams.fromLocal) << which;
+            }
+        }
     }
 }
 
@@ -159,6 +263,7 @@ TEST(Pcapng, TheInternetChecksumEqualsThePlainSumOfWordsForEveryLengthAndStart) 
 #include "fake_platform.h"
 #include "net/link.h"
 #include "net/outgoing.h"
+#include "terminal/received_bytes.h"
 #include "ui/resource.h"
 
 namespace {
@@ -292,8 +397,51 @@ TEST_F(JournalTest, TheBytesKeptAreSavedAsStreamsAndOneWhoseStartIsGoneBeginsAtI
     EXPECT_EQ("Connexion de 192.168.1.20:50124", file.packets[at + 2].comment);
     EXPECT_EQ(bytesOf("second"), file.packets.back().payload);
     std::string fault;
-    followStreams(file, &fault);
+    followStreams(file, ipv4Endpoint(PEER_ADDRESS, 0), &fault);
     EXPECT_EQ("", fault);
+}
+
+// The link opens no connection yet: the journal and the bytes kept are told of one
+// directly, as the link will tell them.
+TEST_F(JournalTest, AnIpv6ConnectionOpenedHereIsJournalledAndSavedFromTheProgramsSyn) {
+    const Endpoint local = ipv6End(true, 1, 49152);
+    const Endpoint peer = ipv6End(true, 0x20, 502);
+    const std::vector<unsigned char> request = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1};
+    const std::vector<unsigned char> reply = {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 42};
+    fake.chosenPcapng = "opened.pcapng";
+    onJournalCommand();
+    journalConnectionOpened(local, peer, true);
+    keepConnectionOpened(peer, local, true);
+    journalBytes(false, request.data(), request.size(), 0);
+    keepSentChunk(request.data(), request.size());
+    journalBytes(true, reply.data(), reply.size(), 0);
+    keepReceivedChunk(reply.data(), reply.size());
+    journalConnectionEnded(CLOSED_HERE);
+    keepConnectionEnded(CLOSED_HERE);
+    onJournalCommand();
+    fake.chosenPcapng = "kept.pcapng";
+    onSaveKeptBytesCommand();
+
+    for (const char* path : {"opened.pcapng", "kept.pcapng"}) {
+        const ReadFile file = journalRead(path);
+        ASSERT_EQ(3u + 2 + 2, file.packets.size()) << path;
+        EXPECT_EQ("Connexion a [fe80::20%3]:502", file.packets[0].comment) << path;
+        const unsigned char flags[] = {0x02, 0x12, 0x10, 0x18, 0x18, 0x11, 0x11};
+        const bool fromHere[] = {true, false, true, true, false, true, false};
+        for (std::size_t i = 0; i < file.packets.size(); ++i) {
+            const ReadPacket& p = file.packets[i];
+            EXPECT_EQ(flags[i], p.flags) << path << ", packet " << i;
+            EXPECT_TRUE(fromHere[i] ? sentBy(p, local) && sentTo(p, peer) : sentBy(p, peer) && sentTo(p, local))
+                << path << ", packet " << i;
+            EXPECT_EQ(6, p.version) << path;
+            EXPECT_EQ(IPV6_INTERFACE, p.interfaceId) << path;
+        }
+        EXPECT_EQ(request, file.packets[3].payload) << path;
+        EXPECT_EQ(reply, file.packets[4].payload) << path;
+        std::string fault;
+        followStreams(file, peer, &fault);
+        EXPECT_EQ("", fault) << path;
+    }
 }
 
 }  // namespace

@@ -191,7 +191,7 @@ TEST_F(RowSearchTest, TheViewMovesTheLeastThatShowsTheMatch) {
 }
 
 TEST_F(RowSearchTest, TheOctetRowsAreSearchedAsShown) {
-    keepConnectionOpened(ipv4("10.0.0.9"), 2000);
+    keepConnectionOpened(ipv4Endpoint(ipv4("10.0.0.9"), 2000), Endpoint(), false);
     keepReceivedChunk(reinterpret_cast<const unsigned char*>("\x02" "ABC\x03"), 5);
     keepConnectionEnded();
     toggleOctetView();
