@@ -49,7 +49,17 @@ void cancelJournalTimer() {}
 long long utcMicroseconds() { return 0; }
 std::string choosePcapngFile(const char*) { return std::string(); }
 void renameProgramItem(int, const char*) {}
-bool localAddressOf(SocketHandle, std::uint32_t*, std::uint16_t*) { return false; }
+SocketHandle startConnection(const Endpoint&, ConnectFailure* failure) {
+    *failure = CONNECT_FAILED;
+    return NO_SOCKET;
+}
+ConnectFailure connectFailureOf(unsigned) { return CONNECT_FAILED; }
+bool localEndpointOf(SocketHandle, Endpoint*) { return false; }
+bool resolveHostName(const std::string&, std::uint16_t, unsigned) { return false; }
+void abandonHostName(unsigned) {}
+void scheduleConnectTimer(int) {}
+void cancelConnectTimer() {}
+void enableProgramItem(int, bool) {}
 // Always a frame later than the last call: every chunk is drawn, as under a flood.
 long long monotonicMilliseconds() {
     static long long now = 0;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/endpoint.h"
+
 // Opaque handles. A file handle is the platform's file handle value; NO_FILE is
 // the value of a file that is not open. A socket handle is the platform's socket
 // value; NO_SOCKET is the value of a socket that is not open.
@@ -192,9 +194,34 @@ int sendOnSocket(SocketHandle socket, const unsigned char* bytes, int count);
 void setKeepAlive(SocketHandle socket, unsigned idleMs, unsigned intervalMs);
 void shutdownSocket(SocketHandle socket);  // both directions
 void closeSocket(SocketHandle socket);
-// The local address (network order) and port (host order) of a connected socket;
-// false when they cannot be had.
-bool localAddressOf(SocketHandle socket, std::uint32_t* address, std::uint16_t* port);
+
+// ---- connecting (IPv4 and IPv6) --------------------------------------------------
+// Why a connection could not be made: in words for the person (net/connect.h).
+enum ConnectFailure { CONNECT_REFUSED, CONNECT_UNREACHABLE, CONNECT_NO_ANSWER, CONNECT_NAME_UNKNOWN,
+                      CONNECT_FAILED };
+// A socket of `to`'s family, asking for the connect, read, write and close
+// notifications, whose connection to `to` starts without waiting: its outcome comes
+// as a connect notification, the error (0 when connected) in the high 16 bits.
+// NO_SOCKET when it could not even start, with why in `failure`.
+SocketHandle startConnection(const Endpoint& to, ConnectFailure* failure);
+// What the error of a connect notification means.
+ConnectFailure connectFailureOf(unsigned error);
+// The local end of a connected socket; false when it cannot be had.
+bool localEndpointOf(SocketHandle socket, Endpoint* local);
+// Resolves a host name without waiting: onHostResolved(request, ...) is called from
+// the message loop once the system answers, with its addresses (IPv6 and IPv4, in
+// the order given, each with `port`). False when no resolving could start.
+bool resolveHostName(const std::string& name, std::uint16_t port, unsigned request);
+// The request is no longer wanted: it is cancelled where the system can, and its
+// answer, if one still comes, is dropped.
+void abandonHostName(unsigned request);
+// Calls onConnectTimerDue from the message loop `delayMs` milliseconds from now,
+// once; a new call replaces the last.
+void scheduleConnectTimer(int delayMs);
+void cancelConnectTimer();
+// Enables or grays one of the program's items of the window's system menu.
+void enableProgramItem(int command, bool enabled);
+
 // Dotted-decimal text of an address.
 void formatIpv4Address(std::uint32_t address, char* text, std::size_t capacity);
 // The platform's dotted-text conversion; 0xFFFFFFFF for text it cannot convert.

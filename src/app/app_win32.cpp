@@ -5,6 +5,7 @@
 
 #include "capture/journal.h"
 #include "capture/recorder.h"
+#include "net/connect.h"
 #include "net/link.h"
 #include "net/outgoing.h"
 #include "net/rules.h"
@@ -37,6 +38,7 @@ const ACCEL PROGRAM_KEYS[] = {
     {FVIRTKEY | FSHIFT, VK_F3, IDM_FIND_PREVIOUS},
     {FVIRTKEY, VK_F4, IDM_SEND},
     {FVIRTKEY, VK_F5, IDM_RULES},
+    {FVIRTKEY, VK_F6, IDM_CONNECT},
 };
 HACCEL programKeys = nullptr;
 
@@ -71,6 +73,7 @@ void addSystemMenuItems(HWND window) {
     AppendMenuA(system, MF_POPUP, reinterpret_cast<UINT_PTR>(enter), "Touche Entree");
     AppendMenuA(system, MF_STRING | MF_UNCHECKED, IDM_JOURNAL, JOURNAL_ITEM_TEXT);
     AppendMenuA(system, MF_STRING, IDM_SAVE_OCTETS, "Enregistrer les octets...");
+    AppendMenuA(system, MF_STRING, IDM_CONNECT, "Se connecter a...\tF6");
 }
 
 // The command line after the program's name, as Windows hands it to WinMain: past
@@ -124,6 +127,7 @@ bool onProgramCommand(int command) {
     case IDM_ENTER_CR_LF: chooseEnterEnding(ENTER_CR_LF); return true;
     case IDM_JOURNAL: onJournalCommand(); return true;
     case IDM_SAVE_OCTETS: onSaveKeptBytesCommand(); return true;
+    case IDM_CONNECT: openConnectDialog(); return true;
     default: return false;
     }
 }
@@ -214,6 +218,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return DefWindowProcA(window, message, wParam, lParam);
     case WM_SEARCH_ENDED: onSearchEnded(); return 0;
     case WM_SENDING_MORE: onSendingMoreDue(static_cast<unsigned>(wParam)); return 0;
+    case WM_HOST_RESOLVED: onHostResolvedMessage(wParam, lParam); return 0;
+    case WM_HOST_RESOLVED_OLD: onOldHostResolvedMessage(wParam, lParam); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
@@ -240,6 +246,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         } else if (wParam == RULES_TIMER) {
             KillTimer(window, RULES_TIMER);
             onRulesTimerDue();
+        } else if (wParam == CONNECT_TIMER) {
+            KillTimer(window, CONNECT_TIMER);
+            onConnectTimerDue();
         } else {
             return DefWindowProcA(window, message, wParam, lParam);
         }
@@ -478,6 +487,19 @@ void scheduleJournalTimer(int periodMs) {
 
 void cancelJournalTimer() {
     KillTimer(mainWindow, JOURNAL_TIMER);
+}
+
+void scheduleConnectTimer(int delayMs) {
+    SetTimer(mainWindow, CONNECT_TIMER, static_cast<UINT>(delayMs), nullptr);
+}
+
+void cancelConnectTimer() {
+    if (mainWindow != nullptr) KillTimer(mainWindow, CONNECT_TIMER);
+}
+
+void enableProgramItem(int command, bool enabled) {
+    EnableMenuItem(GetSystemMenu(ownerWindow(), FALSE), static_cast<UINT>(command),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
 void renameProgramItem(int command, const char* text) {

@@ -16,6 +16,10 @@ const UINT WM_SEARCH_ENDED = WM_USER + 2;
 // Posted: the bytes to send that a turn left for later may go on; the first
 // parameter is the connection that asked for the turn.
 const UINT WM_SENDING_MORE = WM_USER + 3;
+// Posted: a host name's addresses, or why there are none (resolver_win32.cpp): from
+// the background resolver, and from the older one.
+const UINT WM_HOST_RESOLVED = WM_USER + 4;
+const UINT WM_HOST_RESOLVED_OLD = WM_USER + 5;
 // A timer of the main window: a read put off while input or painting waited.
 const UINT_PTR DEFERRED_RECEIVE_TIMER = 1;
 const UINT DEFERRED_RECEIVE_DELAY_MS = USER_TIMER_MINIMUM;
@@ -26,6 +30,9 @@ const UINT_PTR SENDING_TIMER = 3;
 // The reply rules: the next delayed reply or timed send due.
 const UINT_PTR RULES_TIMER = 4;
 const UINT_PTR JOURNAL_TIMER = 5;
+// Reaching a device: an address's time to answer, or a second of the wait before
+// the next try.
+const UINT_PTR CONNECT_TIMER = 6;
 const char MAIN_WINDOW_CLASS[] = "App";
 
 extern HINSTANCE appInstance;
@@ -94,6 +101,11 @@ void openSendDialog();
 bool takeSendDialogMessage(MSG* message);
 // The link's state changed: the dialog's buttons follow it.
 void showLinkInSendDialog();
+// The answers of the name resolvers (resolver_win32.cpp).
+void onHostResolvedMessage(WPARAM error, LPARAM request);
+void onOldHostResolvedMessage(WPARAM handle, LPARAM outcome);
+// The connect dialog (connect_win32.cpp): "Se connecter a...", only while idle.
+void openConnectDialog();
 // The reply rules dialog (rules_win32.cpp): opens it, or brings it forward when it
 // is open.
 void openRulesDialog();

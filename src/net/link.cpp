@@ -5,6 +5,7 @@
 #include "capture/journal.h"
 #include "capture/recorder.h"
 #include "net/address.h"
+#include "net/connect.h"
 #include "net/outgoing.h"
 #include "net/rules.h"
 #include "session/settings.h"
@@ -51,11 +52,6 @@ void showMenuForState() {
     } else {
         enableMenuPair(IDM_DISCONNECT, IDM_LISTEN);
     }
-}
-
-void takeClosePath() {
-    disconnectServer();
-    enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
 }
 
 // Listens on the checked settings. When that fails, the failed socket is closed and
@@ -116,6 +112,21 @@ int receiveChunk() {
 
 void onConnectionEnded();
 
+// The connection on clientSocket has begun, with `peer`: it came in, or the program
+// opened it. Everything that serves a connection starts serving it.
+void beginConnection(const Endpoint& peer, bool openedHere) {
+    setKeepAlive(clientSocket, KEEPALIVE_IDLE_MS, KEEPALIVE_INTERVAL_MS);
+    serverSocket = clientSocket;
+    startOutgoing(clientSocket);
+    Endpoint local = {};
+    localEndpointOf(clientSocket, &local);
+    keepConnectionOpened(peer, local, openedHere);
+    connectionEnding = CLOSED_HERE;
+    journalConnectionOpened(local, peer, openedHere);
+    rulesConnectionStarted();
+    showChangesWithinAFrame();
+}
+
 // One read of the connection. A read that finds it closed by the peer, or failed
 // (reset, timed out by the keep-alive), ends it: that is how a connection's end is
 // known.
@@ -169,11 +180,9 @@ void acceptWaitingPeer() {
     showErrorBox(CONNECTION_REJECTED_TEXT, LINK_ERROR_CAPTION);
 }
 
-// Listening continuously, a connection that ended other than by the person's
-// command is followed by the next peer that waits, or by listening as after
-// "&Mise en ecoute". Where the item was checked while the peer was served, the
-// accept had closed the listening socket: it is opened again.
-void goOnListening() {
+// The connection is over for everything that served it, and its socket closed; the
+// listening socket, if one is open, stays.
+void endConnection() {
     forgetPendingReads();
     rulesConnectionEnded();
     endOutgoing();
@@ -184,6 +193,15 @@ void goOnListening() {
     closeSocket(clientSocket);
     clientSocket = NO_SOCKET;
     serverSocket = listeningSocket;
+    serverState = SERVER_IDLE;
+}
+
+// Listening continuously, a connection that ended other than by the person's
+// command is followed by the next peer that waits, or by listening as after
+// "&Mise en ecoute". Where the item was checked while the peer was served, the
+// accept had closed the listening socket: it is opened again.
+void goOnListening() {
+    endConnection();
     if (listeningSocket == NO_SOCKET && !listenOrSayWhy()) return;
     serverState = SERVER_LISTENING;
     showServerStatus(SERVER_LISTENING);
@@ -191,9 +209,17 @@ void goOnListening() {
 }
 
 // The peer closed or reset the connection, an error came, or the keep-alive gave up.
+// A connection the program opened may be tried again; listening continuously
+// concerns the peers that come in.
 void onConnectionEnded() {
-    if (keepListening) goOnListening();
-    else takeClosePath();
+    if (connectionOpenedHere()) {
+        endConnection();
+        onOpenedConnectionEnded();
+    } else if (keepListening) {
+        goOnListening();
+    } else {
+        closeAndGoIdle();
+    }
 }
 
 void onConnectionNotify(std::uint32_t event) {
@@ -241,6 +267,11 @@ void onListenCommand() {
     showServerStatus(serverState);
 }
 
+void closeAndGoIdle() {
+    disconnectServer();
+    enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
+}
+
 void onDisconnectCommand() {
     if (serverState == SERVER_IDLE) return;  // grayed: nothing to close
     enableMenuPair(IDM_LISTEN, IDM_DISCONNECT);
@@ -257,6 +288,13 @@ void onKeepListeningCommand() {
         closeListeningSocket();
         listenOrSayWhy();
     }
+}
+
+void beginOpenedConnection(SocketHandle socket, const Endpoint& peer) {
+    clientSocket = socket;
+    serverState = SERVER_CONNECTED;
+    beginConnection(peer, true);
+    showServerStatus(SERVER_CONNECTED);
 }
 
 int startListening(std::uint32_t port) {
@@ -282,23 +320,13 @@ int acceptPeer() {
     }
     if (accepted == NO_SOCKET) return failure == ACCEPT_NONE_WAITING ? NO_PEER_ACCEPTED : -1;
     clientSocket = accepted;
-    setKeepAlive(clientSocket, KEEPALIVE_IDLE_MS, KEEPALIVE_INTERVAL_MS);
+    beginConnection(ipv4Endpoint(peerAddress, peerPort), false);
     if (!keepListening) closeListeningSocket();
-    serverSocket = clientSocket;
-    startOutgoing(clientSocket);
-    std::uint32_t localAddress = 0;
-    std::uint16_t localPort = 0;
-    localAddressOf(clientSocket, &localAddress, &localPort);
-    const Endpoint local = ipv4Endpoint(localAddress, localPort);
-    keepConnectionOpened(ipv4Endpoint(peerAddress, peerPort), local, false);
-    connectionEnding = CLOSED_HERE;
-    journalConnectionOpened(local, ipv4Endpoint(peerAddress, peerPort), false);
-    rulesConnectionStarted();
-    showChangesWithinAFrame();
     return 0;
 }
 
 void disconnectServer() {
+    stopConnecting();
     forgetPendingReads();
     rulesConnectionEnded();
     endOutgoing();
@@ -324,6 +352,7 @@ void onSocketNotify(SocketHandle socket, std::uint32_t event) {
     if (socket == NO_SOCKET) return;
     if (serverState == SERVER_CONNECTED && socket == clientSocket) onConnectionNotify(event);
     else if (serverState == SERVER_LISTENING && socket == listeningSocket) onListenerNotify(event);
+    else if (serverState == SERVER_CONNECTING) onConnectingSocketNotify(socket, event);
     // Anything else concerns a socket closed since (notifications are queued and
     // outlive it), or the listening socket while a peer is served: the peers that
     // wait are taken when the connection ends.
@@ -338,6 +367,7 @@ void onDeferredReceiveDue() {
 }
 
 void formatServerStatus(int state, char* text, std::size_t capacity) {
+    if (formatConnectStatus(state, text, capacity)) return;
     unsigned port = static_cast<unsigned>(serverPort);
     if (state == SERVER_LISTENING) {
         std::snprintf(text, capacity, " Serveur en ecoute sur < %u >", port);
@@ -354,4 +384,7 @@ void showServerStatus(int state) {
     char text[STATUS_TEXT_SIZE];
     formatServerStatus(state, text, sizeof text);
     setStatusText(text);
+    // Reaching a device is chosen only from idle; the status follows every change of
+    // state, and the item with it.
+    enableProgramItem(IDM_CONNECT, state == SERVER_IDLE);
 }

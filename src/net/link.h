@@ -11,18 +11,24 @@
 const int SERVER_IDLE = 0;
 const int SERVER_LISTENING = 1;
 const int SERVER_CONNECTED = 2;
+// Reaching a device that listens: its name resolved, its addresses tried in turn;
+// then, trying again by itself, the wait before the next try.
+const int SERVER_CONNECTING = 3;
+const int SERVER_WAITING_TO_RETRY = 4;
 
 // Socket notification events (low 16 bits of the notification's second parameter).
 const unsigned SOCKET_EVENT_READ = 1;
 const unsigned SOCKET_EVENT_WRITE = 2;
 const unsigned SOCKET_EVENT_ACCEPT = 8;
+const unsigned SOCKET_EVENT_CONNECT = 16;
 const unsigned SOCKET_EVENT_CLOSE = 32;
 
 // The most that one readable notification takes in, with one receive; the rest waits
 // for the next notification, which that receive lets the system post. One receive a
 // notification keeps at most one read notification queued.
 const std::size_t RECEIVE_CHUNK_LIMIT = 1024 * 1024;
-const std::size_t STATUS_TEXT_SIZE = 52;  // the longest status text is 51 characters
+// The longest status text: a connection to a name of 253 characters that failed.
+const std::size_t STATUS_TEXT_SIZE = 320;
 // What acceptPeer returns when no peer waits: none came, or those that waited went
 // before their turn.
 const int NO_PEER_ACCEPTED = 1;
@@ -54,6 +60,8 @@ extern std::uint16_t peerPort;     // host order
 
 // The "&Mise en ecoute" command: validate if needed, then listen. Only while idle.
 void onListenCommand();
+// Closes whatever is open, returns to idle and makes "&Mise en ecoute" selectable.
+void closeAndGoIdle();
 // The "&Deconnexion" command. Only while listening or connected. Always ends idle.
 void onDisconnectCommand();
 // The "Ecoute continue" item: checks or unchecks it. Unchecked while a peer is
@@ -68,6 +76,10 @@ void onKeepListeningCommand();
 // until one does, or until one finds nothing pending (the notification was then
 // another socket's that had the same handle value, and the connection goes on).
 void onSocketNotify(SocketHandle socket, std::uint32_t event);
+
+// A connection the program opened is made: from now on it is served as a peer that
+// came in is.
+void beginOpenedConnection(SocketHandle socket, const Endpoint& peer);
 
 // 0 when the socket listens, -1 otherwise (the link is then idle).
 int startListening(std::uint32_t port);

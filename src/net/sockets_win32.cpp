@@ -1,7 +1,11 @@
 // Winsock operations of the link.
-#include <winsock2.h>
+#include "net/sockets_win32.h"
+
+#include <ws2tcpip.h>
 
 #include <mstcpip.h>
+
+#include <cstring>
 
 #include <vector>
 
@@ -32,7 +36,88 @@ AcceptFailure acceptFailure(int error) {
     return ACCEPT_LISTENER_FAILED;
 }
 
+// An end as the sockets want it; its length.
+int socketAddressOf(const Endpoint& end, sockaddr_storage* address) {
+    ZeroMemory(address, sizeof *address);
+    if (end.family == FAMILY_IPV6) {
+        sockaddr_in6* v6 = reinterpret_cast<sockaddr_in6*>(address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(end.port);
+        std::memcpy(&v6->sin6_addr, end.address, 16);
+        v6->sin6_scope_id = end.scope;
+        return sizeof *v6;
+    }
+    sockaddr_in* v4 = reinterpret_cast<sockaddr_in*>(address);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(end.port);
+    std::memcpy(&v4->sin_addr, end.address, 4);
+    return sizeof *v4;
+}
+
 }  // namespace
+
+bool endpointOfSocketAddress(const sockaddr* address, Endpoint* end) {
+    Endpoint made = {};
+    if (address->sa_family == AF_INET6) {
+        const sockaddr_in6* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+        made.family = FAMILY_IPV6;
+        std::memcpy(made.address, &v6->sin6_addr, 16);
+        made.port = ntohs(v6->sin6_port);
+        made.scope = v6->sin6_scope_id;
+    } else if (address->sa_family == AF_INET) {
+        const sockaddr_in* v4 = reinterpret_cast<const sockaddr_in*>(address);
+        made.family = FAMILY_IPV4;
+        std::memcpy(made.address, &v4->sin_addr, 4);
+        made.port = ntohs(v4->sin_port);
+    } else {
+        return false;
+    }
+    *end = made;
+    return true;
+}
+
+SocketHandle startConnection(const Endpoint& to, ConnectFailure* failure) {
+    SOCKET s = socket(to.family == FAMILY_IPV6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        *failure = connectFailureOf(static_cast<unsigned>(WSAGetLastError()));
+        return NO_SOCKET;
+    }
+    // The socket does not block from here on: connect returns at once and its outcome
+    // comes as FD_CONNECT.
+    WSAAsyncSelect(s, mainWindow, WM_SOCKET_NOTIFY, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE);
+    sockaddr_storage address;
+    const int length = socketAddressOf(to, &address);
+    if (connect(s, reinterpret_cast<const sockaddr*>(&address), length) == 0) return static_cast<SocketHandle>(s);
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return static_cast<SocketHandle>(s);
+    closeSocket(static_cast<SocketHandle>(s));
+    *failure = connectFailureOf(static_cast<unsigned>(error));
+    return NO_SOCKET;
+}
+
+ConnectFailure connectFailureOf(unsigned error) {
+    switch (error) {
+    case WSAECONNREFUSED: return CONNECT_REFUSED;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+    case WSAENETDOWN:
+    case WSAEADDRNOTAVAIL:
+    case WSAEAFNOSUPPORT: return CONNECT_UNREACHABLE;
+    case WSAETIMEDOUT: return CONNECT_NO_ANSWER;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+    case WSATRY_AGAIN: return CONNECT_NAME_UNKNOWN;
+    default: return CONNECT_FAILED;
+    }
+}
+
+bool localEndpointOf(SocketHandle socket, Endpoint* local) {
+    sockaddr_storage address;
+    ZeroMemory(&address, sizeof address);
+    int length = sizeof address;
+    if (getsockname(asSocket(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+    return endpointOfSocketAddress(reinterpret_cast<const sockaddr*>(&address), local);
+}
 
 SocketHandle createTcpSocket() {
     return static_cast<SocketHandle>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -71,16 +156,6 @@ SocketHandle acceptConnection(SocketHandle socket, std::uint32_t* peerAddress,
     *peerAddress = peer.sin_addr.s_addr;
     *peerPort = ntohs(peer.sin_port);
     return static_cast<SocketHandle>(accepted);
-}
-
-bool localAddressOf(SocketHandle socket, std::uint32_t* address, std::uint16_t* port) {
-    sockaddr_in local;
-    ZeroMemory(&local, sizeof local);
-    int length = sizeof local;
-    if (getsockname(asSocket(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
-    *address = local.sin_addr.s_addr;
-    *port = ntohs(local.sin_port);
-    return true;
 }
 
 int receiveFromSocket(SocketHandle socket, unsigned char* buffer, int capacity) {

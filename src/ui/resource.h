@@ -26,6 +26,7 @@
 #define IDM_ENTER_CR_LF 0x1090
 #define IDM_JOURNAL 0x10A0
 #define IDM_SAVE_OCTETS 0x10B0
+#define IDM_CONNECT 0x10C0
 // Commands of keys that no menu item holds.
 #define IDM_FIND_NEXT 0x1011
 #define IDM_FIND_PREVIOUS 0x1012
@@ -58,5 +59,11 @@
 #define IDC_RULES_COUNTS 1104
 #define IDC_RULES_OPEN 1105
 #define IDC_RULES_SAVE 1106
+
+// "Se connecter a": the host (an editable combo box), the port, trying again.
+#define IDD_CONNECT 700
+#define IDC_CONNECT_HOST 1201
+#define IDC_CONNECT_PORT 1202
+#define IDC_CONNECT_RECONNECT 1203
 
 #endif

@@ -10,6 +10,7 @@
 #include "capture/journal.h"
 #include "capture/recorder.h"
 #include "net/address.h"
+#include "net/connect.h"
 #include "net/link.h"
 #include "net/outgoing.h"
 #include "net/rules.h"
@@ -188,10 +189,52 @@ std::string choosePcapngFile(const char* title) {
 void renameProgramItem(int command, const char* text) {
     fake.itemTexts[command] = text;
 }
-bool localAddressOf(SocketHandle, std::uint32_t* address, std::uint16_t* port) {
-    *address = fake.localAddress;
-    *port = fake.localPort;
+SocketHandle startConnection(const Endpoint& to, ConnectFailure* failure) {
+    fake.connectsStarted.push_back(to);
+    if (!fake.connectStartFailures.empty()) {
+        *failure = fake.connectStartFailures.front();
+        fake.connectStartFailures.pop_front();
+        record("connect " + endpointText(to) + " -> fail");
+        return NO_SOCKET;
+    }
+    SocketHandle s = fake.nextSocket++;
+    fake.openSockets.insert(s);
+    record("connect " + endpointText(to) + " -> " + num(static_cast<long long>(s)));
+    return s;
+}
+// The errors of a connect notification, as Windows numbers them.
+ConnectFailure connectFailureOf(unsigned error) {
+    switch (error) {
+    case 10061: return CONNECT_REFUSED;
+    case 10065: return CONNECT_UNREACHABLE;
+    case 10060: return CONNECT_NO_ANSWER;
+    case 11001: return CONNECT_NAME_UNKNOWN;
+    default: return CONNECT_FAILED;
+    }
+}
+bool localEndpointOf(SocketHandle, Endpoint* local) {
+    *local = ipv4Endpoint(fake.localAddress, fake.localPort);
     return true;
+}
+bool resolveHostName(const std::string& name, std::uint16_t port, unsigned request) {
+    const std::string asked = name + " " + num(port) + " #" + num(request);
+    record("resolve " + asked + (fake.resolvingStarts ? "" : " -> fail"));
+    if (fake.resolvingStarts) fake.namesAsked.push_back(asked);
+    return fake.resolvingStarts;
+}
+void abandonHostName(unsigned request) {
+    record("abandon #" + num(request));
+    fake.namesAbandoned.insert(request);
+}
+void scheduleConnectTimer(int delayMs) {
+    record("connectTimer " + num(delayMs));
+    fake.connectTimerMs = delayMs;
+}
+void cancelConnectTimer() {
+    fake.connectTimerMs = -1;
+}
+void enableProgramItem(int command, bool enabled) {
+    fake.enabledItems[command] = enabled;
 }
 void cancelScreenDrawing() {
     record("cancelDrawing");
@@ -419,6 +462,7 @@ std::uint32_t convertIpv4Address(const char* text) {
 void resetAll() {
     stopJournal();
     journalConnectionEnded(CLOSED_HERE);
+    forgetConnectTargets();
     fake = FakePlatform();
 
     forgetReceivedBytes();

@@ -107,6 +107,17 @@ struct FakePlatform {
     std::string chosenPcapng;              // what the pcapng chooser gives
     std::uint32_t localAddress = 0x0100007F;  // a connection's local end
     std::uint16_t localPort = 9000;
+
+    // connecting: the addresses tried, in order; how the next tries fail to start
+    // (an empty queue: each starts); the names asked for and abandoned; the connect
+    // timer's last delay (-1: not running); the items enabled or grayed.
+    std::vector<Endpoint> connectsStarted;
+    std::deque<ConnectFailure> connectStartFailures;
+    std::vector<std::string> namesAsked;  // "name port #request"
+    std::set<unsigned> namesAbandoned;
+    bool resolvingStarts = true;
+    int connectTimerMs = -1;
+    std::map<int, bool> enabledItems;
 };
 
 extern FakePlatform fake;
