@@ -95,7 +95,7 @@ void allAddressesFailed() {
                   static_cast<unsigned>(target.port), connectFailureText(lastFailure));
     closeAndGoIdle();
     setStatusText(text);
-    showErrorBox(text, CONNECT_CAPTION);
+    showErrorBox(text, LINK_ERROR_CAPTION);
 }
 
 void tryNextAddress() {

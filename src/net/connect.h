@@ -21,7 +21,6 @@ const long long CONNECTION_LASTED_MS = 10000;
 // The hosts and ports connected to in this run that the dialog offers.
 const std::size_t TARGETS_REMEMBERED = 10;
 
-const char CONNECT_CAPTION[] = "Se connecter a";
 const char HOST_WRONG_TEXT[] = "Hote incorrect : une adresse IPv4, une adresse IPv6 ou un nom";
 const char CONNECT_PORT_WRONG_TEXT[] = "Port incorrect : un nombre de 1 a 65535";
 

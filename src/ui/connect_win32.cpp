@@ -16,6 +16,9 @@ namespace {
 // part, which the host alone now replaces.
 const UINT WM_SHOW_PICKED_HOST = WM_APP + 1;
 
+// What Connecter accepted; reached once the dialog is gone.
+ConnectTarget chosen = {};
+
 void fillRememberedTargets(HWND dialog) {
     const std::vector<ConnectTarget>& targets = rememberedTargets();
     for (const ConnectTarget& t : targets) {
@@ -55,13 +58,13 @@ void onConnectChosen(HWND dialog) {
     if (fault != TARGET_GOOD) {
         const bool host = fault == TARGET_HOST_WRONG;
         MessageBoxW(dialog, wideFromUtf8(host ? HOST_WRONG_TEXT : CONNECT_PORT_WRONG_TEXT).c_str(),
-                    wideFromUtf8(CONNECT_CAPTION).c_str(), MB_OK | MB_ICONEXCLAMATION);
+                    wideFromUtf8(LINK_ERROR_CAPTION).c_str(), MB_OK | MB_ICONEXCLAMATION);
         SetFocus(GetDlgItem(dialog, host ? IDC_CONNECT_HOST : IDC_CONNECT_PORT));
         return;
     }
     target.reconnect = IsDlgButtonChecked(dialog, IDC_CONNECT_RECONNECT) == BST_CHECKED;
+    chosen = target;
     EndDialog(dialog, IDOK);
-    startConnecting(target);
 }
 
 INT_PTR CALLBACK connectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -90,5 +93,7 @@ INT_PTR CALLBACK connectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 
 void openConnectDialog() {
     if (serverState != SERVER_IDLE || !IsWindow(mainWindow)) return;
-    DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_CONNECT), mainWindow, connectDialogProc, 0);
+    if (DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_CONNECT), mainWindow, connectDialogProc, 0) == IDOK) {
+        startConnecting(chosen);
+    }
 }

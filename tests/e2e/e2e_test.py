@@ -318,16 +318,22 @@ class E2E(unittest.TestCase):
         peer = wait_for(lambda: try_connect(port), "the program to accept on %d" % port)
         return peer
 
-    def recording_and_listening(self, name, wrap=False, keep_listening=False):
+    def recording(self, name, port, wrap=False):
         """The program started on a session of its own, recording into a new capture
-        file, "Ecoute continue" checked first or not, and listening: (program, port,
-        capture path)."""
-        port = free_port()
+        file: (program, capture path)."""
         capture = os.path.join(self.dir, name + ".bin")
         p = self.start(windows_path(self.session(name + ".sip", port, windows_path(capture), wrap)))
         p.command(IDM_CAPTURE)
         p.press("parametres du fichier de capture", IDOK)
         wait_for(lambda: os.path.exists(capture), "the capture file")
+        return p, capture
+
+    def recording_and_listening(self, name, wrap=False, keep_listening=False):
+        """The program started on a session of its own, recording into a new capture
+        file, "Ecoute continue" checked first or not, and listening: (program, port,
+        capture path)."""
+        port = free_port()
+        p, capture = self.recording(name, port, wrap)
         if keep_listening:
             act("syscommand", IDM_KEEP_LISTENING)
         p.command(IDM_LISTEN)
@@ -1336,6 +1342,149 @@ class JournalTest(E2E):
             self.assertEqual(flagged.strip(), "", path)
             self.assertEqual(followed_streams(path, 0), [b"GET /status\r\n" + big, b"az\r"], path)
             self.assertEqual(followed_streams(path, 1), second_sides, path)
+
+
+IDM_CONNECT = 0x10C0  # "Se connecter a...", a system command
+CONNECT_CAPTION = "Se connecter a"
+IDC_CONNECT_HOST, IDC_CONNECT_PORT, IDC_CONNECT_RECONNECT = 1201, 1202, 1203
+
+
+def device(family):
+    """A device that listens on the loopback address of `family`: (socket, port)."""
+    server = socket.socket(family, socket.SOCK_STREAM)
+    server.bind(("::1" if family == socket.AF_INET6 else "127.0.0.1", 0))
+    server.listen(4)
+    server.settimeout(DEADLINE)
+    return server, server.getsockname()[1]
+
+
+def file_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def receive_until(peer, expected, what):
+    got = b""
+    while len(got) < len(expected):
+        chunk = peer.recv(4096)
+        if not chunk:
+            break
+        got += chunk
+    if got != expected:
+        raise AssertionError("%s: %r, not %r" % (what, got, expected))
+
+
+class ConnectTest(E2E):
+    def reach(self, p, host, port, reconnect=False):
+        """Se connecter a: the host and port typed in, Connecter pressed."""
+        act("syscommand", IDM_CONNECT)
+        p.dialog(CONNECT_CAPTION)
+        act("settext", CONNECT_CAPTION, IDC_CONNECT_HOST, host)
+        act("settext", CONNECT_CAPTION, IDC_CONNECT_PORT, port)
+        if reconnect:
+            act("click", CONNECT_CAPTION, IDC_CONNECT_RECONNECT)
+            wait_for(lambda: state()["dialogs"][CONNECT_CAPTION]["controls"][IDC_CONNECT_RECONNECT]["checked"],
+                     "Reconnexion automatique checked")
+        p.press(CONNECT_CAPTION, IDOK)
+
+    def send_in_dialog(self, p, text):
+        xdotool("mousemove", *cell_on_screen(12, 40))
+        p.type_keys("F4")
+        p.dialog("Envoyer")
+        SendTest.dialog_keys(self, "Envoyer", ("type", text), "alt+t", "Return", "Escape")
+        p.no_dialog("Envoyer")
+
+    def test_devices_on_ipv4_ipv6_and_by_name_are_reached_served_journalled_and_left(self):
+        p, capture = self.recording("reach", free_port())
+        journal = os.path.join(self.dir, "reach.pcapng")
+        expected_capture = b""
+        for family, host, shown in ((socket.AF_INET, "localhost", "127.0.0.1"),
+                                    (socket.AF_INET, "127.0.0.1", "127.0.0.1"),
+                                    (socket.AF_INET6, "::1", "[::1]")):
+            server, port = device(family)
+            if family == socket.AF_INET6:
+                act("syscommand", IDM_JOURNAL)
+                JournalTest.choose_file(self, "Journal pcapng", journal)
+                wait_for(lambda: os.path.exists(journal) and os.path.getsize(journal) > 0, "the journal's start")
+            self.reach(p, host, port)
+            peer, _ = server.accept()
+            peer.settimeout(DEADLINE)
+            p.status("Connecte a <%s : %d>" % (shown, port))
+            greeting = b"device at " + host.encode() + b"\r\n"
+            peer.sendall(greeting)
+            expected_capture += greeting
+            wait_for(lambda: file_bytes(capture) == expected_capture, "the greeting captured")
+            self.typed_keys_reach(p, peer)
+            self.send_in_dialog(p, "ping")
+            receive_until(peer, b"ping", "the send dialog's bytes")
+            p.command(IDM_DISCONNECT)
+            p.status(" ")
+            self.assertEqual(peer.recv(16), b"", "the connection closed")
+            peer.close()
+            server.close()
+        act("syscommand", IDM_JOURNAL)  # stopped: written out and closed
+
+        # The octet view's last rows: the IPv6 connection between its marks.
+        xdotool("mousemove", *cell_on_screen(12, 40))
+        p.type_keys("F2")
+        xdotool("mousemove", *cell_on_screen(0, 0))
+        xdotool("mousedown", "1")
+        xdotool("mousemove", *cell_on_screen(24, 78))
+        xdotool("mouseup", "1")
+        copied = wait_for(lambda: "Fin de connexion" in inspector("clipboard") and inspector("clipboard"),
+                          "the copied rows")
+        marks = [row[14:] for row in copied.split("\r\n") if "Connexion" in row or "Fin de" in row]
+        self.assertEqual(marks[-2:], ["Connexion a [::1]:%d" % port, "Fin de connexion"], copied)
+
+        # The journal: the program's SYN first, each side's bytes, nothing flagged.
+        self.assertEqual(followed_streams(journal, 0), [b"az\rping", b"device at ::1\r\n"])
+        flagged = subprocess.run(["tshark", "-r", journal, "-Y", "tcp.analysis.flags"],
+                                 capture_output=True, text=True, check=True).stdout
+        self.assertEqual(flagged.strip(), "")
+        ipv6 = subprocess.run(["tshark", "-r", journal, "-Y", "ipv6 && tcp.flags.syn == 1 && tcp.flags.ack == 0",
+                               "-T", "fields", "-e", "ipv6.src", "-e", "tcp.dstport"],
+                              capture_output=True, text=True, check=True).stdout
+        self.assertEqual(ipv6.split(), ["::1", str(port)])
+
+    def test_a_refused_port_is_said_and_a_device_that_closes_three_times_is_reached_four_times(self):
+        p, capture = self.recording("again", free_port())
+        refused_port = free_port()
+        self.reach(p, "127.0.0.1", refused_port)
+        why = "Connexion a <127.0.0.1 : %d> impossible : connexion refusee" % refused_port
+        box = p.dialog("erreur")
+        self.assertIn(why, box["texts"])
+        p.press("erreur", IDOK)
+        p.status(why)
+
+        # A reply rule greets each connection the program opens.
+        act("syscommand", IDM_RULES)
+        p.dialog(RULES_CAPTION)
+        RulesTest.type_rules(self, 'connexion -> texte "hello\\r\\n"\n')
+        wait_for(lambda: RulesTest.rules_line(self) == "1 regle", "the rule typed")
+        act("press", RULES_CAPTION, IDOK)
+        act("click", RULES_CAPTION, IDC_RULES_ACTIVE)
+        wait_for(lambda: state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_ACTIVE]["checked"], "Actives")
+
+        server, port = device(socket.AF_INET)
+        self.reach(p, "127.0.0.1", port, reconnect=True)
+        sent = b""
+        for n in range(1, 5):
+            peer, _ = server.accept()
+            peer.settimeout(DEADLINE)
+            receive_until(peer, b"hello\r\n", "the greeting of connection %d" % n)
+            line = b"connexion %d\n" % n
+            peer.sendall(line)
+            sent += line
+            wait_for(lambda: file_bytes(capture) == sent, "connection %d captured" % n)
+            if n < 4:
+                peer.close()
+                wait_for(lambda: state()["status"].startswith("Nouvel essai dans "), "the wait before trying again")
+        p.status("Connecte a <127.0.0.1 : %d>" % port)
+        p.command(IDM_DISCONNECT)
+        p.status(" ")
+        self.assertEqual(peer.recv(16), b"")
+        peer.close()
+        server.close()
 
 
 class SessionTest(E2E):

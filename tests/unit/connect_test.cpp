@@ -129,7 +129,7 @@ TEST_F(ConnectTest, ANamesAddressesAreTriedInTurnAndWhenAllFailTheStatusAndABoxS
     const std::string why = "Connexion a <device.local : 23> impossible : pas de reponse";
     EXPECT_EQ(SERVER_IDLE, serverState);
     EXPECT_EQ(why, fake.statusText);
-    EXPECT_EQ(1u, traceCount("errorBox " + why + "|Se connecter a")) << traceText();
+    EXPECT_EQ(1u, traceCount("errorBox " + why + "|erreur")) << traceText();
     EXPECT_TRUE(fake.openSockets.empty());
     EXPECT_EQ(1u, traceCount("menu 505 506"));
 
