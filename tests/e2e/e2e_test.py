@@ -192,7 +192,9 @@ def client_pixels():
     caret's cell blanked out: it blinks. The same twice in a row, so that what the
     program drew last has reached the screen."""
     def shot():
-        x, y, w, h = state()["client"]
+        # A reading of the viewer that found no window (it starts while Wine is busy)
+        # is asked again.
+        x, y, w, h = wait_for(lambda: state().get("client"), "the main window's client area")
         pixels = screen_pixels(x, y, w, h)
         where = caret()
         if where is not None:
@@ -688,6 +690,18 @@ class OctetTest(E2E):
         wait_for(lambda: client_pixels() == text_view, "the text view as it was")
 
 
+def octet_rows_copied(program, last_row, complete):
+    """The octet view (F2), its rows 0 to `last_row` dragged over and copied: the
+    clipboard's text once `complete(text)` holds."""
+    xdotool("mousemove", *cell_on_screen(12, 40))  # keys go to the window under the pointer
+    program.type_keys("F2")
+    xdotool("mousemove", *cell_on_screen(0, 0))
+    xdotool("mousedown", "1")
+    xdotool("mousemove", *cell_on_screen(last_row, 78))
+    xdotool("mouseup", "1")
+    return wait_for(lambda: complete(inspector("clipboard")) and inspector("clipboard"), "the copied rows")
+
+
 def find_dialog():
     """The caption of the open Find dialog (the system's, in the system's language),
     known by its text box edt1; None while there is none."""
@@ -874,14 +888,7 @@ class SendTest(E2E):
         # The octet view: both directions, each chunk with its interval.
         self.dialog_keys("Envoyer", "Escape")
         p.no_dialog("Envoyer")
-        xdotool("mousemove", *cell_on_screen(12, 40))
-        p.type_keys("F2")
-        xdotool("mousemove", *cell_on_screen(0, 0))
-        xdotool("mousedown", "1")
-        xdotool("mousemove", *cell_on_screen(8, 78))
-        xdotool("mouseup", "1")
-        rows = wait_for(lambda: inspector("clipboard").count("\r\n") == 8 and inspector("clipboard").split("\r\n"),
-                        "the copied rows")
+        rows = octet_rows_copied(p, 8, lambda text: text.count("\r\n") == 8).split("\r\n")
         header = r"^\d\d:\d\d:\d\d\.\d{3}  \+\d+\.\d{3} s  "
         self.assertRegex(rows[0], r"^\d\d:\d\d:\d\d\.\d{3}  Connexion de 127\.0\.0\.1:\d+$")
         self.assertRegex(rows[1], header + "14 octets recus$")
@@ -1425,14 +1432,7 @@ class ConnectTest(E2E):
         act("syscommand", IDM_JOURNAL)  # stopped: written out and closed
 
         # The octet view's last rows: the IPv6 connection between its marks.
-        xdotool("mousemove", *cell_on_screen(12, 40))
-        p.type_keys("F2")
-        xdotool("mousemove", *cell_on_screen(0, 0))
-        xdotool("mousedown", "1")
-        xdotool("mousemove", *cell_on_screen(24, 78))
-        xdotool("mouseup", "1")
-        copied = wait_for(lambda: "Fin de connexion" in inspector("clipboard") and inspector("clipboard"),
-                          "the copied rows")
+        copied = octet_rows_copied(p, 24, lambda text: "Fin de connexion" in text)
         marks = [row[14:] for row in copied.split("\r\n") if "Connexion" in row or "Fin de" in row]
         self.assertEqual(marks[-2:], ["Connexion a [::1]:%d" % port, "Fin de connexion"], copied)
 

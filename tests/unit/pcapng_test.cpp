@@ -121,18 +121,21 @@ TEST(Pcapng, AConversationReadsBackAsOneTcpStreamWithTrueChecksums) {
     EXPECT_EQ(big, streams.fromLocal);
 }
 
+// How each ending closes a stream: the flags of its closing packets and which side
+// sent each.
+struct Ending {
+    TcpEnding ending;
+    std::vector<unsigned char> flags;
+    std::vector<bool> fromPeer;
+};
+const Ending ENDINGS[] = {{CLOSED_BY_PEER, {0x11}, {true}},
+                          {CLOSED_HERE, {0x11, 0x11}, {false, true}},
+                          {RESET_BY_PEER, {0x14}, {true}}};
+
 TEST(Pcapng, EachEndingClosesFromTheSideThatClosedAndAStreamMayBeginWithoutItsStart) {
     const Endpoint local = ipv4Endpoint(LOCAL_ADDRESS, 502);
     const Endpoint peer = ipv4Endpoint(PEER_ADDRESS, 40000);
-    struct Case {
-        TcpEnding ending;
-        std::vector<unsigned char> flags;  // of the closing packets
-        std::vector<bool> fromPeer;
-    };
-    const Case cases[] = {{CLOSED_BY_PEER, {0x11}, {true}},
-                          {CLOSED_HERE, {0x11, 0x11}, {false, true}},
-                          {RESET_BY_PEER, {0x14}, {true}}};
-    for (const Case& c : cases) {
+    for (const Ending& c : ENDINGS) {
         PcapBytes out;
         appendPcapngStart(out);
         TcpStream stream = tcpStreamFromHere(local, peer);  // its start no longer known
@@ -169,20 +172,12 @@ TEST(Pcapng, EveryFamilyOpenerAndEndingMakesAWholeStreamOnTheFamilysInterface) {
         {"IPv6", ipv6End(false, 1, 9000), ipv6End(false, 0x20, 502), 6, 1},
         {"IPv6 of a link", ipv6End(true, 1, 9000), ipv6End(true, 0x20, 502), 6, 1},
     };
-    struct Ending {
-        TcpEnding ending;
-        std::vector<unsigned char> flags;  // of the closing packets
-        std::vector<bool> fromPeer;
-    };
-    const Ending endings[] = {{CLOSED_BY_PEER, {0x11}, {true}},
-                              {CLOSED_HERE, {0x11, 0x11}, {false, true}},
-                              {RESET_BY_PEER, {0x14}, {true}}};
     const std::vector<unsigned char> request = bytesOf("read 7");
     std::vector<unsigned char> big(MOST_SEGMENT_PAYLOAD + 7);  // two segments, the first full
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i * 13 + i / 251);
     for (const Family& f : families) {
         for (bool openedHere : {false, true}) {
-            for (const Ending& e : endings) {
+            for (const Ending& e : ENDINGS) {
                 const std::string which = std::string(f.name) + (openedHere ? ", opened here" : ", opened by the peer") +
                                           ", ending " + std::to_string(e.ending);
                 PcapBytes out;

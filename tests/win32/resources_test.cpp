@@ -258,11 +258,11 @@ TEST(Resources, TheProgramHoldsExactlyTheMenuItsDialogsItsVersionAndItsManifest)
     EXPECT_EQ(resourceNames(program, RT_VERSION), std::vector<std::string>{"#1"});
     EXPECT_EQ(resourceNames(program, RT_MANIFEST), std::vector<std::string>{"#1"});
     EXPECT_EQ(resourceNames(program, RT_MENU), std::vector<std::string>{"#500"});
-    const std::vector<std::string> dialogs = {"#100", "#200", "#300", "#400", "#600"};
+    const std::vector<std::string> dialogs = {"#100", "#200", "#300", "#400", "#600", "#700"};
     EXPECT_EQ(resourceNames(program, RT_DIALOG), dialogs);
     const std::vector<WORD> english = {ENGLISH_US};
     EXPECT_EQ(resourceLanguages(program, RT_MENU, IDR_MENU), english);
-    for (int id : {IDD_PROPERTIES, IDD_CAPTURE, IDD_ABOUT, IDD_SEND, IDD_RULES}) {
+    for (int id : {IDD_PROPERTIES, IDD_CAPTURE, IDD_ABOUT, IDD_SEND, IDD_RULES, IDD_CONNECT}) {
         EXPECT_EQ(resourceLanguages(program, RT_DIALOG, id), english) << id;
     }
     for (LPCSTR absent : {RT_ICON, RT_GROUP_ICON, RT_STRING,
