@@ -56,9 +56,6 @@ void noteQueued(std::size_t count, int rule) {
     else runs.push_back(QueuedRun{count, rule});
 }
 
-std::size_t queueRoom() {
-    return SEND_QUEUE_SIZE - queueCount;
-}
 
 // The file is over, whichever way; the dialog shows how.
 void endFile(FileSendingState state) {
@@ -320,6 +317,14 @@ SendOutcome sendBytes(const std::string& bytes) {
 
 std::size_t bytesWaitingToSend() {
     return queueCount;
+}
+
+std::size_t queueRoom() {
+    return SEND_QUEUE_SIZE - queueCount;
+}
+
+bool peerConnected() {
+    return peerSocket != NO_SOCKET;
 }
 
 bool startSendingFile(const std::string& path, std::uint64_t chosenFor) {

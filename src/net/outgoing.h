@@ -66,8 +66,12 @@ SendOutcome sendReply(const std::string& bytes, int rule);
 // The same reply queued only: it goes with the next sendWaitingBytes, so that the
 // replies to one chunk go out in one send.
 SendOutcome queueReply(const std::string& bytes, int rule);
-// Bytes given and not yet taken by the socket (not counting a file's).
+// Bytes given and not yet taken by the socket (not counting a file's), and the room
+// the queue has left for more.
 std::size_t bytesWaitingToSend();
+std::size_t queueRoom();
+// A peer is connected: what the program sends has somewhere to go.
+bool peerConnected();
 
 // ---- a file ---------------------------------------------------------------------------
 enum FileSendingState {

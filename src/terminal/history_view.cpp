@@ -9,9 +9,6 @@
 #include "terminal/screen.h"
 #include "ui/resource.h"
 
-bool selectionShown = false;
-bool octetViewShown = false;
-
 namespace {
 
 struct Cell {
@@ -19,50 +16,83 @@ struct Cell {
     int col;
 };
 
-// A source's place in the view, kept while the other source is shown, and what the
-// view saw of the source when it last asked.
-struct SourceView {
+// Where the view stands among a source's rows: following its newest page, or at a
+// row of its own further back; and what the view saw of the source when it last
+// asked.
+struct ViewPlace {
     RowNumber top;           // the row at the view's top
-    RowNumber pageTopSeen;   // where the newest page began
+    bool following;          // the view shows the newest page, and goes with it
     RowNumber endSeen;       // the row after the newest
     RowNumber writableSeen;  // the first row that could still be written
-    Cell searchFrom;         // where a search goes on from, when hasSearchPlace
-    bool hasSearchPlace;
+};
+
+// Where a search goes on from among a source's rows.
+struct SearchPlace {
+    Cell from;
+    bool set;
+};
+
+// Each source keeps its place and its search place while the other is shown.
+struct SourceView {
+    ViewPlace place;
+    SearchPlace search;
 };
 
 const RowSource* const SOURCES[2] = {&textRows, &octetRows};
 const int TEXT_SOURCE = 0;
-SourceView views[2] = {};
+const int OCTET_SOURCE = 1;
+
+// Which source is shown, and each source's view.
+struct Views {
+    int shown;
+    SourceView of[2];
+};
+// At start each source is empty and its view follows its newest rows.
+const SourceView START_VIEW = {ViewPlace{0, true, 0, 0}, SearchPlace{Cell{0, 0}, false}};
+Views views = {TEXT_SOURCE, {START_VIEW, START_VIEW}};
 
 // The selection runs from `anchor`, the cell pressed, to `extent`, the cell the
 // mouse is over or was released on, whichever comes first in reading order.
-Cell anchor = {0, 0};
-Cell extent = {0, 0};
-bool dragging = false;  // the left button is down and the drag began in the view
-bool caretOutOfView = false;
-std::vector<unsigned char> rowScratch;  // an octet row's cells, made when asked for
-std::vector<CellColours> colourScratch;  // a row's colours, when made when asked for
-
-// ---- what the window still owes -------------------------------------------------------
-bool drawingOwed = false;     // the sources or the view changed since the last drawing
-bool wholeViewOwed = false;   // every row of the view is drawn again
-RowNumber drawnTop = 0;       // the row the window shows at the view's top
-RowNumber drawnEnd = 0;       // the source's end when it was drawn
-long long lastDrawingTime = 0;  // milliseconds
-bool drawingScheduled = false;  // the platform calls at every frame
-int framesWithNothingOwed = 0;
-// Frames with nothing to draw before the platform stops calling: while bytes keep
-// coming, the frames go on without being asked for again.
-const int IDLE_FRAMES_BEFORE_STOPPING = 15;
+struct Selection {
+    Cell anchor;
+    Cell extent;
+    bool shown;     // cells are selected
+    bool dragging;  // the left button is down and the drag began in the view
+};
+Selection selection = {};
 
 struct ColumnSpan {
     int from;
     int to;  // before from: nothing
 };
-std::vector<ColumnSpan> owedColumns;  // one per view row
+
+// What the window shows and still owes, and the frames that bring it up to date.
+struct Frame {
+    bool owed;              // the sources or the view changed since the last drawing
+    bool wholeOwed;         // every row of the view is drawn again
+    RowNumber drawnTop;     // the row the window shows at the view's top
+    RowNumber drawnEnd;     // the source's end when it was drawn
+    long long lastTime;     // of the last drawing, in milliseconds
+    bool scheduled;         // the platform calls at every frame
+    int framesWithNothingOwed;
+    std::vector<ColumnSpan> owedColumns;  // one per view row
+};
+Frame frame = {};
+// Frames with nothing to draw before the platform stops calling: while bytes keep
+// coming, the frames go on without being asked for again.
+const int IDLE_FRAMES_BEFORE_STOPPING = 15;
+
+// The caret stands on the cursor's cell; hidden while that row is not in view.
+struct Caret {
+    bool outOfView;
+};
+Caret caret = {};
+
+std::vector<unsigned char> rowScratch;  // an octet row's cells, made when asked for
+std::vector<CellColours> colourScratch;  // a row's colours, when made when asked for
 
 int shownIndex() {
-    return octetViewShown ? 1 : 0;
+    return views.shown;
 }
 
 const RowSource& shownSource() {
@@ -70,7 +100,11 @@ const RowSource& shownSource() {
 }
 
 SourceView& shownView() {
-    return views[shownIndex()];
+    return views.of[shownIndex()];
+}
+
+ViewPlace& shownPlace() {
+    return shownView().place;
 }
 
 int clamped(int value, int low, int high) {
@@ -89,17 +123,23 @@ RowNumber pageTopOf(const RowSource& source) {
     return end - first > page ? end - page : first;
 }
 
-// Where a view's top is now: a view that showed the newest page follows it, one
-// further back keeps its rows while they are kept.
-RowNumber topNow(const SourceView& view, const RowSource& source) {
+// Where a view's top is now: a view that follows shows the newest page, one further
+// back keeps its rows while they are kept.
+RowNumber topNow(const ViewPlace& place, const RowSource& source) {
     const RowNumber pageTop = pageTopOf(source);
-    if (view.top == view.pageTopSeen) return pageTop;
+    if (place.following) return pageTop;
     const RowNumber first = source.firstRow();
-    return view.top < first ? first : view.top > pageTop ? pageTop : view.top;
+    return place.top < first ? first : place.top > pageTop ? pageTop : place.top;
+}
+
+// The view's top moved to `top` by the person: at the newest page, it follows it.
+void moveViewTop(ViewPlace& place, RowNumber top, const RowSource& source) {
+    place.top = top;
+    place.following = top == pageTopOf(source);
 }
 
 Cell cellOfView(int viewRow, int col) {
-    return Cell{shownView().top + clamped(viewRow, 0, gridRows - 1), clamped(col, 0, gridColumns - 1)};
+    return Cell{shownPlace().top + clamped(viewRow, 0, gridRows - 1), clamped(col, 0, gridColumns - 1)};
 }
 
 bool before(const Cell& a, const Cell& b) {
@@ -107,11 +147,11 @@ bool before(const Cell& a, const Cell& b) {
 }
 
 Cell selectionFirst() {
-    return before(extent, anchor) ? extent : anchor;
+    return before(selection.extent, selection.anchor) ? selection.extent : selection.anchor;
 }
 
 Cell selectionLast() {
-    return before(extent, anchor) ? anchor : extent;
+    return before(selection.extent, selection.anchor) ? selection.anchor : selection.extent;
 }
 
 void copySelection() {
@@ -120,27 +160,32 @@ void copySelection() {
 }
 
 void oweWholeView() {
-    wholeViewOwed = true;
-    drawingOwed = true;
+    frame.wholeOwed = true;
+    frame.owed = true;
 }
 
 // The selection is gone; every row is drawn again when the window next catches up.
 void forgetSelection() {
-    if (selectionShown) oweWholeView();
-    selectionShown = false;
-    dragging = false;
+    if (selection.shown) oweWholeView();
+    selection.shown = false;
+    selection.dragging = false;
+}
+
+// The cells from `anchor` to `extent`, in either order, are selected.
+void selectCells(const Cell& anchor, const Cell& extent) {
+    selection.anchor = anchor;
+    selection.extent = extent;
+    selection.shown = true;
 }
 
 void placeSearchAt(const Cell& at) {
-    SourceView& view = shownView();
-    view.searchFrom = at;
-    view.hasSearchPlace = true;
+    shownView().search = SearchPlace{at, true};
 }
 
 // A selection ends once its rows change: when they leave the rows kept, and, over
 // rows that could still be written (the grid), when bytes are written into them or
 // they move up (the grid scrolls).
-void endSelectionWhoseRowsChanged(const SourceView& view, const RowSource& source) {
+void endSelectionWhoseRowsChanged(const ViewPlace& view, const RowSource& source) {
     const Cell first = selectionFirst();
     const Cell last = selectionLast();
     if (first.row < source.firstRow()) {
@@ -165,11 +210,10 @@ void endSelectionWhoseRowsChanged(const SourceView& view, const RowSource& sourc
 // What changed in the source shown since the view last asked: its top follows the
 // newest rows or keeps its own, and a selection whose rows changed ends.
 void takeShownChanges() {
-    SourceView& view = shownView();
+    ViewPlace& view = shownPlace();
     const RowSource& source = shownSource();
-    view.top = topNow(view, source);
-    if (selectionShown || dragging) endSelectionWhoseRowsChanged(view, source);
-    view.pageTopSeen = pageTopOf(source);
+    moveViewTop(view, topNow(view, source), source);
+    if (selection.shown || selection.dragging) endSelectionWhoseRowsChanged(view, source);
     view.endSeen = source.rowsEnd();
     view.writableSeen = source.firstWritableRow();
 }
@@ -177,7 +221,7 @@ void takeShownChanges() {
 // A person acts on the view: what came is taken first, so that the act applies to
 // the rows as they are now.
 void catchUpBeforeActing() {
-    if (drawingOwed) bringScreenUpToDate();
+    if (frame.owed) bringScreenUpToDate();
     else takeShownChanges();
 }
 
@@ -190,11 +234,11 @@ void showViewNow() {
 // The window shows every row of the view and what the source holds now.
 void noteDrawn(const RowSource& source) {
     source.forgetWrittenRows();
-    drawnTop = shownView().top;
-    drawnEnd = source.rowsEnd();
-    drawingOwed = false;
-    wholeViewOwed = false;
-    lastDrawingTime = monotonicMilliseconds();
+    frame.drawnTop = shownPlace().top;
+    frame.drawnEnd = source.rowsEnd();
+    frame.owed = false;
+    frame.wholeOwed = false;
+    frame.lastTime = monotonicMilliseconds();
 }
 
 // One thing of each cell of a shown row (its character, its colours), as the source
@@ -220,7 +264,7 @@ const CellColours* shownRowColours(RowNumber row) {
 // Draws the columns from..to of one view row in runs of one colour, selected cells'
 // colours swapped.
 void drawViewRow(int viewRow, int from, int to) {
-    const RowNumber row = shownView().top + viewRow;
+    const RowNumber row = shownPlace().top + viewRow;
     const unsigned char* cells = shownRowCells(row);
     const CellColours* colours = shownRowColours(row);
     int selectedFrom = 0;
@@ -240,14 +284,15 @@ void drawViewRow(int viewRow, int from, int to) {
 }
 
 // The columns of each view row that the window must draw again; false when none.
-bool findOwedColumns(const SourceView& view, const RowSource& source, RowNumber moved, bool whole) {
+bool findOwedColumns(const ViewPlace& view, const RowSource& source, RowNumber moved, bool whole) {
+    std::vector<ColumnSpan>& owedColumns = frame.owedColumns;
     owedColumns.assign(static_cast<std::size_t>(gridRows), ColumnSpan{0, -1});
     bool any = false;
     const RowNumber end = source.rowsEnd();
     for (int viewRow = 0; viewRow < gridRows; ++viewRow) {
         const RowNumber row = view.top + viewRow;
         ColumnSpan& span = owedColumns[static_cast<std::size_t>(viewRow)];
-        if (whole || viewRow >= gridRows - moved || (row >= drawnEnd && row < end)) {
+        if (whole || viewRow >= gridRows - moved || (row >= frame.drawnEnd && row < end)) {
             span = ColumnSpan{0, gridColumns - 1};
         } else if (!source.writtenColumns(row, &span.from, &span.to)) {
             continue;
@@ -274,7 +319,15 @@ RowNumber shownPageTop() {
 }
 
 RowNumber viewTopRow() {
-    return topNow(shownView(), shownSource());
+    return topNow(shownPlace(), shownSource());
+}
+
+bool viewFollowsNewestRows() {
+    return shownPlace().following;
+}
+
+bool octetViewIsShown() {
+    return views.shown == OCTET_SOURCE;
 }
 
 int viewOffset() {
@@ -293,9 +346,9 @@ void toggleOctetView() {
     if (!screenGridReady()) return;
     catchUpBeforeActing();
     forgetSelection();
-    octetViewShown = !octetViewShown;
+    views.shown = octetViewIsShown() ? TEXT_SOURCE : OCTET_SOURCE;
     takeShownChanges();
-    checkProgramItem(IDM_OCTET_VIEW, octetViewShown);
+    checkProgramItem(IDM_OCTET_VIEW, octetViewIsShown());
     showViewNow();
 }
 
@@ -316,7 +369,7 @@ void scrollViewBack(int rows) {
     const int offset = viewOffset();
     const int target = clamped(offset + rows, 0, shownHistoryRows());
     if (target == offset) return;
-    shownView().top = shownPageTop() - target;
+    moveViewTop(shownPlace(), shownPageTop() - target, shownSource());
     showViewNow();
 }
 
@@ -334,28 +387,27 @@ void pressSelection(int viewRow, int col) {
     if (!screenGridReady()) return;
     catchUpBeforeActing();
     clearSelection();
-    anchor = cellOfView(viewRow, col);
-    extent = anchor;
-    dragging = true;
+    selection.anchor = cellOfView(viewRow, col);
+    selection.extent = selection.anchor;
+    selection.dragging = true;
 }
 
 void dragSelection(int viewRow, int col) {
-    if (!dragging) return;
+    if (!selection.dragging) return;
     catchUpBeforeActing();
-    if (!dragging) return;  // the rows under the drag changed
+    if (!selection.dragging) return;  // the rows under the drag changed
     const Cell at = cellOfView(viewRow, col);
-    if (!selectionShown && at.row == anchor.row && at.col == anchor.col) return;
-    if (selectionShown && at.row == extent.row && at.col == extent.col) return;
-    extent = at;
-    selectionShown = true;
+    const Cell& from = selection.shown ? selection.extent : selection.anchor;
+    if (at.row == from.row && at.col == from.col) return;
+    selectCells(selection.anchor, at);
     showViewNow();
 }
 
 void releaseSelection(int viewRow, int col) {
-    if (!dragging) return;
+    if (!selection.dragging) return;
     dragSelection(viewRow, col);
-    dragging = false;
-    if (!selectionShown) return;
+    selection.dragging = false;
+    if (!selection.shown) return;
     copySelection();
     placeSearchAt(selectionFirst());
 }
@@ -374,10 +426,8 @@ void selectWordAt(int viewRow, int col) {
     int to = at.col;
     while (from > 0 && !isBlankCell(cells[from - 1])) from--;
     while (to < gridColumns - 1 && !isBlankCell(cells[to + 1])) to++;
-    anchor = Cell{at.row, from};
-    extent = Cell{at.row, to};
-    selectionShown = true;
-    placeSearchAt(anchor);
+    selectCells(Cell{at.row, from}, Cell{at.row, to});
+    placeSearchAt(selection.anchor);
     showViewNow();
     copySelection();
 }
@@ -386,37 +436,40 @@ void selectMatch(RowNumber row, int from, int to) {
     if (!screenGridReady()) return;
     catchUpBeforeActing();
     forgetSelection();
-    anchor = Cell{row, from};
-    extent = Cell{row, to};
-    selectionShown = true;
-    placeSearchAt(anchor);
-    SourceView& view = shownView();
+    selectCells(Cell{row, from}, Cell{row, to});
+    placeSearchAt(selection.anchor);
+    ViewPlace& view = shownPlace();
+    const RowNumber pageTop = shownPageTop();
     if (row < view.top) {
-        view.top = row;
+        moveViewTop(view, row, shownSource());
     } else if (row > view.top + gridRows - 1) {
         const RowNumber bottomRowTop = row - (gridRows - 1);
-        view.top = bottomRowTop < view.pageTopSeen ? bottomRowTop : view.pageTopSeen;
+        moveViewTop(view, bottomRowTop < pageTop ? bottomRowTop : pageTop, shownSource());
     }
     showViewNow();
 }
 
 bool searchPlace(RowNumber* row, int* col) {
-    const SourceView& view = shownView();
-    if (!view.hasSearchPlace || view.searchFrom.row < firstShownRow()) return false;
-    *row = view.searchFrom.row;
-    *col = view.searchFrom.col;
+    const SearchPlace& search = shownView().search;
+    if (!search.set || search.from.row < firstShownRow()) return false;
+    *row = search.from.row;
+    *col = search.from.col;
     return true;
 }
 
+bool selectionIsShown() {
+    return selection.shown;
+}
+
 void clearSelection() {
-    const bool shown = selectionShown;
+    const bool shown = selection.shown;
     forgetSelection();
     if (shown) bringScreenUpToDate();
 }
 
 std::string selectionText() {
     std::string text;
-    if (!selectionShown) return text;
+    if (!selection.shown) return text;
     const Cell first = selectionFirst();
     const Cell last = selectionLast();
     for (RowNumber row = first.row; row <= last.row; ++row) {
@@ -430,7 +483,7 @@ std::string selectionText() {
 }
 
 bool selectedColumns(RowNumber row, int* from, int* to) {
-    if (!selectionShown) return false;
+    if (!selection.shown) return false;
     const Cell first = selectionFirst();
     const Cell last = selectionLast();
     if (row < first.row || row > last.row) return false;
@@ -443,54 +496,54 @@ bool selectedColumns(RowNumber row, int* from, int* to) {
 
 void showChangesWithinAFrame() {
     if (!screenGridReady()) return;  // nothing to show
-    drawingOwed = true;  // the caret at least
+    frame.owed = true;  // the caret at least
     const long long now = monotonicMilliseconds();
-    if (now - lastDrawingTime >= FRAME_MILLISECONDS) {
+    if (now - frame.lastTime >= FRAME_MILLISECONDS) {
         bringScreenUpToDate();
-    } else if (!drawingScheduled) {
-        drawingScheduled = true;
-        scheduleScreenDrawing(static_cast<int>(FRAME_MILLISECONDS - (now - lastDrawingTime)));
+    } else if (!frame.scheduled) {
+        frame.scheduled = true;
+        scheduleScreenDrawing(static_cast<int>(FRAME_MILLISECONDS - (now - frame.lastTime)));
     }
 }
 
 void showChangesNow() {
-    drawingOwed = true;
+    frame.owed = true;
     bringScreenUpToDate();
 }
 
 void onScreenDrawingDue() {
-    if (drawingOwed) {
-        framesWithNothingOwed = 0;
+    if (frame.owed) {
+        frame.framesWithNothingOwed = 0;
         bringScreenUpToDate();
-    } else if (++framesWithNothingOwed >= IDLE_FRAMES_BEFORE_STOPPING) {
+    } else if (++frame.framesWithNothingOwed >= IDLE_FRAMES_BEFORE_STOPPING) {
         cancelScreenDrawing();
-        drawingScheduled = false;
-        framesWithNothingOwed = 0;
+        frame.scheduled = false;
+        frame.framesWithNothingOwed = 0;
     }
 }
 
 bool screenDrawingOwed() {
-    return drawingOwed;
+    return frame.owed;
 }
 
 void bringScreenUpToDate() {
-    if (!screenGridReady() || !drawingOwed) return;
+    if (!screenGridReady() || !frame.owed) return;
     if (windowWaitsForPaint()) {  // the paint draws what is owed (drawWholeView)
         placeCaretAtCursor();
         return;
     }
     takeShownChanges();
-    const SourceView& view = shownView();
+    const ViewPlace& view = shownPlace();
     const RowSource& source = shownSource();
     // The rows still shown move up with the pixels; the rows that come into view
     // below them, and the rows written, are drawn.
-    const RowNumber moved = view.top - drawnTop;
-    const bool whole = wholeViewOwed || moved < 0 || moved >= gridRows;
+    const RowNumber moved = view.top - frame.drawnTop;
+    const bool whole = frame.wholeOwed || moved < 0 || moved >= gridRows;
     if (findOwedColumns(view, source, moved, whole)) {
         beginTerminalDrawing();
         if (!whole && moved > 0) scrollTextAreaUp(static_cast<int>(moved));
         for (int viewRow = 0; viewRow < gridRows; ++viewRow) {
-            const ColumnSpan& span = owedColumns[static_cast<std::size_t>(viewRow)];
+            const ColumnSpan& span = frame.owedColumns[static_cast<std::size_t>(viewRow)];
             if (whole) drawViewRow(viewRow, 0, gridColumns - 1);
             else if (span.from <= span.to) drawViewRow(viewRow, span.from, span.to);
         }
@@ -510,42 +563,37 @@ void drawWholeView() {
 }
 
 void placeCaretAtCursor() {
-    const RowNumber shownRowOfCursor = gridTopRow() + cursorRow - topNow(views[TEXT_SOURCE], textRows);
-    const bool outOfView = octetViewShown || shownRowOfCursor < 0 || shownRowOfCursor >= gridRows;
-    if (outOfView != caretOutOfView) {
-        caretOutOfView = outOfView;
+    const RowNumber shownRowOfCursor = gridTopRow() + cursorRow - topNow(views.of[TEXT_SOURCE].place, textRows);
+    const bool outOfView = octetViewIsShown() || shownRowOfCursor < 0 || shownRowOfCursor >= gridRows;
+    if (outOfView != caret.outOfView) {
+        caret.outOfView = outOfView;
         setTerminalCaretOutOfView(outOfView);
     }
-    const Point caret = cellPosition(outOfView ? cursorRow : static_cast<int>(shownRowOfCursor), cursorCol);
-    placeTerminalCaret(caret.x, caret.y);
+    const Point at = cellPosition(outOfView ? cursorRow : static_cast<int>(shownRowOfCursor), cursorCol);
+    placeTerminalCaret(at.x, at.y);
 }
 
 bool caretRowOutOfView() {
-    return caretOutOfView;
+    return caret.outOfView;
 }
 
 void resetHistoryView() {
-    selectionShown = false;
-    dragging = false;
-    if (octetViewShown) {
-        octetViewShown = false;
+    selection = Selection{};
+    if (octetViewIsShown()) {
+        views.shown = TEXT_SOURCE;
         checkProgramItem(IDM_OCTET_VIEW, false);
     }
     for (int i = 0; i < 2; ++i) {
         const RowSource& source = *SOURCES[i];
-        const RowNumber top = pageTopOf(source);
-        views[i] = SourceView{top, top, source.rowsEnd(), source.firstWritableRow(), Cell{0, 0}, false};
+        views.of[i] = START_VIEW;
+        views.of[i].place = ViewPlace{pageTopOf(source), true, source.rowsEnd(), source.firstWritableRow()};
     }
-    drawnTop = views[TEXT_SOURCE].top;
-    drawnEnd = textRows.rowsEnd();
-    drawingOwed = false;
-    wholeViewOwed = false;
-    if (drawingScheduled) cancelScreenDrawing();
-    drawingScheduled = false;
-    framesWithNothingOwed = 0;
-    lastDrawingTime = 0;
-    if (caretOutOfView) {
-        caretOutOfView = false;
+    if (frame.scheduled) cancelScreenDrawing();
+    frame = Frame{};
+    frame.drawnTop = views.of[TEXT_SOURCE].place.top;
+    frame.drawnEnd = textRows.rowsEnd();
+    if (caret.outOfView) {
+        caret.outOfView = false;
         setTerminalCaretOutOfView(false);
     }
 }

@@ -15,9 +15,12 @@
 #include "terminal/rows.h"
 
 // True while cells are selected.
-extern bool selectionShown;
+bool selectionIsShown();
 // The octet rows are shown instead of the text rows.
-extern bool octetViewShown;
+bool octetViewIsShown();
+// The view shows the newest rows of the source shown, and goes on showing them as
+// rows come; false while it stays at rows further back.
+bool viewFollowsNewestRows();
 
 // ---- the rows shown ----------------------------------------------------------------
 // The source's first row kept, the row after its newest, and where its newest page

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "app/app_win32.h"
-#include "net/link.h"
 #include "net/outgoing.h"
 #include "net/send_text.h"
 #include "ui/resource.h"
@@ -69,7 +68,7 @@ void fillSentTexts(HWND dialog) {
 // What the dialog shows now: its line, Envoyer enabled while a peer is connected and
 // the text gives bytes, the file button as the file goes.
 void showSendState(HWND dialog) {
-    const bool connected = serverState == SERVER_CONNECTED;
+    const bool connected = peerConnected();
     const FileSending& file = fileSending();
     const bool fileGoing = file.state == FILE_GOING;
     const SentText read = readDialogText(dialog);
@@ -94,7 +93,7 @@ void sendDialogText(HWND dialog) {
     if (!textGivesBytes(read)) return;
     switch (sendBytes(read.bytes)) {
     case SEND_WITHOUT_ROOM:
-        setLine(dialog, noRoomSummary(read.bytes.size(), SEND_QUEUE_SIZE - bytesWaitingToSend()));
+        setLine(dialog, noRoomSummary(read.bytes.size(), queueRoom()));
         return;
     case SEND_WITHOUT_PEER:
         showSendState(dialog);

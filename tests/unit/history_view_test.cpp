@@ -74,8 +74,10 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     feedRows(0, 29);  // six rows in the history, the cursor on the last row
     ASSERT_EQ(6, historyRows);
     EXPECT_EQ(24, pageRows());
+    EXPECT_TRUE(viewFollowsNewestRows());
     scrollViewBack(pageRows());  // as far as there is history
     EXPECT_EQ(6, viewOffset());
+    EXPECT_FALSE(viewFollowsNewestRows());
     EXPECT_TRUE(fake.caretOutOfView);
     EXPECT_EQ("row 0", shownRow(0));
     EXPECT_EQ("row 24", shownRow(24));
@@ -90,6 +92,7 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     // Forward a page: the cursor's row comes back into sight, and so does the caret.
     scrollViewBack(-pageRows());
     EXPECT_EQ(0, viewOffset());
+    EXPECT_TRUE(viewFollowsNewestRows());
     EXPECT_FALSE(fake.caretOutOfView);
     EXPECT_EQ("caret 10 463", fake.trace[fake.trace.size() - 2]) << "placed as the drawing ends";
 
@@ -100,6 +103,7 @@ TEST_F(HistoryTest, TheViewKeepsItsRowsWhileBytesArriveAndTheCaretWaitsOutOfSigh
     EXPECT_EQ(rowText(-HISTORY_ROWS), shownRow(0));
     feedRows(2201, 2210);
     EXPECT_EQ(HISTORY_ROWS, viewOffset());
+    EXPECT_FALSE(viewFollowsNewestRows());
     EXPECT_EQ(rowText(-HISTORY_ROWS), shownRow(0));
     EXPECT_EQ("row " + std::to_string(2210 - 24 - HISTORY_ROWS + 1), shownRow(0));
     showLiveRows();
@@ -142,7 +146,7 @@ TEST_F(HistoryTest, ASelectionReadsAsShownInReadingOrderAndIsDrawnInverted) {
     // A click without a drag clears what was selected and copies nothing.
     pressSelection(5, 5);
     releaseSelection(5, 5);
-    EXPECT_FALSE(selectionShown);
+    EXPECT_FALSE(selectionIsShown());
     for (int row = 0; row < gridRows; ++row) ASSERT_EQ("", invertedColumns(row)) << row;
     EXPECT_EQ(2u, traceCount("copy 16") + traceCount("copy 21"));
 
@@ -150,29 +154,29 @@ TEST_F(HistoryTest, ASelectionReadsAsShownInReadingOrderAndIsDrawnInverted) {
     selectWordAt(24, 7);
     EXPECT_EQ("line", fake.clipboard);
     selectWordAt(24, 20);  // a blank: nothing
-    EXPECT_FALSE(selectionShown);
+    EXPECT_FALSE(selectionIsShown());
     EXPECT_EQ("line", fake.clipboard);
 }
 
 TEST_F(HistoryTest, ASelectionEndsWhenItsRowsChangeAndOnlyThen) {
     feedRows(0, 9);  // rows 0 to 9, the cursor on row 10
     drag(3, 0, 3, 4);
-    ASSERT_TRUE(selectionShown);
+    ASSERT_TRUE(selectionIsShown());
     feed("elsewhere");  // row 10
-    EXPECT_TRUE(selectionShown);
+    EXPECT_TRUE(selectionIsShown());
     feed("\x08\x08\r\x0d\x09");  // moves only the cursor (and a tab writes blanks on row 10)
-    EXPECT_TRUE(selectionShown);
+    EXPECT_TRUE(selectionIsShown());
     sendTermCharMessage(10);
-    EXPECT_TRUE(selectionShown);
+    EXPECT_TRUE(selectionIsShown());
     feed("\x0c");  // the grid's rows are blanked
-    EXPECT_FALSE(selectionShown);
+    EXPECT_FALSE(selectionIsShown());
 
     feedRows(0, 29);
     drag(2, 0, 2, 3);
     feed("x");  // written into another row of the grid
-    EXPECT_TRUE(selectionShown);
+    EXPECT_TRUE(selectionIsShown());
     sendTermCharMessage('\n');  // the grid scrolls: its rows move
-    EXPECT_FALSE(selectionShown);
+    EXPECT_FALSE(selectionIsShown());
 
     // Rows of the history stay selected while the grid scrolls and is blanked...
     scrollViewBack(7);
@@ -181,12 +185,12 @@ TEST_F(HistoryTest, ASelectionEndsWhenItsRowsChangeAndOnlyThen) {
     ASSERT_EQ("row 0\r\nrow 1", selected);
     feedRows(30, 40);
     feed("\x0c");
-    EXPECT_TRUE(selectionShown);
+    EXPECT_TRUE(selectionIsShown());
     EXPECT_EQ(selected, selectionText());
     EXPECT_EQ(std::string(79, '#'), invertedColumns(0));
     // ...until they leave it.
     feedRows(41, 41 + HISTORY_ROWS + 30);
-    EXPECT_FALSE(selectionShown);
+    EXPECT_FALSE(selectionIsShown());
 }
 
 }  // namespace

@@ -231,7 +231,7 @@ TEST_F(OctetViewTest, TheViewFollowsNewRowsAndStaysPutWhenBack) {
     for (int n = 0; n < 40; ++n) chunk("chunk " + std::to_string(n));  // 81 rows
     fake.trace.clear();
     toggleOctetView();
-    EXPECT_TRUE(octetViewShown);
+    EXPECT_TRUE(octetViewIsShown());
     EXPECT_TRUE(fake.checkedItems[IDM_OCTET_VIEW]);
     EXPECT_TRUE(fake.caretOutOfView) << "no caret over the octet rows";
     EXPECT_EQ(81 - 25, shownHistoryRows());
@@ -275,7 +275,7 @@ TEST_F(OctetViewTest, TheTextViewComesBackAsItWasLeft) {
     // Bytes arrive meanwhile: the text view, which is back, keeps its rows.
     receive("line 60\r\nline 61\r\n");
     toggleOctetView();
-    EXPECT_FALSE(octetViewShown);
+    EXPECT_FALSE(octetViewIsShown());
     EXPECT_FALSE(fake.checkedItems[IDM_OCTET_VIEW]);
     EXPECT_EQ(7, viewOffset());
     EXPECT_EQ(textShown, fake.shown);

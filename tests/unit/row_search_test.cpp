@@ -34,7 +34,7 @@ protected:
     static std::string match() {
         RowNumber row = 0;
         int col = 0;
-        if (!selectionShown || !searchPlace(&row, &col)) return "none";
+        if (!selectionIsShown() || !searchPlace(&row, &col)) return "none";
         int from = 0;
         int to = 0;
         if (!selectedColumns(row, &from, &to)) return "none";

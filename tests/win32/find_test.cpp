@@ -75,7 +75,7 @@ TEST_F(MainWindowTest, TheFindDialogSearchesTheRowsAndSendsNothing) {
     ASSERT_TRUE(pumpUntil([&] { return controlText(dialog, edt1) == "li"; }));
     SetDlgItemTextA(dialog, edt1, "line 9:");
     pressButton(dialog, IDOK);
-    ASSERT_TRUE(pumpUntil([] { return selectionShown; }));
+    ASSERT_TRUE(pumpUntil([] { return selectionIsShown(); }));
     int from = 0;
     int to = 0;
     EXPECT_TRUE(selectedColumns(shownPageTop() - 28, &from, &to));  // line 9 of 60: the first 36 left the grid
@@ -145,9 +145,9 @@ TEST_F(MainWindowTest, TheProgramsKeysActFromTheFindDialogAndTheEndOfASearchGive
     pressKeys(shiftF3, 2);
     EXPECT_TRUE(pumpUntil([&] { return searchPlaceIs(line60); })) << "Shift+F3 in the dialog finds the other way";
     pressKeys(&f2, 1);
-    EXPECT_TRUE(pumpUntil([] { return octetViewShown; })) << "F2 in the dialog shows the octets";
+    EXPECT_TRUE(pumpUntil([] { return octetViewIsShown(); })) << "F2 in the dialog shows the octets";
     pressKeys(&f2, 1);
-    EXPECT_TRUE(pumpUntil([] { return !octetViewShown; }));
+    EXPECT_TRUE(pumpUntil([] { return !octetViewIsShown(); }));
     EXPECT_EQ(controlText(dialog, edt1), "ok");
     EXPECT_EQ(GetFocus(), text);
 

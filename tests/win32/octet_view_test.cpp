@@ -42,14 +42,14 @@ TEST_F(MainWindowTest, F2AndTheSystemMenuItemShowTheOctetsAndSendNothing) {
     pressKeys(&keys[0], 1);
     pressKeys(&keys[1], 1);
     EXPECT_EQ(receiveBytes(peer, 1, 5000), "k");
-    EXPECT_TRUE(octetViewShown);
+    EXPECT_TRUE(octetViewIsShown());
     EXPECT_TRUE(octetItemChecked());
     ASSERT_TRUE(screenCaughtUp());
     EXPECT_NE(textAreaPixels(), textView);
 
     // The system menu's item brings the text view back as it was.
     PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_OCTET_VIEW, 0);
-    ASSERT_TRUE(pumpUntil([] { return !octetViewShown; }));
+    ASSERT_TRUE(pumpUntil([] { return !octetViewIsShown(); }));
     ASSERT_TRUE(screenCaughtUp());
     EXPECT_FALSE(octetItemChecked());
     EXPECT_TRUE(textAreaPixels() == textView) << "the text view came back otherwise";
