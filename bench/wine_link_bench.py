@@ -949,10 +949,35 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def measure_cpu_share(program, port, capture, rate, seconds, kind="text"):
+def wineserver_pid(prefix):
+    """The Wine server of `prefix` (wineserver, or wineserver64 on Debian), known by its
+    folder, which Wine names after the prefix's device and inode: under Wine, part of a
+    program's work (its messages, timers, window changes) is done there."""
+    where = os.stat(prefix)
+    folder = "server-%x-%x" % (where.st_dev, where.st_ino)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry) as f:
+                if not f.read().strip().startswith("wineserver"):
+                    continue
+            if os.path.basename(os.readlink("/proc/%s/cwd" % entry)) == folder:
+                return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+def share_text(share):
+    return "?" if share is None else "%.1f %%" % (100 * share)
+
+
+def measure_cpu_share(program, port, capture, rate, seconds, kind="text", beside=()):
     """The share of a core that the program's process (a Program's or the Floor's)
     takes while a peer sends 80-column lines (of STREAM_KINDS) at `rate` bytes a
-    second in 100 writes a second."""
+    second in 100 writes a second; and in the same interval, the share of each
+    process of `beside` (the Wine server, the X server)."""
     pid = program.pid
     peer = program.listen(port)
     rng = random.Random(rate)
@@ -961,6 +986,7 @@ def measure_cpu_share(program, port, capture, rate, seconds, kind="text"):
     time.sleep(0.5)  # the connection settled (not a synchronisation)
     sent = 0
     start_cpu, start = cpu_seconds(pid), time.monotonic()
+    beside_start = [cpu_seconds(other) if other is not None else 0 for other in beside]
     due = start
     while time.monotonic() - start < seconds:
         peer.sendall(block)
@@ -970,9 +996,12 @@ def measure_cpu_share(program, port, capture, rate, seconds, kind="text"):
         if pause > 0:
             time.sleep(pause)
     wait_for(lambda: file_size(capture) - base >= sent, DEADLINE, "the lines in the capture")
-    share = (cpu_seconds(pid) - start_cpu) / (time.monotonic() - start)
+    elapsed = time.monotonic() - start
+    share = (cpu_seconds(pid) - start_cpu) / elapsed
+    others = [(cpu_seconds(other) - was) / elapsed if other is not None else None
+              for other, was in zip(beside, beside_start)]
     peer.close()
-    return share, sent / seconds
+    return share, sent / seconds, others
 
 
 def row_region(client, row, col, cells):
@@ -1176,14 +1205,19 @@ def main():
                 continue
             for rate in (int(r) for r in args.rates.split(",")):
                 for kind in ("text", "colours") if args.ansi else ("text",):
-                    share, achieved = measure_cpu_share(program, port, capture, rate, args.cpu_seconds,
-                                                        kind)
-                    floor_share, _ = measure_cpu_share(floor, floor_port, floor_capture, rate,
-                                                       args.cpu_seconds, kind)
+                    beside = (wineserver_pid(prefix), display.process.pid)
+                    share, achieved, others = measure_cpu_share(program, port, capture, rate,
+                                                                args.cpu_seconds, kind, beside)
+                    floor_share, _, floor_others = measure_cpu_share(floor, floor_port, floor_capture, rate,
+                                                                     args.cpu_seconds, kind, beside)
                     summary.append("%s: CPU share while a peer sends 80-column %s lines at %9d B/s in "
                                    "100 writes a second: program %5.1f %%, floor %5.1f %% of a core, "
-                                   "ratio %5.2f" % (label, kind, achieved, 100 * share, 100 * floor_share,
-                                                    share / floor_share if floor_share > 0 else 0))
+                                   "ratio %5.2f; Wine server and X server beside the program %s, beside "
+                                   "the floor %s" % (
+                                       label, kind, achieved, 100 * share, 100 * floor_share,
+                                       share / floor_share if floor_share > 0 else 0,
+                                       " and ".join(share_text(o) for o in others),
+                                       " and ".join(share_text(o) for o in floor_others)))
             floor.stop()
             floor = None
             frames = measure_last_frame(program, port, screen, client, args.frames)
