@@ -31,9 +31,12 @@ bool caretPlaced = false;
 // The drawing under way hid the caret, and shows it at its end.
 bool drawingHidCaret = false;
 // The device context of the drawing under way (a paint's, or one of
-// beginTerminalDrawing's own); none between drawings.
+// beginTerminalDrawing's own), with the terminal font selected into it once for all
+// its rows: selecting a font costs (under Wine it rereads the X resources each time);
+// none between drawings.
 HDC drawingContext = nullptr;
 bool drawingContextOwned = false;
+HGDIOBJ fontBeforeDrawing = nullptr;
 // Wheel turns smaller than a notch add up until they make one.
 int wheelRemainder = 0;
 // The clipboard is open, and the text block it lends locked, until they are given
@@ -229,6 +232,21 @@ void destroyTerminalCaret() {
     caretOwned = false;
 }
 
+namespace {
+
+void startDrawingIn(HDC dc) {
+    drawingContext = dc;
+    fontBeforeDrawing = SelectObject(dc, terminalFontHandle);
+}
+
+void endDrawingIn(HDC dc) {
+    SelectObject(dc, fontBeforeDrawing);
+    fontBeforeDrawing = nullptr;
+    drawingContext = nullptr;
+}
+
+}  // namespace
+
 void paintTerminal(HWND window) {
     // What the window still owes is drawn by this paint: the whole text area is part
     // of it then.
@@ -239,10 +257,10 @@ void paintTerminal(HWND window) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     drawFrame(dc);
-    drawingContext = dc;
+    startDrawingIn(dc);
     drawWholeView();
     placeCaretAtCursor();
-    drawingContext = nullptr;
+    endDrawingIn(dc);
     EndPaint(window, &paint);
 }
 
@@ -326,22 +344,24 @@ void onTerminalKey(WPARAM key) {
 
 void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellColours colours) {
     HWND window = ownerWindow();
-    HDC dc = drawingContext != nullptr ? drawingContext : GetDC(window);
-    HGDIOBJ previousFont = SelectObject(dc, terminalFontHandle);
+    const bool alone = drawingContext == nullptr;  // not inside a drawing: a context of its own
+    if (alone) startDrawingIn(GetDC(window));
+    HDC dc = drawingContext;
     const COLORREF previousText = SetTextColor(dc, colourOf(colours.text));
     const COLORREF previousBack = SetBkColor(dc, colourOf(colours.back));
     drawCellRun(dc, x, y, cells, count);
     SetTextColor(dc, previousText);
     SetBkColor(dc, previousBack);
-    SelectObject(dc, previousFont);
-    if (dc != drawingContext) ReleaseDC(window, dc);
+    if (!alone) return;
+    endDrawingIn(dc);
+    ReleaseDC(window, dc);
 }
 
 // A caret on show is hidden while the rows are drawn, so that no drawing lands on
 // its inverted cell; hiding one that does not show would cost for nothing.
 void beginTerminalDrawing() {
     HWND window = ownerWindow();
-    drawingContext = GetDC(window);
+    startDrawingIn(GetDC(window));
     drawingContextOwned = true;
     drawingHidCaret = caretOwned && !caretRowOutOfView();
     if (drawingHidCaret) HideCaret(window);
@@ -351,8 +371,9 @@ void endTerminalDrawing() {
     HWND window = ownerWindow();
     if (drawingHidCaret) ShowCaret(window);
     drawingHidCaret = false;
-    if (drawingContextOwned) ReleaseDC(window, drawingContext);
-    drawingContext = nullptr;
+    HDC dc = drawingContext;
+    if (dc != nullptr) endDrawingIn(dc);
+    if (drawingContextOwned) ReleaseDC(window, dc);
     drawingContextOwned = false;
 }
 
