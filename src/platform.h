@@ -32,8 +32,8 @@ struct CellColours {
 // apart, in the terminal font, clipped to the text area, in `colours`. The caret is
 // left as it is.
 void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellColours colours);
-// Brackets one drawing of several rows: one device context serves them all, and
-// the caret is hidden meanwhile. Not nested.
+// Brackets one drawing of several rows, which the window shows at its end, all at
+// once; the caret's cell keeps its caret. Not nested.
 void beginTerminalDrawing();
 void endTerminalDrawing();
 // Part of the window waits to be painted (a repaint was asked for, or it was

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "app/app_win32.h"
 #include "net/link.h"
@@ -28,15 +29,30 @@ bool caretOwned = false;
 // Where the caret was last placed, so that it is moved only when that changes.
 Point caretPlacedAt = {0, 0};
 bool caretPlaced = false;
-// The drawing under way hid the caret, and shows it at its end.
-bool drawingHidCaret = false;
-// The device context of the drawing under way (a paint's, or one of
-// beginTerminalDrawing's own), with the terminal font selected into it once for all
-// its rows: selecting a font costs (under Wine it rereads the X resources each time);
-// none between drawings.
-HDC drawingContext = nullptr;
-bool drawingContextOwned = false;
-HGDIOBJ fontBeforeDrawing = nullptr;
+// The frame is composed off screen, in a bitmap as large as the text area, and put
+// on the window in one blit of the rows it changed: the window system is asked for
+// one operation a frame, not one a run of cells. The bitmap keeps what the window
+// shows, so a scroll moves its pixels there and nothing needs redrawing when the
+// window is uncovered. The terminal font stays selected in it.
+struct ShownCell {
+    unsigned char character;
+    CellColours colours;
+    bool known;
+};
+struct Composition {
+    HDC dc;  // null until a drawing needs it, and again when the font or the area changes
+    HBITMAP bitmap;
+    HGDIOBJ bitmapBefore;
+    HGDIOBJ fontBefore;
+    RECT area;  // the text area it was made for, in client pixels
+    bool underWay;      // between beginTerminalDrawing and endTerminalDrawing
+    RECT changed;       // of the text area, in client pixels; empty when nothing was drawn
+    // What each cell of the bitmap and of the window holds, row by row: the caret's
+    // cell is left alone on the window when the frame did not change it there.
+    std::vector<ShownCell> composed;
+    std::vector<ShownCell> onWindow;
+};
+Composition composition = {};
 // Wheel turns smaller than a notch add up until they make one.
 int wheelRemainder = 0;
 // The clipboard is open, and the text block it lends locked, until they are given
@@ -63,6 +79,119 @@ void placeCaret(Point p) {
     SetCaretPos(p.x, p.y);
     caretPlacedAt = p;
     caretPlaced = true;
+}
+
+void dropComposition() {
+    Composition& c = composition;
+    if (c.dc != nullptr && c.bitmapBefore != nullptr) {
+        SelectObject(c.dc, c.fontBefore);
+        SelectObject(c.dc, c.bitmapBefore);
+    }
+    if (c.dc != nullptr) DeleteDC(c.dc);
+    if (c.bitmap != nullptr) DeleteObject(c.bitmap);
+    c = Composition{};
+}
+
+// The bitmap the frames are composed in, for the text area as it lies now: made
+// when first needed and again when the area moved or changed size, white as the
+// panel under it, no cell known. False when the system could not make it; nothing
+// is drawn then.
+bool makeCompositionReady() {
+    Composition& c = composition;
+    const RECT area = textRectangle();
+    const std::size_t cells = static_cast<std::size_t>(gridRows > 0 ? gridRows : 0) *
+                              static_cast<std::size_t>(gridColumns > 0 ? gridColumns : 0);
+    if (c.dc != nullptr && EqualRect(&c.area, &area) && c.composed.size() == cells) return true;
+    dropComposition();
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0 || terminalFontHandle == nullptr) return false;
+    HWND window = ownerWindow();
+    HDC screen = GetDC(window);
+    c.dc = CreateCompatibleDC(screen);
+    c.bitmap = c.dc != nullptr ? CreateCompatibleBitmap(screen, width, height) : nullptr;
+    ReleaseDC(window, screen);
+    if (c.bitmap == nullptr) {
+        dropComposition();
+        return false;
+    }
+    c.bitmapBefore = SelectObject(c.dc, c.bitmap);
+    c.fontBefore = SelectObject(c.dc, terminalFontHandle);
+    // Client pixels address the bitmap: its corner is the text area's.
+    SetWindowOrgEx(c.dc, area.left, area.top, nullptr);
+    PatBlt(c.dc, area.left, area.top, width, height, WHITENESS);
+    c.area = area;
+    c.composed.assign(cells, ShownCell{});
+    c.onWindow.assign(cells, ShownCell{});
+    return true;
+}
+
+// The part of the text area a frame drew, which goes on the window at its end.
+void noteComposed(RECT part) {
+    const RECT area = textRectangle();
+    IntersectRect(&part, &part, &area);
+    UnionRect(&composition.changed, &composition.changed, &part);
+}
+
+// The index of the cell whose top-left corner is (x, y); -1 for none of the grid.
+long cellIndexAt(int x, int y) {
+    if (cellWidth <= 0 || cellHeight <= 0 || x < textOriginX || y < textOriginY) return -1;
+    const int col = (x - textOriginX) / cellWidth;
+    const int row = (y - textOriginY) / cellHeight;
+    if (col >= gridColumns || row >= gridRows) return -1;
+    return static_cast<long>(row) * gridColumns + col;
+}
+
+void noteCellsComposed(int x, int y, const unsigned char* cells, int count, CellColours colours) {
+    const long first = cellIndexAt(x, y);
+    if (first < 0) return;
+    const long rowEnd = first - first % gridColumns + gridColumns;
+    for (long i = first; i < rowEnd && i - first < count; ++i) {
+        composition.composed[static_cast<std::size_t>(i)] = ShownCell{cells[i - first], colours, true};
+    }
+}
+
+bool sameCell(const ShownCell& a, const ShownCell& b) {
+    return a.known && b.known && a.character == b.character && sameColours(a.colours, b.colours);
+}
+
+// Shows a part of the composed text area on the window. The caret's inverted cell
+// is never copied over while it shows (a paint hides it), since its pixels would
+// lose the caret: when the frame left what the window shows there as it was, that
+// cell is left out; else the caret hides for the copy.
+void putCompositionOn(HDC dc, const RECT& part, bool caretMayShow) {
+    const bool caretShows = caretMayShow && caretOwned && caretPlaced && !caretRowOutOfView();
+    const RECT caretCell = {caretPlacedAt.x, caretPlacedAt.y, caretPlacedAt.x + cellWidth,
+                            caretPlacedAt.y + cellHeight};
+    RECT covered;
+    bool hideCaret = false;
+    if (caretShows && IntersectRect(&covered, &caretCell, &part)) {
+        const long at = cellIndexAt(caretPlacedAt.x, caretPlacedAt.y);
+        const std::size_t i = static_cast<std::size_t>(at);
+        if (at >= 0 && sameCell(composition.composed[i], composition.onWindow[i])) {
+            ExcludeClipRect(dc, caretCell.left, caretCell.top, caretCell.right, caretCell.bottom);
+        } else {
+            hideCaret = true;
+        }
+    }
+    HWND window = ownerWindow();
+    if (hideCaret) HideCaret(window);
+    BitBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, composition.dc,
+           part.left, part.top, SRCCOPY);
+    if (hideCaret) ShowCaret(window);
+    // The cells the part covers are on the window as composed.
+    if (cellWidth <= 0 || cellHeight <= 0) return;
+    const int firstRow = (part.top - textOriginY) / cellHeight;
+    const int lastRow = (part.bottom - 1 - textOriginY) / cellHeight;
+    const int firstCol = (part.left - textOriginX) / cellWidth;
+    const int lastCol = (part.right - 1 - textOriginX) / cellWidth;
+    for (int row = firstRow < 0 ? 0 : firstRow; row <= lastRow && row < gridRows; ++row) {
+        for (int col = firstCol < 0 ? 0 : firstCol; col <= lastCol && col < gridColumns; ++col) {
+            const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(gridColumns) +
+                                  static_cast<std::size_t>(col);
+            composition.onWindow[i] = composition.composed[i];
+        }
+    }
 }
 
 void drawFrame(HDC dc) {
@@ -198,6 +327,7 @@ void measureTerminalFont(HWND window) {
 }
 
 void releaseTerminalFont() {
+    dropComposition();  // which holds the font
     if (terminalFontHandle != nullptr) DeleteObject(terminalFontHandle);
     terminalFontHandle = nullptr;
 }
@@ -232,21 +362,6 @@ void destroyTerminalCaret() {
     caretOwned = false;
 }
 
-namespace {
-
-void startDrawingIn(HDC dc) {
-    drawingContext = dc;
-    fontBeforeDrawing = SelectObject(dc, terminalFontHandle);
-}
-
-void endDrawingIn(HDC dc) {
-    SelectObject(dc, fontBeforeDrawing);
-    fontBeforeDrawing = nullptr;
-    drawingContext = nullptr;
-}
-
-}  // namespace
-
 void paintTerminal(HWND window) {
     // What the window still owes is drawn by this paint: the whole text area is part
     // of it then.
@@ -255,12 +370,14 @@ void paintTerminal(HWND window) {
         InvalidateRect(window, &area, FALSE);
     }
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
+    HDC dc = BeginPaint(window, &paint);  // hides the caret until EndPaint
     drawFrame(dc);
-    startDrawingIn(dc);
+    beginTerminalDrawing();
     drawWholeView();
     placeCaretAtCursor();
-    endDrawingIn(dc);
+    composition.underWay = false;
+    if (composition.dc != nullptr) putCompositionOn(dc, textRectangle(), false);
+    SetRectEmpty(&composition.changed);
     EndPaint(window, &paint);
 }
 
@@ -343,38 +460,34 @@ void onTerminalKey(WPARAM key) {
 // ---- terminal operations of the seam ---------------------------------------------
 
 void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellColours colours) {
-    HWND window = ownerWindow();
-    const bool alone = drawingContext == nullptr;  // not inside a drawing: a context of its own
-    if (alone) startDrawingIn(GetDC(window));
-    HDC dc = drawingContext;
-    const COLORREF previousText = SetTextColor(dc, colourOf(colours.text));
-    const COLORREF previousBack = SetBkColor(dc, colourOf(colours.back));
-    drawCellRun(dc, x, y, cells, count);
-    SetTextColor(dc, previousText);
-    SetBkColor(dc, previousBack);
-    if (!alone) return;
-    endDrawingIn(dc);
-    ReleaseDC(window, dc);
+    const bool alone = !composition.underWay;  // not inside a drawing: one of its own
+    if (alone) beginTerminalDrawing();
+    HDC dc = composition.dc;
+    if (dc != nullptr) {
+        SetTextColor(dc, colourOf(colours.text));
+        SetBkColor(dc, colourOf(colours.back));
+        drawCellRun(dc, x, y, cells, count);
+        noteCellsComposed(x, y, cells, count, colours);
+        RECT run = {x, y, x + count * cellWidth, y + cellHeight};
+        noteComposed(run);
+    }
+    if (alone) endTerminalDrawing();
 }
 
-// A caret on show is hidden while the rows are drawn, so that no drawing lands on
-// its inverted cell; hiding one that does not show would cost for nothing.
 void beginTerminalDrawing() {
-    HWND window = ownerWindow();
-    startDrawingIn(GetDC(window));
-    drawingContextOwned = true;
-    drawingHidCaret = caretOwned && !caretRowOutOfView();
-    if (drawingHidCaret) HideCaret(window);
+    makeCompositionReady();
+    composition.underWay = true;
+    SetRectEmpty(&composition.changed);
 }
 
 void endTerminalDrawing() {
+    composition.underWay = false;
+    if (composition.dc == nullptr || IsRectEmpty(&composition.changed)) return;
     HWND window = ownerWindow();
-    if (drawingHidCaret) ShowCaret(window);
-    drawingHidCaret = false;
-    HDC dc = drawingContext;
-    if (dc != nullptr) endDrawingIn(dc);
-    if (drawingContextOwned) ReleaseDC(window, dc);
-    drawingContextOwned = false;
+    HDC dc = GetDC(window);
+    putCompositionOn(dc, composition.changed, true);
+    ReleaseDC(window, dc);
+    SetRectEmpty(&composition.changed);
 }
 
 bool windowWaitsForPaint() {
@@ -382,18 +495,15 @@ bool windowWaitsForPaint() {
 }
 
 void scrollTextAreaUp(int rows) {
-    HWND window = ownerWindow();
+    if (composition.dc == nullptr || rows <= 0) return;
     RECT area = textRectangle();
-    HRGN uncovered = CreateRectRgn(0, 0, 0, 0);
-    ScrollDC(drawingContext, 0, -rows * cellHeight, &area, &area, uncovered, nullptr);
-    // The rows that came in below are drawn next, by the caller; what else the
-    // scroll left uncovered (a window above this one hid its source) is painted.
-    HRGN comeIn = CreateRectRgn(area.left, area.bottom - rows * cellHeight, area.right, area.bottom);
-    if (CombineRgn(uncovered, uncovered, comeIn, RGN_DIFF) != NULLREGION) {
-        InvalidateRgn(window, uncovered, FALSE);
-    }
-    DeleteObject(comeIn);
-    DeleteObject(uncovered);
+    ScrollDC(composition.dc, 0, -rows * cellHeight, &area, &area, nullptr, nullptr);
+    noteComposed(area);
+    std::vector<ShownCell>& cells = composition.composed;
+    const std::size_t moved = static_cast<std::size_t>(rows < gridRows ? rows : gridRows) *
+                              static_cast<std::size_t>(gridColumns);
+    cells.erase(cells.begin(), cells.begin() + static_cast<std::ptrdiff_t>(moved));
+    cells.insert(cells.end(), moved, ShownCell{});  // drawn next, by the caller
 }
 
 void placeTerminalCaret(int x, int y) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "app/app_win32.h"
 #include "capture/recorder.h"
@@ -363,34 +364,103 @@ TEST_F(MainWindowTest, AChunkLeavesTheTextAreaAsAFullRepaintDrawsIt) {
     ShowCaret(mainWindow);
 }
 
-// A frame with a few scrolls moves the rows still in view with their pixels rather
-// than drawing them again: a pixel put on one row by hand goes up with it.
-TEST_F(MainWindowTest, RowsStillInViewGoUpWithTheirPixels) {
-    HideCaret(mainWindow);
-    std::string lines;
-    for (int i = 0; i < 30; ++i) lines += "row " + std::to_string(i) + "\r\n";
-    putTerminalBytes(reinterpret_cast<const unsigned char*>(lines.data()), lines.size());
-    showChangesNow();
-    repaintTextArea();
-    const Point cell = cellPosition(10, 40);  // a blank cell
-    const COLORREF mark = RGB(255, 0, 0);
-    HDC dc = GetDC(mainWindow);
-    SetPixel(dc, cell.x + 3, cell.y + 3, mark);
-    ReleaseDC(mainWindow, dc);
-    ASSERT_EQ(pixelAt(cell.x + 3, cell.y + 3), mark);
+namespace {
 
-    const unsigned char twoRows[] = {'a', 13, 10, 'b', 13, 10};
-    putTerminalBytes(twoRows, sizeof twoRows);
-    showChangesNow();
+// One thing that brings a frame: bytes from the peer, a person's selecting or
+// scrolling back.
+struct FrameStep {
+    const char* what;
+    std::function<void()> act;
+};
+
+std::function<void()> bytesCome(const std::string& bytes) {
+    return [bytes] {
+        putTerminalBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        showChangesNow();
+    };
+}
+
+// After a frame drawn with the caret showing: what the window lacks, if anything.
+// Nothing is left to paint; with the caret hidden the text area is what a full
+// repaint draws (a caret drawn over would show as a stray inverted cell); and with
+// it showing, the pixels differ from that only inside the caret's cell, and there
+// when the cursor's row is in view. The caret's blink is never pumped meanwhile.
+std::string whatTheFrameGotWrong() {
+    std::string wrong;
     RECT leftToPaint;
-    EXPECT_FALSE(GetUpdateRect(mainWindow, &leftToPaint, FALSE))
-        << "moving the rows left " << leftToPaint.left << ", " << leftToPaint.top << " to "
-        << leftToPaint.right << ", " << leftToPaint.bottom << " to paint";
-    EXPECT_EQ(pixelAt(cell.x + 3, cell.y + 3 - 2 * cellHeight), mark) << "the row was not moved up";
-    EXPECT_NE(pixelAt(cell.x + 3, cell.y + 3), mark);
+    if (GetUpdateRect(mainWindow, &leftToPaint, FALSE)) wrong += "a part left to paint; ";
+    const std::vector<DWORD> withCaret = textAreaPixels();
+    HideCaret(mainWindow);
+    const std::vector<DWORD> frame = textAreaPixels();
     repaintTextArea();
-    EXPECT_NE(pixelAt(cell.x + 3, cell.y + 3 - 2 * cellHeight), mark);
+    const std::vector<DWORD> repainted = textAreaPixels();
     ShowCaret(mainWindow);
+    const int width = textRect.right - textRect.left;
+    const std::string missed = differences(frame, repainted, width);
+    if (!missed.empty()) wrong += "the frame and a repaint differ in " + missed + "; ";
+    if (withCaret.size() != frame.size() || frame.empty()) return wrong + "no pixels read";
+    POINT caret = {0, 0};
+    GetCaretPos(&caret);
+    size_t outside = 0;
+    size_t inside = 0;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        if (withCaret[i] == frame[i]) continue;
+        const int x = textRect.left + static_cast<int>(i % static_cast<size_t>(width));
+        const int y = textRect.top + static_cast<int>(i / static_cast<size_t>(width));
+        const bool inCaret = x >= caret.x && x < caret.x + cellWidth && y >= caret.y &&
+                             y < caret.y + cellHeight;
+        ++(inCaret ? inside : outside);
+    }
+    if (outside != 0) wrong += std::to_string(outside) + " pixels of a caret outside its cell; ";
+    if (!caretRowOutOfView() && inside == 0) wrong += "no caret on the cursor's cell; ";
+    if (caretRowOutOfView() && inside != 0) wrong += "a caret while the cursor's row is out of view; ";
+    return wrong;
+}
+
+}  // namespace
+
+// Each frame puts on the window only what it changed, moving the rows still in view
+// rather than drawing them again, and leaves the caret's cell alone when it can:
+// whatever the frames did, the window shows what a full repaint draws.
+TEST_F(MainWindowTest, FramesLeaveTheWindowAsAFullRepaintDrawsIt) {
+    ASSERT_TRUE(takeFocus());
+    std::string lines;
+    for (int i = 0; i < 40; ++i) lines += "line " + std::to_string(i) + " of a device's log\r\n";
+    std::string colourful;
+    for (int i = 0; i < 8; ++i) {
+        colourful += "\x1b[3" + std::to_string(i) + ";4" + std::to_string(7 - i) + "m" +
+                     std::to_string(i) + " in colour\x1b[0m, then plain \x1b[1;9" +
+                     std::to_string(i) + "mbright\x1b[0m\r\n";
+    }
+    const std::vector<FrameStep> steps = {
+        {"lines that scroll, cut anywhere", bytesCome(lines.substr(0, 700))},
+        {"the rest of a line and more", bytesCome(lines.substr(700, 37))},
+        {"the rest, the caret at the start of a row", bytesCome(lines.substr(737))},
+        {"a row written", bytesCome("abcdef")},
+        {"the caret moved back over what the cells show", bytesCome("\rabc")},
+        {"the caret's cell written with another character", bytesCome("X")},
+        {"the caret's cell and more written again", bytesCome("\b\bxyz\r\n")},
+        {"colours that scroll", [&] {
+             setAnsiSequences(true);
+             bytesCome(colourful)();
+         }},
+        {"the cursor moved up and colours written there", bytesCome("\x1b[5;10H\x1b[42mXY\x1b[0m")},
+        {"the caret's row erased under it", bytesCome("\x1b[5;3H\x1b[K")},
+        {"a selection", [] {
+             pressSelection(3, 5);
+             dragSelection(6, 20);
+             releaseSelection(6, 20);
+         }},
+        {"a row beside the selection written", bytesCome("\x1b[24;1Hnear the selection")},
+        {"back into the history", [] { scrollViewBack(10); }},
+        {"bytes while looking back", bytesCome("\r\nmore\r\nrows\r\n")},
+        {"the live rows again", [] { showLiveRows(); }},
+        {"the screen cleared", bytesCome("\x1b[2J\x1b[H\x1b[7mreversed\x1b[0m")},
+    };
+    for (const FrameStep& step : steps) {
+        step.act();
+        EXPECT_EQ(whatTheFrameGotWrong(), "") << step.what;
+    }
 }
 
 TEST_F(MainWindowTest, MinimumTrackSizeFollowsTheCell) {
