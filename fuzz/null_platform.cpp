@@ -13,7 +13,6 @@
 void drawTerminalRow(int, int, const unsigned char*, int, CellColours) {}
 void beginTerminalDrawing() {}
 void endTerminalDrawing() {}
-bool windowWaitsForPaint() { return false; }
 void scrollTextAreaUp(int) {}
 void placeTerminalCaret(int, int) {}
 void setTerminalCaretOutOfView(bool) {}

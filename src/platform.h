@@ -36,16 +36,12 @@ void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellCo
 // once; the caret's cell keeps its caret. Not nested.
 void beginTerminalDrawing();
 void endTerminalDrawing();
-// Part of the window waits to be painted (a repaint was asked for, or it was
-// uncovered): its pixels cannot be trusted to be what was drawn, and the paint to
-// come draws every row that is owed.
-bool windowWaitsForPaint();
 // Inside a drawing: moves the text area's pixels up by `rows` rows; the rows that
 // come in below are left to the caller, which draws them next.
 void scrollTextAreaUp(int rows);
 void placeTerminalCaret(int x, int y);
 // The cursor's row left the view (true) or came back into it: the caret is hidden
-// meanwhile, over and above the hiding of a drawing.
+// meanwhile.
 void setTerminalCaretOutOfView(bool outOfView);
 // Puts text on the clipboard as the system's single-byte text.
 void copyTextToClipboard(const char* text, std::size_t length);

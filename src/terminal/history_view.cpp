@@ -528,10 +528,6 @@ bool screenDrawingOwed() {
 
 void bringScreenUpToDate() {
     if (!screenGridReady() || !frame.owed) return;
-    if (windowWaitsForPaint()) {  // the paint draws what is owed (drawWholeView)
-        placeCaretAtCursor();
-        return;
-    }
     takeShownChanges();
     const ViewPlace& view = shownPlace();
     const RowSource& source = shownSource();

@@ -490,10 +490,6 @@ void endTerminalDrawing() {
     SetRectEmpty(&composition.changed);
 }
 
-bool windowWaitsForPaint() {
-    return GetUpdateRect(ownerWindow(), nullptr, FALSE) != FALSE;
-}
-
 void scrollTextAreaUp(int rows) {
     if (composition.dc == nullptr || rows <= 0) return;
     RECT area = textRectangle();

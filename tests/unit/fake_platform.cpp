@@ -90,9 +90,6 @@ void drawTerminalRow(int x, int y, const unsigned char* cells, int count, CellCo
 }
 void beginTerminalDrawing() { record("beginDrawing"); }
 void endTerminalDrawing() { record("endDrawing"); }
-bool windowWaitsForPaint() {
-    return fake.paintPending;
-}
 // The shown rows move up; the rows that come in below show 0xFE until drawn.
 void scrollTextAreaUp(int rows) {
     record("scrollText " + num(rows));

@@ -91,7 +91,6 @@ struct FakePlatform {
     Bytes shownSent;      // 1 where the cell was last drawn as sent
     std::vector<CellColours> shownColours;  // the colours each cell was last drawn in
     bool caretOutOfView = false;
-    bool paintPending = false;         // part of the window waits to be painted (not asked for)
     bool framesAskedFor = false;       // the screen drawing frames come until cancelled
     long long rulesTimerAt = -1;       // the rules' timer: when it is due (the clock's time), or -1
     // The clock: each reading moves it on by clockStep, a frame by default, so that
