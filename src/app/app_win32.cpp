@@ -312,11 +312,20 @@ bool startApplication(HINSTANCE instance, const char* commandLine, int showComma
 }
 
 namespace {
+// The last message's handling asked whether input or painting waited, and none did
+// (inputOrPaintingWaits): the loop need not look for input again before the next
+// message. Each look is a trip to the system's message queue.
+bool queueSeenWithoutInput = false;
+
 // Posted messages are taken before keyboard and mouse input, and while a peer sends
 // without pause a read notification is always waiting: pending input, the mouse on
-// the menu bar, caption and borders included, is therefore taken first.
+// the menu bar, caption and borders included, is therefore taken first. Input that
+// came since the handling of the last message looked waits one message more at
+// most: a read notification looks again before it reads.
 bool takePendingInput(MSG* message) {
-    return PeekMessageW(message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT) != FALSE;
+    const bool seenWithout = queueSeenWithoutInput;
+    queueSeenWithoutInput = false;
+    return !seenWithout && PeekMessageW(message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT) != FALSE;
 }
 }  // namespace
 
@@ -390,7 +399,9 @@ void enableMenuPair(int enableId, int grayId) {
 // "new since last asked" bits of input and painting, which only a loop that waits
 // without peeking first would miss; the system's modal loops and ours peek first.
 bool inputOrPaintingWaits() {
-    return HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) != 0;
+    const bool waits = HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) != 0;
+    queueSeenWithoutInput = !waits;
+    return waits;
 }
 
 // A timer message is handed out only when no posted message, input or painting is
