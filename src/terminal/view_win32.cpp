@@ -30,10 +30,11 @@ bool caretOwned = false;
 Point caretPlacedAt = {0, 0};
 bool caretPlaced = false;
 // The frame is composed off screen, in a bitmap as large as the text area, and put
-// on the window in one blit of the rows it changed: the window system is asked for
+// on the window in one blit of the part it changed: the window system is asked for
 // one operation a frame, not one a run of cells. The bitmap keeps what the window
-// shows, so a scroll moves its pixels there and nothing needs redrawing when the
-// window is uncovered. The terminal font stays selected in it.
+// should show, so a scroll moves its pixels there, never the window's, which another
+// window may have covered or a paint still owe. The terminal font stays selected in
+// it.
 struct ShownCell {
     unsigned char character;
     CellColours colours;
@@ -44,9 +45,9 @@ struct Composition {
     HBITMAP bitmap;
     HGDIOBJ bitmapBefore;
     HGDIOBJ fontBefore;
-    RECT area;  // the text area it was made for, in client pixels
-    bool underWay;      // between beginTerminalDrawing and endTerminalDrawing
-    RECT changed;       // of the text area, in client pixels; empty when nothing was drawn
+    RECT area;      // the text area it was made for, in client pixels
+    bool underWay;  // between beginTerminalDrawing and endTerminalDrawing
+    RECT changed;   // of the text area, in client pixels; empty when nothing was drawn
     // What each cell of the bitmap and of the window holds, row by row: the caret's
     // cell is left alone on the window when the frame did not change it there.
     std::vector<ShownCell> composed;
