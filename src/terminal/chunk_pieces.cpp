@@ -1,8 +1,5 @@
 #include "terminal/chunk_pieces.h"
 
-#include <cstdint>
-#include <cstring>
-
 #include "terminal/byte_scan.h"
 
 namespace {
@@ -86,23 +83,25 @@ int findChunkPieces(const unsigned char* bytes, std::size_t count, const ChunkGr
     ChunkWalk walk = {grid, count, count, 0, 0, 0, 0, pieces};
     const std::size_t lineFeedsEnough = enoughLineFeeds(grid);
     std::size_t at = count;
-    while (at >= sizeof(std::uint64_t)) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + at - sizeof word, sizeof word);
-        at -= sizeof word;
-        // Counted a word at a time, unless it holds a form feed, or a carriage return
+    using namespace byteScan;
+    while (at >= BLOCK_BYTES) {
+        at -= BLOCK_BYTES;
+        const Block block = loadBlock(bytes + at);
+        // Counted a block at a time, unless it holds a form feed, or a carriage return
         // that may have enough line feeds after it: those are met one byte at a time.
-        // Without a branch on which bytes a word holds, which random bytes make
+        // Without a branch on which bytes a block holds, which random bytes make
         // impossible to foresee.
-        const std::size_t lineFeeds = walk.lineFeeds + markedBytes(bytesEqual(word, 10));
-        if (bytesEqual(word, 12) == 0 &&
-            (lineFeeds < lineFeedsEnough || bytesEqual(word, 13) == 0)) {
+        const std::size_t lineFeeds = walk.lineFeeds + markedBytes(bytesEqual(block, 10));
+        if (bytesEqual(block, 12) == 0 &&
+            (lineFeeds < lineFeedsEnough || bytesEqual(block, 13) == 0)) {
             walk.lineFeeds = lineFeeds;
-            if (grid.autoWrap) walk.tabs += markedBytes(bytesEqual(word, 9));  // only wraps need them
+            if (grid.autoWrap) walk.tabs += markedBytes(bytesEqual(block, 9));  // only wraps need them
             continue;
         }
-        for (std::size_t k = sizeof word; k-- > 0;) {
-            if (isControlByte(bytes[at + k]) && walkBackOver(walk, bytes, at + k)) return walk.found;
+        for (Marks controls = controlBytes(block); controls != 0;) {  // the last first
+            const std::size_t k = highestMarkedByte(controls);
+            if (walkBackOver(walk, bytes, at + k)) return walk.found;
+            controls = withoutByte(controls, k);
         }
     }
     while (at-- > 0) {

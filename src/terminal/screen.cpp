@@ -231,11 +231,11 @@ namespace {
 // The end of the run of bytes that are stored as characters from `from` on: up to a
 // control, or to an ESC too when it starts a sequence.
 std::size_t endOfCharacters(const unsigned char* bytes, std::size_t from, std::size_t count, bool escapes) {
-    std::uint64_t word;
-    for (; from + sizeof word <= count; from += sizeof word) {
-        std::memcpy(&word, bytes + from, sizeof word);
-        std::uint64_t stops = controlBytes(word);
-        if (escapes) stops |= bytesEqual(word, ESCAPE);
+    using namespace byteScan;
+    for (; from + BLOCK_BYTES <= count; from += BLOCK_BYTES) {
+        const Block block = loadBlock(bytes + from);
+        Marks stops = controlBytes(block);
+        if (escapes) stops |= bytesEqual(block, ESCAPE);
         if (stops != 0) return from + lowestMarkedByte(stops);
     }
     while (from < count && !isControlByte(bytes[from]) && !(escapes && bytes[from] == ESCAPE)) from++;

@@ -1,6 +1,7 @@
 // The character grid and its interpreter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -10,6 +11,7 @@
 #include "reference_screen.h"
 #include "session/settings.h"
 #include "terminal/history_view.h"
+#include "terminal/byte_scan.h"
 #include "terminal/layout.h"
 #include "terminal/screen.h"
 
@@ -365,6 +367,112 @@ Bytes lineStream(std::mt19937& random, std::size_t length) {
     }
     bytes.resize(length);
     return bytes;
+}
+
+// What one kind of block (terminal/byte_scan.h) reads in a block of bytes: its
+// controls and the bytes equal to `value`, how many, the first and the last (the
+// block's size when none), and the controls taken from the last to the first.
+struct BlockReading {
+    std::size_t controls;
+    std::size_t firstControl;
+    std::size_t lastControl;
+    std::size_t equal;
+    std::size_t firstEqual;
+    std::vector<std::size_t> controlsBackward;
+};
+
+BlockReading readWordBlock(const unsigned char* bytes, unsigned char value) {
+    using namespace wordScan;
+    const Block block = loadBlock(bytes);
+    const Marks controls = controlBytes(block);
+    const Marks equal = bytesEqual(block, value);
+    BlockReading r = {markedBytes(controls), controls != 0 ? lowestMarkedByte(controls) : BLOCK_BYTES,
+                      controls != 0 ? highestMarkedByte(controls) : BLOCK_BYTES,
+                      markedBytes(equal), equal != 0 ? lowestMarkedByte(equal) : BLOCK_BYTES, {}};
+    for (Marks left = controls; left != 0 && r.controlsBackward.size() <= BLOCK_BYTES;) {
+        r.controlsBackward.push_back(highestMarkedByte(left));
+        left = withoutByte(left, r.controlsBackward.back());
+    }
+    return r;
+}
+
+#if defined(__SSE2__)
+BlockReading readVectorBlock(const unsigned char* bytes, unsigned char value) {
+    using namespace vectorScan;
+    const Block block = loadBlock(bytes);
+    const Marks controls = controlBytes(block);
+    const Marks equal = bytesEqual(block, value);
+    BlockReading r = {markedBytes(controls), controls != 0 ? lowestMarkedByte(controls) : BLOCK_BYTES,
+                      controls != 0 ? highestMarkedByte(controls) : BLOCK_BYTES,
+                      markedBytes(equal), equal != 0 ? lowestMarkedByte(equal) : BLOCK_BYTES, {}};
+    for (Marks left = controls; left != 0 && r.controlsBackward.size() <= BLOCK_BYTES;) {
+        r.controlsBackward.push_back(highestMarkedByte(left));
+        left = withoutByte(left, r.controlsBackward.back());
+    }
+    return r;
+}
+#endif
+
+// The same, a byte at a time.
+BlockReading readByteByByte(const unsigned char* bytes, std::size_t size, unsigned char value) {
+    BlockReading r = {0, size, size, 0, size, {}};
+    for (std::size_t i = size; i-- > 0;) {
+        if (isControlByte(bytes[i])) {
+            if (r.controls++ == 0) r.lastControl = i;
+            r.firstControl = i;
+            r.controlsBackward.push_back(i);
+        }
+        if (bytes[i] == value) r.equal++, r.firstEqual = i;
+    }
+    return r;
+}
+
+// Every value at every place of a block among bytes of every sort, then random
+// blocks with many marks: each kind of block reads what a byte at a time reads.
+TEST(ByteBlocks, EachKindReadsControlsAndValuesAsAByteAtATimeDoes) {
+    struct Kind {
+        const char* name;
+        BlockReading (*read)(const unsigned char*, unsigned char);
+        std::size_t size;
+    };
+    std::vector<Kind> kinds = {{"words", readWordBlock, sizeof(wordScan::Block)}};
+#if defined(__SSE2__)
+    kinds.push_back({"vectors", readVectorBlock, sizeof(vectorScan::Block)});
+#endif
+    std::mt19937 random(20261210);
+    for (const Kind& kind : kinds) {
+        int wrong = 0;
+        std::string firstWrong;
+        const auto check = [&](const unsigned char* bytes, unsigned char value) {
+            const BlockReading got = kind.read(bytes, value);
+            const BlockReading want = readByteByByte(bytes, kind.size, value);
+            if (got.controls == want.controls && got.firstControl == want.firstControl &&
+                got.lastControl == want.lastControl && got.equal == want.equal &&
+                got.firstEqual == want.firstEqual && got.controlsBackward == want.controlsBackward) {
+                return;
+            }
+            if (wrong++ == 0) {
+                for (std::size_t i = 0; i < kind.size; ++i) firstWrong += std::to_string(bytes[i]) + " ";
+                firstWrong += "value " + std::to_string(value);
+            }
+        };
+        unsigned char bytes[16];
+        for (unsigned char around : {0, 7, 11, 13, 14, 97, 127, 128, 136, 255}) {
+            for (std::size_t place = 0; place < kind.size; ++place) {
+                for (int value = 0; value < 256; ++value) {
+                    std::fill(bytes, bytes + sizeof bytes, around);
+                    bytes[place] = static_cast<unsigned char>(value);
+                    check(bytes, static_cast<unsigned char>(value));
+                    check(bytes, around);
+                }
+            }
+        }
+        for (int round = 0; round < 20000; ++round) {
+            for (unsigned char& b : bytes) b = static_cast<unsigned char>(random() % 16 < 8 ? 6 + random() % 10 : random());
+            check(bytes, static_cast<unsigned char>(6 + random() % 10));
+        }
+        EXPECT_EQ(wrong, 0) << kind.name << ", first: " << firstWrong;
+    }
 }
 
 TEST(ScreenChunks, AChunkLeavesTheGridHistoryCursorAndScreenOfTheModelOneByteAtATime) {
