@@ -116,14 +116,26 @@ void markChanged(int row, int from, int to) {
     markRingChanged(ringIndex(row), from, to);
 }
 
+// `count` cells take `colours`, four at a time: a run of a coloured line is written
+// for every line of a colourful log.
+void fillColours(CellColours* cells, std::size_t count, CellColours colours) {
+    static_assert(sizeof(CellColours) == 2, "a cell's colours are two bytes");
+    std::uint16_t one;
+    std::memcpy(&one, &colours, sizeof one);
+    const std::uint64_t four = one * 0x0001000100010001u;
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) std::memcpy(cells + i, &four, sizeof four);
+    for (; i < count; ++i) cells[i] = colours;
+}
+
 // Cells from..to of a ring row take `colours`.
 void colourRingCells(int ring, int from, int to, CellColours colours) {
     if (!ringColoured[ring]) {
         if (sameColours(colours, PLAIN_CELLS)) return;
-        std::fill_n(ringRowColours(ring), rowBytes(), PLAIN_CELLS);
+        fillColours(ringRowColours(ring), rowBytes(), PLAIN_CELLS);
         ringColoured[ring] = 1;
     }
-    std::fill_n(ringRowColours(ring) + from, to - from + 1, colours);
+    fillColours(ringRowColours(ring) + from, static_cast<std::size_t>(to - from + 1), colours);
 }
 
 // Cells from..to of a grid row become plain blanks.

@@ -86,10 +86,15 @@ int takeControlByte(Sequence& sequence, unsigned char byte) {
 
 }  // namespace
 
+// Only what the sequence reads before it writes: each parameter after the first is
+// zeroed as the ';' before it comes, and only those given are read. Cheaper than a
+// whole fresh sequence, which a colourful log starts twice a line.
 void startSequence(Sequence& sequence) {
-    sequence = NO_SEQUENCE;
     sequence.state = SEQUENCE_ESCAPE;
     sequence.length = 1;
+    sequence.plain = true;
+    sequence.parameterCount = 0;
+    sequence.parameters[0] = 0;
 }
 
 int takeSequenceByte(Sequence& sequence, unsigned char byte) {
