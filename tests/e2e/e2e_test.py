@@ -165,11 +165,17 @@ def dark(pixels, i):
     return pixels[i] + pixels[i + 1] + pixels[i + 2] < 3 * 80
 
 
+def client_area():
+    """The main window's client area on the screen: x, y, width, height. A reading of
+    the viewer that found no window (it starts while Wine is busy) is asked again."""
+    return wait_for(lambda: state().get("client"), "the main window's client area")
+
+
 def menu_bar_items():
     """The screen rectangles (left, top, right, bottom) of the words on the main
     window's menu bar, read off the screen: runs of columns holding dark pixels,
     split where the gap is wider than a blank between two words of one item."""
-    x, y, w, _ = state()["client"]
+    x, y, w, _ = client_area()
     height = 18
     top = y - height - 1
     pixels = screen_pixels(x, top, w, height)
@@ -192,9 +198,7 @@ def client_pixels():
     caret's cell blanked out: it blinks. The same twice in a row, so that what the
     program drew last has reached the screen."""
     def shot():
-        # A reading of the viewer that found no window (it starts while Wine is busy)
-        # is asked again.
-        x, y, w, h = wait_for(lambda: state().get("client"), "the main window's client area")
+        x, y, w, h = client_area()
         pixels = screen_pixels(x, y, w, h)
         where = caret()
         if where is not None:
@@ -617,7 +621,7 @@ def cell_on_screen(row, col):
     """The centre of a cell of the view on the screen, for the 10 by 18 cell that Wine's
     stand-in for the Terminal font gives: the text area's left edge is 10 pixels into
     the client area, its bottom 30 pixels above the client's bottom."""
-    x, y, _, h = state()["client"]
+    x, y, _, h = client_area()
     top = h - 30 - 25 * 18
     return x + 10 + col * 10 + 5, y + top + row * 18 + 9
 
