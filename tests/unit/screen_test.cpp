@@ -381,35 +381,36 @@ struct BlockReading {
     std::vector<std::size_t> controlsBackward;
 };
 
-BlockReading readWordBlock(const unsigned char* bytes, unsigned char value) {
-    using namespace wordScan;
-    const Block block = loadBlock(bytes);
-    const Marks controls = controlBytes(block);
-    const Marks equal = bytesEqual(block, value);
-    BlockReading r = {markedBytes(controls), controls != 0 ? lowestMarkedByte(controls) : BLOCK_BYTES,
-                      controls != 0 ? highestMarkedByte(controls) : BLOCK_BYTES,
-                      markedBytes(equal), equal != 0 ? lowestMarkedByte(equal) : BLOCK_BYTES, {}};
-    for (Marks left = controls; left != 0 && r.controlsBackward.size() <= BLOCK_BYTES;) {
+// What a kind of block reads, through its functions.
+template <typename Load, typename Controls, typename Equal, typename Count, typename Mark,
+          typename Without>
+BlockReading readBlock(const unsigned char* bytes, unsigned char value, std::size_t size, Load load,
+                       Controls controlBytes, Equal bytesEqual, Count markedBytes, Mark lowestMarkedByte,
+                       Mark highestMarkedByte, Without withoutByte) {
+    const auto block = load(bytes);
+    const auto controls = controlBytes(block);
+    const auto equal = bytesEqual(block, value);
+    BlockReading r = {markedBytes(controls), controls != 0 ? lowestMarkedByte(controls) : size,
+                      controls != 0 ? highestMarkedByte(controls) : size,
+                      markedBytes(equal), equal != 0 ? lowestMarkedByte(equal) : size, {}};
+    for (auto left = controls; left != 0 && r.controlsBackward.size() <= size;) {
         r.controlsBackward.push_back(highestMarkedByte(left));
         left = withoutByte(left, r.controlsBackward.back());
     }
     return r;
 }
 
+BlockReading readWordBlock(const unsigned char* bytes, unsigned char value) {
+    using namespace wordScan;
+    return readBlock(bytes, value, BLOCK_BYTES, loadBlock, controlBytes, bytesEqual, markedBytes,
+                     lowestMarkedByte, highestMarkedByte, withoutByte);
+}
+
 #if defined(__SSE2__)
 BlockReading readVectorBlock(const unsigned char* bytes, unsigned char value) {
     using namespace vectorScan;
-    const Block block = loadBlock(bytes);
-    const Marks controls = controlBytes(block);
-    const Marks equal = bytesEqual(block, value);
-    BlockReading r = {markedBytes(controls), controls != 0 ? lowestMarkedByte(controls) : BLOCK_BYTES,
-                      controls != 0 ? highestMarkedByte(controls) : BLOCK_BYTES,
-                      markedBytes(equal), equal != 0 ? lowestMarkedByte(equal) : BLOCK_BYTES, {}};
-    for (Marks left = controls; left != 0 && r.controlsBackward.size() <= BLOCK_BYTES;) {
-        r.controlsBackward.push_back(highestMarkedByte(left));
-        left = withoutByte(left, r.controlsBackward.back());
-    }
-    return r;
+    return readBlock(bytes, value, BLOCK_BYTES, loadBlock, controlBytes, bytesEqual, markedBytes,
+                     lowestMarkedByte, highestMarkedByte, withoutByte);
 }
 #endif
 
