@@ -29,6 +29,7 @@ ARGS = None
 ENV = None
 DISPLAY = None
 DEADLINE = 60.0
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"  # from the package fonts-wine
 
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 IDM_QUIT, IDM_LISTEN, IDM_DISCONNECT = 501, 505, 506
@@ -129,6 +130,8 @@ def state():
             s["size"] = (int(fields[1]), int(fields[2]))
         elif kind == "client":
             s["client"] = tuple(int(v) for v in fields[1:5])
+        elif kind == "frame":
+            s["frame"] = tuple(int(v) for v in fields[1:5])
         elif kind == "dialog":
             dialog = {"controls": {}, "texts": []}
             s["dialogs"][fields[1] if len(fields) > 1 else ""] = dialog
@@ -1146,25 +1149,28 @@ def nothing_more(peer, seconds=0.4):
     return extra
 
 
+def rules_line():
+    """What the rules dialog's line says of the text."""
+    return state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_LINE]["text"]
+
+
+def type_rules(text):
+    """Replaces the rules dialog's text by typing, as a person would."""
+    window = wait_for(lambda: xdotool("search", "--name", "^%s$" % RULES_CAPTION).split(), "the rules window")[0]
+    xdotool("mousemove", "--window", window, "60", "60")
+    xdotool("click", "1")
+    xdotool("key", "ctrl+Home")
+    xdotool("key", "shift+ctrl+End")
+    xdotool("type", "--delay", "2", text)
+
+
 class RulesTest(E2E):
-    def rules_line(self):
-        return state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_LINE]["text"]
-
-    def type_rules(self, text):
-        """Replaces the rules dialog's text by typing, as a person would."""
-        window = wait_for(lambda: xdotool("search", "--name", "^%s$" % RULES_CAPTION).split(), "the rules window")[0]
-        xdotool("mousemove", "--window", window, "60", "60")
-        xdotool("click", "1")
-        xdotool("key", "ctrl+Home")
-        xdotool("key", "shift+ctrl+End")
-        xdotool("type", "--delay", "2", text)
-
     def test_requests_cut_or_whole_are_answered_once_in_order_each_connection_greeted_and_timed_sends_stop(self):
         p, port, capture = self.recording_and_listening("rules", keep_listening=True)
         act("syscommand", IDM_RULES)
         p.dialog(RULES_CAPTION)
-        self.type_rules(RULES)
-        wait_for(lambda: self.rules_line() == "5 regles", "the line to count the rules typed")
+        type_rules(RULES)
+        wait_for(lambda: rules_line() == "5 regles", "the line to count the rules typed")
         act("press", RULES_CAPTION, IDOK)
         act("click", RULES_CAPTION, IDC_RULES_ACTIVE)
         wait_for(lambda: state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_ACTIVE]["checked"], "Actives")
@@ -1190,8 +1196,8 @@ class RulesTest(E2E):
         first.close()
         second = self.connect(port)
         self.assertEqual(receive_exactly(second, 11, "the second greeting"), b"Bienvenue\r\n")
-        self.type_rules(RULES + 'recu hex "C0 0" -> hex "D0 00"\n')
-        wait_for(lambda: self.rules_line() == "ligne 7, colonne 14 : chiffre hexadecimal seul", "the error")
+        type_rules(RULES + 'recu hex "C0 0" -> hex "D0 00"\n')
+        wait_for(lambda: rules_line() == "ligne 7, colonne 14 : chiffre hexadecimal seul", "the error")
         second.sendall(PINGREQ)
         self.assertEqual(receive_exactly(second, 2, "the PINGRESP"), bytes.fromhex("d000"))
         second.close()
@@ -1199,8 +1205,8 @@ class RulesTest(E2E):
 
         # Every 100 ms while a peer is connected: about ten a second, and none once it
         # has gone.
-        self.type_rules('toutes 100 ms -> hex "2E"\n')
-        wait_for(lambda: self.rules_line() == "1 regle", "the line to count the rule")
+        type_rules('toutes 100 ms -> hex "2E"\n')
+        wait_for(lambda: rules_line() == "1 regle", "the line to count the rule")
         act("press", RULES_CAPTION, IDOK)
         third = self.connect(port)
         self.assertEqual(receive_exactly(third, 1, "the first timed send"), b".")
@@ -1463,8 +1469,8 @@ class ConnectTest(E2E):
         # A reply rule greets each connection the program opens.
         act("syscommand", IDM_RULES)
         p.dialog(RULES_CAPTION)
-        RulesTest.type_rules(self, 'connexion -> texte "hello\\r\\n"\n')
-        wait_for(lambda: RulesTest.rules_line(self) == "1 regle", "the rule typed")
+        type_rules('connexion -> texte "hello\\r\\n"\n')
+        wait_for(lambda: rules_line() == "1 regle", "the rule typed")
         act("press", RULES_CAPTION, IDOK)
         act("click", RULES_CAPTION, IDC_RULES_ACTIVE)
         wait_for(lambda: state()["dialogs"][RULES_CAPTION]["controls"][IDC_RULES_ACTIVE]["checked"], "Actives")
@@ -1583,6 +1589,47 @@ class WholeRunTest(E2E):
             self.assertEqual(f.read(), session_record("127.0.0.1", port, windows_path(capture), True))
 
 
+def start_wine_display(prefix, wine_arch="win64", unmanaged=False):
+    """A virtual display of its own and Wine's environment on it, with the prefix made
+    ready: (the display's process, the environment). Unmanaged, the windows have the
+    frame and caption that Wine draws itself, as on Windows, where otherwise a window
+    manager would draw them (this display has none)."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        display = ":" + f.readline().strip()
+    env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEARCH=wine_arch,
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    try:
+        # A new Wine prefix takes a while to set up; do it once here, before any
+        # test starts its clock. One made for another Wine is made anew.
+        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix")], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
+                       check=True)
+        if unmanaged:
+            with tempfile.TemporaryFile() as out:  # never a pipe: Wine's own processes keep it
+                subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v",
+                                "Managed", "/d", "N", "/f"], env=env, stdout=out, stderr=out,
+                               timeout=120, check=True)
+            # The caption's buttons are glyphs of the Marlett font, which this Wine finds
+            # only in the prefix's own Fonts folder (elsewhere they show as "0 1 r").
+            shutil.copy(MARLETT, os.path.join(prefix, "drive_c", "windows", "Fonts"))
+    except BaseException:
+        stop_wine_display(xvfb, env)
+        raise
+    return xvfb, env
+
+
+def stop_wine_display(xvfb, env=None):
+    """Ends Wine's processes on the display, then the display."""
+    subprocess.run(["wineserver", "-k"], env=env or ENV)
+    xvfb.kill()
+    xvfb.wait()
+
+
 def main():
     global ARGS, ENV
     parser = argparse.ArgumentParser()
@@ -1599,26 +1646,11 @@ def main():
         if not os.path.exists(f):
             sys.exit("missing " + f + " (build the Windows tree first)")
 
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                             "-nolisten", "tcp"], pass_fds=(write_end,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as f:
-        display = ":" + f.readline().strip()
-    ENV = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(ARGS.work, "wineprefix"),
-               WINEARCH=ARGS.wine_arch, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    xvfb, ENV = start_wine_display(os.path.join(ARGS.work, "wineprefix"), ARGS.wine_arch)
     try:
-        # A new Wine prefix takes a while to set up; do it once here, before any
-        # test starts its clock. One made for another Wine is made anew.
-        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix")], env=ENV,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
-                       check=True)
         result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
     finally:
-        subprocess.run(["wineserver", "-k"], env=ENV)
-        xvfb.kill()
-        xvfb.wait()
+        stop_wine_display(xvfb)
     sys.exit(0 if result.wasSuccessful() else 1)
 
 

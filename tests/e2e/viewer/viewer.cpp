@@ -110,6 +110,7 @@ int printState() {
     RECT r;
     GetWindowRect(main, &r);
     std::printf("size\t%ld\t%ld\n", r.right - r.left, r.bottom - r.top);
+    std::printf("frame\t%ld\t%ld\t%ld\t%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     RECT client;
     GetClientRect(main, &client);
     POINT origin = {0, 0};
