@@ -186,7 +186,7 @@ def main():
             text_view_picture(work, os.path.join(args.out, "screenshot.png"))
             octet_view_picture(work, os.path.join(args.out, "octets.png"))
     finally:
-        driver.stop_wine_display(xvfb)
+        driver.stop_wine_display(xvfb, driver.ENV)
     for name in ("screenshot.png", "octets.png"):
         print("written: " + os.path.join(args.out, name))
 

@@ -1623,9 +1623,9 @@ def start_wine_display(prefix, wine_arch="win64", unmanaged=False):
     return xvfb, env
 
 
-def stop_wine_display(xvfb, env=None):
+def stop_wine_display(xvfb, env):
     """Ends Wine's processes on the display, then the display."""
-    subprocess.run(["wineserver", "-k"], env=env or ENV)
+    subprocess.run(["wineserver", "-k"], env=env)
     xvfb.kill()
     xvfb.wait()
 
@@ -1650,7 +1650,7 @@ def main():
     try:
         result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
     finally:
-        stop_wine_display(xvfb)
+        stop_wine_display(xvfb, ENV)
     sys.exit(0 if result.wasSuccessful() else 1)
 
 
