@@ -26,26 +26,27 @@ import e2e_test as driver  # noqa: E402  the end-to-end tests' driver of the pro
 
 SENT_BLUE = b"\x00\x00\xc0"  # what the program sent, in the octet view
 
-# A device's boot and its shell, coloured as such devices colour their logs.
-GREEN, YELLOW, RED, CYAN, RESET = b"\x1b[0;32m", b"\x1b[0;33m", b"\x1b[0;31m", b"\x1b[1;36m", b"\x1b[0m"
+# A device's boot and its shell, coloured as such devices colour their logs (the
+# sequences; driver.GREEN and the like are the colours the program draws them in).
+ESC_GREEN, ESC_YELLOW, ESC_RED, ESC_CYAN, ESC_RESET = b"\x1b[0;32m", b"\x1b[0;33m", b"\x1b[0;31m", b"\x1b[1;36m", b"\x1b[0m"
 DEVICE_LOG = [
-    (GREEN, b"I (27) boot: loader 2.1, chip revision 3"),
-    (GREEN, b"I (31) boot: flash 4 MB at 80 MHz"),
-    (GREEN, b"I (118) app: firmware 1.4.2, built Dec  9 2026"),
-    (GREEN, b"I (140) eth: link up, 100 Mbit/s full duplex"),
-    (GREEN, b"I (152) net: address 192.168.10.20, gateway 192.168.10.1"),
-    (GREEN, b"I (160) modbus: serving on port 502, units 1 to 4"),
-    (YELLOW, b"W (1203) sensor: channel 2 read 12 ms late"),
-    (GREEN, b"I (1500) modbus: unit 1 answered in 9 ms"),
-    (RED, b"E (2210) modbus: unit 3 gave no answer within 500 ms"),
-    (YELLOW, b"W (2212) modbus: unit 3, trying again (1 of 3)"),
-    (GREEN, b"I (2735) modbus: unit 3 answered in 23 ms"),
-    (GREEN, b"I (5000) stats: 412 requests, 1 timeout, 0 errors"),
+    (ESC_GREEN, b"I (27) boot: loader 2.1, chip revision 3"),
+    (ESC_GREEN, b"I (31) boot: flash 4 MB at 80 MHz"),
+    (ESC_GREEN, b"I (118) app: firmware 1.4.2, built Dec  9 2026"),
+    (ESC_GREEN, b"I (140) eth: link up, 100 Mbit/s full duplex"),
+    (ESC_GREEN, b"I (152) net: address 192.168.10.20, gateway 192.168.10.1"),
+    (ESC_GREEN, b"I (160) modbus: serving on port 502, units 1 to 4"),
+    (ESC_YELLOW, b"W (1203) sensor: channel 2 read 12 ms late"),
+    (ESC_GREEN, b"I (1500) modbus: unit 1 answered in 9 ms"),
+    (ESC_RED, b"E (2210) modbus: unit 3 gave no answer within 500 ms"),
+    (ESC_YELLOW, b"W (2212) modbus: unit 3, trying again (1 of 3)"),
+    (ESC_GREEN, b"I (2735) modbus: unit 3 answered in 23 ms"),
+    (ESC_GREEN, b"I (5000) stats: 412 requests, 1 timeout, 0 errors"),
 ]
-SHELL = (CYAN + b"shell>" + RESET + b" status\r\n"
+SHELL = (ESC_CYAN + b"shell>" + ESC_RESET + b" status\r\n"
          b"uptime 00:01:05   heap 182 KB free   tasks 11\r\n"
          b"eth0 up   rx 48 213 frames   tx 47 990 frames\r\n" +
-         CYAN + b"shell>" + RESET + b" ")
+         ESC_CYAN + b"shell>" + ESC_RESET + b" ")
 
 
 def coloured(colours):
@@ -54,7 +55,7 @@ def coloured(colours):
 
 
 def device_log():
-    return b"".join(colour + line + RESET + b"\r\n" for colour, line in DEVICE_LOG) + SHELL
+    return b"".join(colour + line + ESC_RESET + b"\r\n" for colour, line in DEVICE_LOG) + SHELL
 
 
 def caret_cell(frame):
